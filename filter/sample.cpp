@@ -1,0 +1,30 @@
+#include "exact_arithmetic.h"
+
+#include "sample.h"
+
+#include <cmath>
+
+#include "filter.h"
+
+bool is_shadowed(int row, int col, std::int32_t serial)
+{
+    return filter_state.edge_plane[row][col] > EDGE_THRESHOLD ||
+           filter_state.label_plane[row][col] == serial;
+}
+
+double sample_weight(double distance, double sigma)
+{
+    const double n = std::pow(distance, WEIGHT_EXPONENT);
+    const double q = std::pow(WEIGHT_EXPONENT * sigma, WEIGHT_EXPONENT);
+    return std::exp(-n / q);
+}
+
+void accumulate_sample(int row, int col, int dr, int dc, double& sum)
+{
+    const double a = std::pow(static_cast<double>(dc), WEIGHT_EXPONENT);
+    const double b = std::pow(static_cast<double>(dr), WEIGHT_EXPONENT);
+    const double distance = std::sqrt(a + b);
+    const double weight = sample_weight(distance, filter_state.sigma_active);
+    sum = sum + filter_state.value_plane[row][col] * weight;
+    filter_state.weight_total = filter_state.weight_total + weight;
+}

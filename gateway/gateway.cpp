@@ -1,0 +1,68 @@
+#include "gateway.h"
+
+#include <cstddef>
+
+#include "../filter/filter.h"
+
+// No try block anywhere here: the host may raise its error report as a C++
+// exception, and a catch would swallow or repeat the message.
+
+namespace {
+
+const char* const ARGUMENT_MESSAGES[] = {
+    "Error in x1.",
+    "Error in x2.",
+    "Error in x3.",
+    "Error in x4.",
+};
+
+bool is_real_full_double(const mxArray* argument)
+{
+    return mxIsNumeric(argument) && !mxIsComplex(argument) && !mxIsSparse(argument) &&
+           mxIsDouble(argument);
+}
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs != 4) {
+        mexErrMsgTxt("Four input arguments.");
+    }
+    if (nlhs > 1) {
+        mexErrMsgTxt("One output argument.");
+    }
+
+    const std::size_t rows = mxGetM(prhs[0]);
+    const std::size_t cols = mxGetN(prhs[0]);
+
+    // The filter reads rows * cols elements of x1 and of x2, and the first
+    // element of x3 and of x4: an argument holding fewer is refused like one
+    // of the wrong type, so nothing is ever read past an argument's data.
+    const std::size_t elements_read[] = {rows * cols, rows * cols, 1, 1};
+    for (int k = 0; k < 4; ++k) {
+        if (!is_real_full_double(prhs[k]) || mxGetNumberOfElements(prhs[k]) < elements_read[k]) {
+            mexErrMsgTxt(ARGUMENT_MESSAGES[k]);
+        }
+    }
+
+    const double* values = mxGetPr(prhs[0]);
+    const double* edges = mxGetPr(prhs[1]);
+    const double sigma_near = mxGetPr(prhs[2])[0];
+    const double sigma_far = mxGetPr(prhs[3])[0];
+
+    const std::size_t largest = PLANE_STRIDE;
+    if (rows > largest || cols > largest) {
+        mexErrMsgTxt("Mask size is too big");
+    }
+
+    plhs[0] = mxCreateDoubleMatrix(rows, cols, mxREAL);
+
+    filter_state.rows = static_cast<std::int32_t>(rows);
+    filter_state.cols = static_cast<std::int32_t>(cols);
+    filter_state.sigma_near = sigma_near;
+    filter_state.sigma_far = sigma_far;
+    filter_state.sigma_active = sigma_near;
+    filter_state.window_radius = RADIUS_FACTOR * sigma_near + 1.0;
+    filter_image(values, mxGetPr(plhs[0]), edges);
+}

@@ -1,0 +1,14 @@
+// A literal evaluation of lumasift, written step by step from the filter's
+// definition, slow on purpose and sharing no code with the product. Tests
+// compare the product with it bit for bit.
+#ifndef LUMASIFT_TESTS_REFERENCE_H
+#define LUMASIFT_TESTS_REFERENCE_H
+
+#include <vector>
+
+// x1 and x2 hold rows * cols doubles, column-major; x3 and x4 are the widths.
+// Returns the filtered image, column-major.
+std::vector<double> reference_lumasift(const double* x1, const double* x2, int rows, int cols,
+                                       double x3, double x4);
+
+#endif
