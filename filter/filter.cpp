@@ -3,8 +3,12 @@
 #include "filter.h"
 
 #include <cstddef>
+#include <exception>
 #include <limits>
+#include <thread>
 
+#include "lanes.h"
+#include "tables.h"
 #include "wedge.h"
 
 FilterState filter_state;
@@ -21,63 +25,168 @@ std::int32_t edge_level(double edge_value)
 
 namespace {
 
-void load_planes(const double* values, const double* edges)
+// Rows per unit of the load pass, columns per unit of the store pass: a
+// band's cache lines stay in the first-level cache while the transposition
+// walks across them, and each page of the column-major side is visited by
+// few bands.
+constexpr int BAND = 32;
+// Below these amounts of work a second thread costs more than it saves.
+constexpr double SAMPLES_PER_THREAD = 2e6;
+constexpr double PIXELS_PER_THREAD = 2e5;
+
+int worker_count(double work, double work_per_thread)
+{
+    const FilterState& state = filter_state;
+    if (state.thread_count > 0) {
+        return state.thread_count < MAX_WORKERS ? state.thread_count : MAX_WORKERS;
+    }
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    const int limit = cores < 1 ? 1 : cores > MAX_WORKERS ? MAX_WORKERS : cores;
+    const double wanted = 1.0 + work / work_per_thread;
+    return wanted < limit ? static_cast<int>(wanted) : limit;
+}
+
+// Runs task(unit) for every unit on up to `workers` threads, the calling one
+// included, all joined before returning. Units are handed out one at a time,
+// so rows of unequal cost balance out, and a thread that cannot be started
+// leaves its share to the others.
+template <class Task>
+void run_parallel(int units, int workers, const Task& task)
+{
+    filter_state.next_unit.store(0);
+    const auto drain = [&task, units] {
+        for (int unit; (unit = filter_state.next_unit.fetch_add(1)) < units;) {
+            task(unit);
+        }
+    };
+    std::thread helpers[MAX_WORKERS];
+    int started = 0;
+    for (int w = 1; w < workers && w < units; ++w) {
+        try {
+            helpers[started] = std::thread(drain);
+            ++started;
+        } catch (const std::exception&) {
+            break;
+        }
+    }
+    drain();
+    for (int i = 0; i < started; ++i) {
+        helpers[i].join();
+    }
+}
+
+// Fills the planes for rows [first, end) from the column-major arrays and
+// counts each row's edges for finding edge-free windows. For the literal
+// path it also resets the rows' labels: once per call, not per pixel, since
+// a mark counts only while its serial is the current pixel's.
+void load_rows(int first, int end, const double* values, const double* edges, bool reset_labels)
 {
     FilterState& state = filter_state;
-    for (int col = 0; col < state.cols; ++col) {
-        const double* value_column = values + static_cast<std::ptrdiff_t>(col) * state.rows;
-        const double* edge_column = edges + static_cast<std::ptrdiff_t>(col) * state.rows;
-        for (int row = 0; row < state.rows; ++row) {
+    const int rows = state.rows;
+    const int cols = state.cols;
+    for (int col = 0; col < cols; ++col) {
+        const double* value_column = values + static_cast<std::ptrdiff_t>(col) * rows;
+        const double* edge_column = edges + static_cast<std::ptrdiff_t>(col) * rows;
+        for (int row = first; row < end; ++row) {
             state.value_plane[row][col] = value_column[row];
+        }
+        for (int row = first; row < end; ++row) {
             state.edge_plane[row][col] = edge_level(edge_column[row]);
         }
     }
-}
-
-// Once per call, not per pixel: a mark counts only while its serial is the
-// current pixel's, so marks of earlier pixels are stale without clearing.
-void reset_labels()
-{
-    FilterState& state = filter_state;
-    for (int row = 0; row < state.rows; ++row) {
-        for (int col = 0; col < state.cols; ++col) {
-            state.label_plane[row][col] = NO_LABEL;
+    for (int row = first; row < end; ++row) {
+        std::int32_t count = 0;
+        state.edge_prefix[row][0] = 0;
+        for (int col = 0; col < cols; ++col) {
+            count += state.edge_plane[row][col] > EDGE_THRESHOLD ? 1 : 0;
+            state.edge_prefix[row][col + 1] = count;
+        }
+        if (reset_labels) {
+            for (int col = 0; col < cols; ++col) {
+                state.label_plane[row][col] = NO_LABEL;
+            }
         }
     }
 }
 
-// A zero weight total gives NaN or an infinity, as the division gives it.
-void filter_pixels()
-{
-    FilterState& state = filter_state;
-    std::int32_t serial = 0;
-    for (int row = 0; row < state.rows; ++row) {
-        for (int col = 0; col < state.cols; ++col) {
-            state.weight_total = 0.0;
-            const double sum = wedge_sum(row, col, serial);
-            ++serial;
-            state.result_plane[row][col] = sum / state.weight_total;
-        }
-    }
-}
-
-void store_result(double* result)
+void store_columns(int first, int end, double* result)
 {
     const FilterState& state = filter_state;
-    for (int col = 0; col < state.cols; ++col) {
-        double* result_column = result + static_cast<std::ptrdiff_t>(col) * state.rows;
-        for (int row = 0; row < state.rows; ++row) {
-            result_column[row] = state.result_plane[row][col];
+    const int rows = state.rows;
+    for (int row = 0; row < rows; ++row) {
+        for (int col = first; col < end; ++col) {
+            result[static_cast<std::ptrdiff_t>(col) * rows + row] = state.result_plane[row][col];
         }
     }
+}
+
+// The definition itself, one pixel after another. A zero weight total gives
+// NaN or an infinity, as the division gives it.
+void filter_row_literally(int row)
+{
+    FilterState& state = filter_state;
+    for (int col = 0; col < state.cols; ++col) {
+        state.weight_total = 0.0;
+        const double sum = wedge_sum(row, col, row * state.cols + col);
+        state.result_plane[row][col] = sum / state.weight_total;
+    }
+}
+
+int band_count(int length)
+{
+    return (length + BAND - 1) / BAND;
 }
 
 }  // namespace
 
 void filter_image(const double* values, double* result, const double* edges)
 {
-    load_planes(values, edges);
-    reset_labels();
-    filter_pixels();
-    store_result(result);
+    FilterState& state = filter_state;
+    if (state.rows <= 0 || state.cols <= 0) {
+        return;
+    }
+    const RowFilter row_filter = row_filter_for(state.kernel_path);
+    const bool literal = row_filter == nullptr;
+    state.reach = window_reach(state.window_radius, state.rows, state.cols);
+    if (!literal) {
+        build_tables();
+    }
+
+    const double pixels = static_cast<double>(state.rows) * state.cols;
+    const int copy_workers = worker_count(pixels, PIXELS_PER_THREAD);
+    const int rows = state.rows;
+    const int cols = state.cols;
+    run_parallel(band_count(rows), copy_workers, [rows, values, edges, literal](int band) {
+        const int first = band * BAND;
+        load_rows(first, first + BAND < rows ? first + BAND : rows, values, edges, literal);
+    });
+
+    if (literal) {
+        // The label plane and the width state are shared: one thread.
+        for (int row = 0; row < state.rows; ++row) {
+            filter_row_literally(row);
+        }
+    } else {
+        const double side = 2.0 * (state.reach > 0 ? state.reach : 0) + 1.0;
+        run_parallel(state.rows, worker_count(pixels * side * side, SAMPLES_PER_THREAD), row_filter);
+    }
+
+    run_parallel(band_count(cols), copy_workers, [cols, result](int band) {
+        const int first = band * BAND;
+        store_columns(first, first + BAND < cols ? first + BAND : cols, result);
+    });
+}
+
+void filter_call(int rows, int cols, double sigma_near, double sigma_far, const double* values,
+                 double* result, const double* edges)
+{
+    const std::lock_guard<std::mutex> hold(filter_state.call_lock);
+    FilterState& state = filter_state;
+    state.rows = rows;
+    state.cols = cols;
+    state.sigma_near = sigma_near;
+    state.sigma_far = sigma_far;
+    state.sigma_active = sigma_near;
+    state.window_radius = RADIUS_FACTOR * sigma_near + 1.0;
+    filter_image(values, result, edges);
 }

@@ -9,6 +9,10 @@
 // lying behind one during the call for the pixel with this serial.
 bool is_shadowed(int row, int col, std::int32_t serial);
 
+// sqrt(dc^2 + dr^2) for the offset (dr, dc), formed through pow. Even in
+// either offset and symmetric in the two: the squares are exact integers.
+double sample_distance(int dr, int dc);
+
 // exp(-distance^2 / (2 sigma)^2), formed through pow in a fixed order: its
 // rounding is part of every result. A sigma of 0 gives NaN at distance 0.
 double sample_weight(double distance, double sigma);

@@ -9,25 +9,6 @@
 
 namespace {
 
-// A triangular wedge of the window: a ray from the centre along `axis`, and
-// from the ray point `step` steps out two diagonal walks whose k-th point is
-// (step + k) * axis + k * cross, crossing one way on the first walk and the
-// other way on the second.
-struct Wedge {
-    int axis_dr, axis_dc;
-    int cross_dr, cross_dc;
-    // The right and left rays both start at the centre; up and down start one
-    // step out, so that every offset but the centre is visited exactly once.
-    int first_step;
-};
-
-constexpr Wedge WEDGES[] = {
-    {0, +1, +1, 0, 0},  // right: down-right walks first, then up-right
-    {0, -1, +1, 0, 0},  // left: down-left, then up-left
-    {-1, 0, 0, -1, 1},  // up: up-left, then up-right
-    {+1, 0, 0, -1, 1},  // down: down-left, then down-right
-};
-
 bool inside_image(int row, int col)
 {
     return row >= 0 && row < filter_state.rows && col >= 0 && col < filter_state.cols;

@@ -5,6 +5,25 @@
 
 #include <cstdint>
 
+// A triangular wedge of the window: a ray from the centre along `axis`, and
+// from the ray point `step` steps out two diagonal walks whose j-th point is
+// (step + j) * axis + j * cross, crossing one way on the first walk and the
+// other way on the second. Wedges are visited in the order of WEDGES.
+struct Wedge {
+    int axis_dr, axis_dc;
+    int cross_dr, cross_dc;
+    // The right and left rays both start at the centre; up and down start one
+    // step out, so that every offset but the centre is visited exactly once.
+    int first_step;
+};
+
+constexpr Wedge WEDGES[] = {
+    {0, +1, +1, 0, 0},  // right: down-right walks first, then up-right
+    {0, -1, +1, 0, 0},  // left: down-left, then up-left
+    {-1, 0, 0, -1, 1},  // up: up-left, then up-right
+    {+1, 0, 0, -1, 1},  // down: down-left, then down-right
+};
+
 // The window's half-width for a radius: the radius truncated toward zero, with
 // NaN and radii at or below -1 giving -1 (an empty window) and radii beyond
 // the image's larger dimension clamped to it.

@@ -5,7 +5,8 @@
 #include "../filter/filter.h"
 
 // No try block anywhere here: the host may raise its error report as a C++
-// exception, and a catch would swallow or repeat the message.
+// exception, and a catch would swallow or repeat the message. Every report
+// comes before filter_call takes the module's lock, so none can leave it held.
 
 namespace {
 
@@ -57,12 +58,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     }
 
     plhs[0] = mxCreateDoubleMatrix(rows, cols, mxREAL);
-
-    filter_state.rows = static_cast<std::int32_t>(rows);
-    filter_state.cols = static_cast<std::int32_t>(cols);
-    filter_state.sigma_near = sigma_near;
-    filter_state.sigma_far = sigma_far;
-    filter_state.sigma_active = sigma_near;
-    filter_state.window_radius = RADIUS_FACTOR * sigma_near + 1.0;
-    filter_image(values, mxGetPr(plhs[0]), edges);
+    filter_call(static_cast<int>(rows), static_cast<int>(cols), sigma_near, sigma_far, values,
+                mxGetPr(plhs[0]), edges);
 }

@@ -1,0 +1,85 @@
+#include "exact_arithmetic.h"
+
+#include "lanes.h"
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "filter.h"
+
+// Compiled for AVX-512 function by function, so that the module builds with
+// any flags and runs these only after asking the processor.
+#define LANES_TARGET __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq")))
+
+namespace {
+
+// Eight pixels per lane group; masks are the processor's mask registers.
+struct Avx512Lanes {
+    static constexpr int WIDTH = 8;
+    using Vec = __m512d;
+    using Mask = __mmask8;
+
+    LANES_TARGET static Vec zero() { return _mm512_setzero_pd(); }
+    LANES_TARGET static Vec broadcast(double x) { return _mm512_set1_pd(x); }
+    LANES_TARGET static Vec load(const double* p) { return _mm512_loadu_pd(p); }
+    // Masked-out lanes are not read, so they may lie outside the plane.
+    LANES_TARGET static Vec load(const double* p, Mask valid) { return _mm512_maskz_loadu_pd(valid, p); }
+    LANES_TARGET static Vec add(Vec a, Vec b) { return _mm512_add_pd(a, b); }
+    LANES_TARGET static Vec mul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
+    LANES_TARGET static Vec add_where(Mask valid, Vec acc, Vec x)
+    {
+        return _mm512_mask_add_pd(acc, valid, acc, x);
+    }
+    LANES_TARGET static Vec select(Mask far, Vec near_weight, Vec far_weight)
+    {
+        return _mm512_mask_blend_pd(far, near_weight, far_weight);
+    }
+    LANES_TARGET static Mask edges_above(const std::int32_t* p)
+    {
+        const __m256i edges = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        return _mm256_cmpgt_epi32_mask(edges, _mm256_set1_epi32(EDGE_THRESHOLD));
+    }
+    LANES_TARGET static Mask edges_above(const std::int32_t* p, Mask valid)
+    {
+        const __m256i edges = _mm256_maskz_loadu_epi32(valid, p);
+        return _mm256_mask_cmpgt_epi32_mask(valid, edges, _mm256_set1_epi32(EDGE_THRESHOLD));
+    }
+    LANES_TARGET static Mask either(Mask a, Mask b) { return _kor_mask8(a, b); }
+    LANES_TARGET static Mask both(Mask a, Mask b) { return _kand_mask8(a, b); }
+    LANES_TARGET static Mask none() { return 0; }
+    LANES_TARGET static Mask from_bits(unsigned bits) { return static_cast<Mask>(bits); }
+    LANES_TARGET static Mask load_mask(const std::uint16_t* p) { return static_cast<Mask>(_load_mask16(const_cast<__mmask16*>(p))); }
+    LANES_TARGET static void store_mask(std::uint16_t* p, Mask m) { _store_mask16(p, m); }
+    LANES_TARGET static void store_quotient(double* out, Vec sum, Vec total, int count)
+    {
+        if (count > 0) {
+            const Mask stored = count >= WIDTH ? 0xFF : static_cast<Mask>((1u << count) - 1u);
+            _mm512_mask_storeu_pd(out, stored, _mm512_div_pd(sum, total));
+        }
+    }
+};
+
+}  // namespace
+
+#include "lane_kernel.h"
+
+RowFilter avx512_row_filter()
+{
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")) {
+        return &filter_row<Avx512Lanes>;
+    }
+    return nullptr;
+}
+
+#else
+
+RowFilter avx512_row_filter()
+{
+    return nullptr;
+}
+
+#endif

@@ -1,0 +1,95 @@
+#include "exact_arithmetic.h"
+
+#include "tables.h"
+
+#include "filter.h"
+#include "sample.h"
+#include "wedge.h"
+
+namespace {
+
+// The tables hold the very doubles that accumulate_sample would compute: the
+// same sample_distance and sample_weight calls on the same arguments. The
+// distance is even in each offset and symmetric in the two (its squares are
+// exact integers and their sum is exact), so [along][across] with along the
+// larger magnitude covers every offset.
+void build_weight_tables()
+{
+    FilterState& state = filter_state;
+    for (int along = 0; along <= state.reach; ++along) {
+        for (int across = 0; across <= along; ++across) {
+            const double distance = sample_distance(across, along);
+            state.near_weight[along][across] = sample_weight(distance, state.sigma_near);
+            state.far_weight[along][across] = sample_weight(distance, state.sigma_far);
+        }
+    }
+}
+
+void append_sample(int dr, int dc, int along, int across)
+{
+    FilterState& state = filter_state;
+    ScheduleEntry& entry = state.schedule[state.schedule_length++];
+    entry.offset = dr * PLANE_STRIDE + dc;
+    entry.near_weight = state.near_weight[along][across];
+    entry.far_weight = state.far_weight[along][across];
+    // Summed in visiting order, so it equals the weight total of every
+    // pixel whose window lies inside the image and meets no edge.
+    state.plain_weight_total = state.plain_weight_total + entry.near_weight;
+}
+
+void append_walk(const Wedge& wedge, int step, int cross_sign)
+{
+    for (int j = 1; j <= filter_state.reach - step; ++j) {
+        const int along = step + j;
+        const int across = j * cross_sign;
+        append_sample(along * wedge.axis_dr + across * wedge.cross_dr,
+                      along * wedge.axis_dc + across * wedge.cross_dc, along, j);
+    }
+}
+
+void start_segment(int mark_slot, bool starts_wedge)
+{
+    FilterState& state = filter_state;
+    ScheduleSegment& segment = state.segments[state.segment_count++];
+    segment.begin = state.schedule_length;
+    segment.mark_slot = mark_slot;
+    segment.starts_wedge = starts_wedge;
+}
+
+void end_segment()
+{
+    filter_state.segments[filter_state.segment_count - 1].end = filter_state.schedule_length;
+}
+
+// The order of wedge_sum for a window that the image contains, cut where it
+// resets the width to the near one.
+void build_schedule()
+{
+    FilterState& state = filter_state;
+    const int reach = state.reach;
+    state.schedule_length = 0;
+    state.segment_count = 0;
+    state.plain_weight_total = 0.0;
+    if (reach > MAX_SCHEDULED_REACH) {
+        return;
+    }
+    for (const Wedge& wedge : WEDGES) {
+        for (int step = wedge.first_step; step <= reach; ++step) {
+            start_segment(0, step == wedge.first_step);
+            append_sample(step * wedge.axis_dr, step * wedge.axis_dc, step, 0);
+            append_walk(wedge, step, +1);
+            end_segment();
+            start_segment(reach + 1, false);
+            append_walk(wedge, step, -1);
+            end_segment();
+        }
+    }
+}
+
+}  // namespace
+
+void build_tables()
+{
+    build_weight_tables();
+    build_schedule();
+}

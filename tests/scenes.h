@@ -1,0 +1,47 @@
+// Random test images of several kinds, and helpers to filter and compare them.
+#ifndef LUMASIFT_TESTS_SCENES_H
+#define LUMASIFT_TESTS_SCENES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Scene {
+    int rows;
+    int cols;
+    double x3;
+    double x4;
+    std::vector<double> x1;  // column-major, like the host's arrays
+    std::vector<double> x2;
+    std::string description;
+};
+
+struct SceneSize {
+    int rows;
+    int cols;
+};
+
+// `count` scenes cycling through `sizes`, with widths drawn from
+// `near_widths` and a fixed list of far widths, edge maps of every kind (none,
+// sparse, lines, border, odd values such as NaN and 1e10, dense) and, in
+// every fifth scene, NaN and infinite values in x1. Wide windows are kept to
+// images of at most `wide_window_side` rows and columns, for the literal
+// evaluation's sake.
+std::vector<Scene> make_scenes(int count, const std::vector<SceneSize>& sizes,
+                               const std::vector<double>& near_widths, int wide_window_side,
+                               std::uint64_t seed);
+
+// An image with a few per cent of edge pixels in lines, as a gradient edge
+// map of a natural scene has them.
+Scene lined_scene(int rows, int cols, double x3, double x4);
+
+// The product's result through filter_call, with whatever path and thread
+// count filter_state holds.
+std::vector<double> run_filter(const Scene& scene);
+std::vector<double> run_filter(const std::vector<double>& x1, const std::vector<double>& x2,
+                               int rows, int cols, double x3, double x4);
+
+// Index of the first element whose bits differ (NaN equals NaN), or -1.
+long first_difference(const std::vector<double>& a, const std::vector<double>& b);
+
+#endif
