@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <exception>
-#include <limits>
 #include <thread>
 
 #include "lanes.h"
@@ -13,23 +12,13 @@
 
 FilterState filter_state;
 
-std::int32_t edge_level(double edge_value)
-{
-    // The bounds are the first integers that truncation cannot bring into
-    // range; NaN fails both comparisons.
-    if (edge_value > -2147483649.0 && edge_value < 2147483648.0) {
-        return static_cast<std::int32_t>(edge_value);
-    }
-    return std::numeric_limits<std::int32_t>::min();
-}
-
 namespace {
 
-// Rows per unit of the load pass, columns per unit of the store pass: a
-// band's cache lines stay in the first-level cache while the transposition
-// walks across them, and each page of the column-major side is visited by
-// few bands.
+// Rows per unit of the load pass, columns per unit of the store pass. Both
+// walk their band in square tiles, whose cache lines and pages on both sides
+// stay at hand while the transposition crosses them.
 constexpr int BAND = 32;
+
 // Below these amounts of work a second thread costs more than it saves.
 constexpr double SAMPLES_PER_THREAD = 2e6;
 constexpr double PIXELS_PER_THREAD = 2e5;
@@ -84,14 +73,23 @@ void load_rows(int first, int end, const double* values, const double* edges, bo
     FilterState& state = filter_state;
     const int rows = state.rows;
     const int cols = state.cols;
-    for (int col = 0; col < cols; ++col) {
-        const double* value_column = values + static_cast<std::ptrdiff_t>(col) * rows;
-        const double* edge_column = edges + static_cast<std::ptrdiff_t>(col) * rows;
-        for (int row = first; row < end; ++row) {
-            state.value_plane[row][col] = value_column[row];
+    // Values and edges in separate sweeps: each keeps fewer streams open.
+    for (int tile = 0; tile < cols; tile += BAND) {
+        const int tile_end = tile + BAND < cols ? tile + BAND : cols;
+        for (int col = tile; col < tile_end; ++col) {
+            const double* column = values + static_cast<std::ptrdiff_t>(col) * rows;
+            for (int row = first; row < end; ++row) {
+                state.value_plane[row][col] = column[row];
+            }
         }
-        for (int row = first; row < end; ++row) {
-            state.edge_plane[row][col] = edge_level(edge_column[row]);
+    }
+    for (int tile = 0; tile < cols; tile += BAND) {
+        const int tile_end = tile + BAND < cols ? tile + BAND : cols;
+        for (int col = tile; col < tile_end; ++col) {
+            const double* column = edges + static_cast<std::ptrdiff_t>(col) * rows;
+            for (int row = first; row < end; ++row) {
+                state.edge_plane[row][col] = edge_level(column[row]);
+            }
         }
     }
     for (int row = first; row < end; ++row) {
@@ -113,9 +111,13 @@ void store_columns(int first, int end, double* result)
 {
     const FilterState& state = filter_state;
     const int rows = state.rows;
-    for (int row = 0; row < rows; ++row) {
+    for (int tile = 0; tile < rows; tile += BAND) {
+        const int tile_end = tile + BAND < rows ? tile + BAND : rows;
         for (int col = first; col < end; ++col) {
-            result[static_cast<std::ptrdiff_t>(col) * rows + row] = state.result_plane[row][col];
+            double* column = result + static_cast<std::ptrdiff_t>(col) * rows;
+            for (int row = tile; row < tile_end; ++row) {
+                column[row] = state.result_plane[row][col];
+            }
         }
     }
 }

@@ -117,7 +117,13 @@ void filter_call(int rows, int cols, double sigma_near, double sigma_far, const 
 
 // x2's value as the edge plane holds it: truncated toward zero, with NaN and
 // values beyond 32 bits mapped to the most negative integer so that they never
-// count as edges.
-std::int32_t edge_level(double edge_value);
+// count as edges. Inline: the load pass calls it for every pixel.
+inline std::int32_t edge_level(double edge_value)
+{
+    // The bounds are the first integers that truncation cannot bring into
+    // range; NaN fails both comparisons.
+    const bool fits = edge_value > -2147483649.0 && edge_value < 2147483648.0;
+    return fits ? static_cast<std::int32_t>(edge_value) : INT32_MIN;
+}
 
 #endif

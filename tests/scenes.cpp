@@ -100,8 +100,8 @@ Scene lined_scene(int rows, int cols, double x3, double x4)
     std::mt19937_64 rng(7);
     Scene s{rows, cols, x3, x4, make_values(false, rows, cols, rng), {}, "lined scene"};
     s.x2.assign(static_cast<std::size_t>(rows) * cols, 0.0);
-    // Straight and slanted lines, one pixel wide, about fifty pixels apart.
-    for (int line = 0; line < (rows + cols) / 25; ++line) {
+    // Straight and slanted lines, one pixel wide, about a hundred pixels apart.
+    for (int line = 0; line < (rows + cols) / 50; ++line) {
         const int r0 = static_cast<int>(rng() % rows);
         const int c0 = static_cast<int>(rng() % cols);
         const int slope = static_cast<int>(rng() % 5) - 2;
