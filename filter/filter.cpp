@@ -18,6 +18,8 @@ namespace {
 // walk their band in square tiles, whose cache lines and pages on both sides
 // stay at hand while the transposition crosses them.
 constexpr int BAND = 32;
+// Rows per unit of the filter pass: eight results of a column fill a line.
+constexpr int ROWS_PER_UNIT = 8;
 
 // Below these amounts of work a second thread costs more than it saves.
 constexpr double SAMPLES_PER_THREAD = 2e6;
@@ -64,16 +66,11 @@ void run_parallel(int units, int workers, const Task& task)
     }
 }
 
-// Fills the planes for rows [first, end) from the column-major arrays and
-// counts each row's edges for finding edge-free windows. For the literal
-// path it also resets the rows' labels: once per call, not per pixel, since
-// a mark counts only while its serial is the current pixel's.
-void load_rows(int first, int end, const double* values, const double* edges, bool reset_labels)
+void load_values(int first, int end, const double* values)
 {
     FilterState& state = filter_state;
     const int rows = state.rows;
     const int cols = state.cols;
-    // Values and edges in separate sweeps: each keeps fewer streams open.
     for (int tile = 0; tile < cols; tile += BAND) {
         const int tile_end = tile + BAND < cols ? tile + BAND : cols;
         for (int col = tile; col < tile_end; ++col) {
@@ -83,25 +80,47 @@ void load_rows(int first, int end, const double* values, const double* edges, bo
             }
         }
     }
+}
+
+// The literal path's edge plane, and its labels, reset once per call rather
+// than per pixel: a mark counts only while its serial is the current pixel's.
+void load_edge_plane(int first, int end, const double* edges)
+{
+    FilterState& state = filter_state;
+    const int rows = state.rows;
+    const int cols = state.cols;
     for (int tile = 0; tile < cols; tile += BAND) {
         const int tile_end = tile + BAND < cols ? tile + BAND : cols;
         for (int col = tile; col < tile_end; ++col) {
             const double* column = edges + static_cast<std::ptrdiff_t>(col) * rows;
             for (int row = first; row < end; ++row) {
                 state.edge_plane[row][col] = edge_level(column[row]);
+                state.label_plane[row][col] = NO_LABEL;
             }
         }
     }
+}
+
+// The lane kernels' edge bits: a thirty-second of the edge plane's memory.
+void load_edge_bits(int first, int end, const double* edges)
+{
+    FilterState& state = filter_state;
+    const int rows = state.rows;
+    const int cols = state.cols;
     for (int row = first; row < end; ++row) {
-        std::int32_t count = 0;
-        state.edge_prefix[row][0] = 0;
-        for (int col = 0; col < cols; ++col) {
-            count += state.edge_plane[row][col] > EDGE_THRESHOLD ? 1 : 0;
-            state.edge_prefix[row][col + 1] = count;
+        for (int word = 0; word < EDGE_WORDS; ++word) {
+            state.edge_bits[row][word] = 0;
         }
-        if (reset_labels) {
-            for (int col = 0; col < cols; ++col) {
-                state.label_plane[row][col] = NO_LABEL;
+    }
+    for (int tile = 0; tile < cols; tile += BAND) {
+        const int tile_end = tile + BAND < cols ? tile + BAND : cols;
+        for (int col = tile; col < tile_end; ++col) {
+            const double* column = edges + static_cast<std::ptrdiff_t>(col) * rows;
+            const std::uint64_t bit = std::uint64_t{1} << (col & 63);
+            for (int row = first; row < end; ++row) {
+                if (edge_level(column[row]) > EDGE_THRESHOLD) {
+                    state.edge_bits[row][col >> 6] |= bit;
+                }
             }
         }
     }
@@ -144,38 +163,53 @@ int band_count(int length)
 void filter_image(const double* values, double* result, const double* edges)
 {
     FilterState& state = filter_state;
-    if (state.rows <= 0 || state.cols <= 0) {
+    const int rows = state.rows;
+    const int cols = state.cols;
+    if (rows <= 0 || cols <= 0) {
         return;
     }
     const RowFilter row_filter = row_filter_for(state.kernel_path);
     const bool literal = row_filter == nullptr;
-    state.reach = window_reach(state.window_radius, state.rows, state.cols);
+    state.reach = window_reach(state.window_radius, rows, cols);
+    state.result_columns = result;
     if (!literal) {
         build_tables();
     }
 
-    const double pixels = static_cast<double>(state.rows) * state.cols;
+    const double pixels = static_cast<double>(rows) * cols;
     const int copy_workers = worker_count(pixels, PIXELS_PER_THREAD);
-    const int rows = state.rows;
-    const int cols = state.cols;
     run_parallel(band_count(rows), copy_workers, [rows, values, edges, literal](int band) {
         const int first = band * BAND;
-        load_rows(first, first + BAND < rows ? first + BAND : rows, values, edges, literal);
+        const int end = first + BAND < rows ? first + BAND : rows;
+        load_values(first, end, values);
+        if (literal) {
+            load_edge_plane(first, end, edges);
+        } else {
+            load_edge_bits(first, end, edges);
+        }
     });
 
     if (literal) {
         // The label plane and the width state are shared: one thread.
-        for (int row = 0; row < state.rows; ++row) {
+        for (int row = 0; row < rows; ++row) {
             filter_row_literally(row);
         }
-    } else {
-        const double side = 2.0 * (state.reach > 0 ? state.reach : 0) + 1.0;
-        run_parallel(state.rows, worker_count(pixels * side * side, SAMPLES_PER_THREAD), row_filter);
+        run_parallel(band_count(cols), copy_workers, [cols, result](int band) {
+            const int first = band * BAND;
+            store_columns(first, first + BAND < cols ? first + BAND : cols, result);
+        });
+        return;
     }
 
-    run_parallel(band_count(cols), copy_workers, [cols, result](int band) {
-        const int first = band * BAND;
-        store_columns(first, first + BAND < cols ? first + BAND : cols, result);
+    // Runs of rows, so that each thread fills whole cache lines of the
+    // column-major result.
+    const double side = 2.0 * (state.reach > 0 ? state.reach : 0) + 1.0;
+    const int units = (rows + ROWS_PER_UNIT - 1) / ROWS_PER_UNIT;
+    run_parallel(units, worker_count(pixels * side * side, SAMPLES_PER_THREAD), [rows, row_filter](int unit) {
+        const int first = unit * ROWS_PER_UNIT;
+        for (int row = first; row < first + ROWS_PER_UNIT && row < rows; ++row) {
+            row_filter(row);
+        }
     });
 }
 

@@ -26,6 +26,7 @@ constexpr int MAX_WORKERS = 64;
 constexpr int MAX_SCHEDULED_REACH = 100;
 constexpr int MAX_SCHEDULE_LENGTH = (2 * MAX_SCHEDULED_REACH + 1) * (2 * MAX_SCHEDULED_REACH + 1) + 1;
 constexpr int MAX_SCHEDULE_SEGMENTS = 4 * 2 * (MAX_SCHEDULED_REACH + 1);
+constexpr int EDGE_WORDS = PLANE_STRIDE / 64 + 2;
 
 // How filter_image evaluates the window sums. All give the same bits.
 enum class KernelPath : std::int32_t {
@@ -38,8 +39,8 @@ enum class KernelPath : std::int32_t {
 
 // One sample of a window that lies inside the image, in visiting order.
 struct ScheduleEntry {
-    // dr * PLANE_STRIDE + dc: the same for the value and the edge plane.
-    std::int32_t offset;
+    std::int32_t dr;
+    std::int32_t dc;
     double near_weight;
     double far_weight;
 };
@@ -86,9 +87,14 @@ struct FilterState {
     ScheduleSegment segments[MAX_SCHEDULE_SEGMENTS];
     std::int32_t segment_count;
     double plain_weight_total;
-    // Number of edge pixels in the row left of each column, for finding
-    // windows without edges.
-    std::int32_t edge_prefix[PLANE_STRIDE][PLANE_STRIDE + 1];
+    // The edge pixels of each row as bits, column c at bit c % 64 of word
+    // c / 64. The lane kernels read their lanes' edges from here, eight or
+    // more at a time, instead of from edge_plane. The spare word lets any
+    // column start an unaligned eight-byte read.
+    std::uint64_t edge_bits[PLANE_STRIDE][EDGE_WORDS];
+    // The call's result matrix, column-major, which the lane kernels fill
+    // directly; the literal path goes through result_plane.
+    double* result_columns;
 
     // Choices that tests and benchmarks may set; zero means automatic: the
     // fastest path, and as many threads as the processor and the work justify.

@@ -4,10 +4,9 @@
 //
 //   WIDTH, Vec (WIDTH doubles), Mask (one flag per lane)
 //   zero(), broadcast(x), load(p), load(p, valid), add(a, b), mul(a, b),
-//   add_where(valid, acc, x), select(far, near_weight, far_weight),
-//   edges_above(p), edges_above(p, valid), either(a, b), both(a, b),
-//   none(), from_bits(b), load_mask(p), store_mask(p, m),
-//   store_quotient(out, sum, total, count)
+//   divide(a, b), store(p, v), add_where(valid, acc, x),
+//   select(far, near_weight, far_weight), either(a, b), both(a, b), none(),
+//   from_bits(b), load_mask(p), store_mask(p, m)
 //
 // Everything here has internal linkage, so the copies compiled for different
 // instruction sets never meet at link time.
@@ -24,6 +23,7 @@
 #ifndef LUMASIFT_LANE_KERNEL_H
 #define LUMASIFT_LANE_KERNEL_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "filter.h"
@@ -82,24 +82,50 @@ LANES_TARGET LANES_INLINE void reset_widths(LaneSums<L, GROUPS>& sums)
 }
 
 // Divides and stores the results of the pixels (a, b) onward that lie inside
-// the image; lanes past its last column computed what they liked.
+// the image, straight into the column-major result; lanes past the image's
+// last column computed what they liked.
 template <class L, int GROUPS>
 LANES_TARGET LANES_INLINE void store_results(const LaneSums<L, GROUPS>& sums, int a, int b)
 {
+    const FilterState& state = filter_state;
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
+        double quotients[L::WIDTH];
+        L::store(quotients, L::divide(sums.sum[g], sums.total[g]));
         const int col = b + g * L::WIDTH;
-        L::store_quotient(&filter_state.result_plane[a][col], sums.sum[g], sums.total[g],
-                          filter_state.cols - col);
+        for (int lane = 0; lane < L::WIDTH && col + lane < state.cols; ++lane) {
+            state.result_columns[static_cast<std::ptrdiff_t>(col + lane) * state.rows + a] = quotients[lane];
+        }
     }
 }
 
+// Edge flags of the columns col, col + 1, ... of a row, one per bit from bit
+// 0, 64 of them. Columns left of the image read as no edge, and so do those
+// right of it: their bits are clear.
+LANES_TARGET LANES_INLINE std::uint64_t edge_run(int row, int col)
+{
+    const std::uint64_t* words = filter_state.edge_bits[row];
+    if (col >= filter_state.cols) {
+        return 0;
+    }
+    if (col < 0) {
+        return col > -64 ? edge_run(row, 0) << -col : 0;
+    }
+    const int shift = col & 63;
+    // Two shifts for the upper word, so that a shift of 0 shifts it out.
+    return (words[col >> 6] >> shift) | ((words[(col >> 6) + 1] << 1) << (63 - shift));
+}
+
+LANES_TARGET LANES_INLINE unsigned group_bits(std::uint64_t run, int g, int width)
+{
+    return static_cast<unsigned>(run >> (g * width)) & ((1u << width) - 1u);
+}
+
 // ---------------------------------------------------------------------------
-// Windows inside the image: one flat pass over the visiting schedule.
+// Windows inside the image: flat passes over the visiting schedule.
 
 // The pixels (a, b) to (a, b + GROUPS_IN_FLIGHT * WIDTH - 1), whose windows
-// lie inside the image away from its border rows and columns, so that every
-// sample is valid and passes its shadow on. PLAIN: besides, no window holds
-// an edge, so every sample has the near width and the total is known.
+// lie inside the image and hold no edge: every sample has the near width,
+// and the weight total is known.
 template <class L>
 LANES_TARGET void filter_scheduled_plain(int a, int b)
 {
@@ -111,10 +137,10 @@ LANES_TARGET void filter_scheduled_plain(int a, int b)
     const int length = state.schedule_length;
     for (int i = 0; i < length; ++i) {
         const ScheduleEntry& entry = state.schedule[i];
+        const double* sample = values + (entry.dr * PLANE_STRIDE + entry.dc);
         const typename L::Vec weight = L::broadcast(entry.near_weight);
         FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-            const typename L::Vec value = L::load(values + entry.offset + g * L::WIDTH);
-            sums.sum[g] = L::add(sums.sum[g], L::mul(value, weight));
+            sums.sum[g] = L::add(sums.sum[g], L::mul(L::load(sample + g * L::WIDTH), weight));
         }
     }
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
@@ -123,13 +149,16 @@ LANES_TARGET void filter_scheduled_plain(int a, int b)
     store_results(sums, a, b);
 }
 
+// The same pixels when their windows, still inside the image and away from
+// its border rows and columns, may hold edges: every sample is valid and
+// passes its shadow on.
 template <class L>
 LANES_TARGET void filter_scheduled(int a, int b)
 {
     constexpr int GROUPS = GROUPS_IN_FLIGHT;
+    static_assert(GROUPS * L::WIDTH <= 56, "one edge run covers every lane of a sample");
     const FilterState& state = filter_state;
     const double* values = &state.value_plane[0][0] + (a * PLANE_STRIDE + b);
-    const std::int32_t* edges = &state.edge_plane[0][0] + (a * PLANE_STRIDE + b);
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
     MarkSlot marks[(2 * MAX_SCHEDULED_REACH + 1) * GROUPS];
@@ -147,16 +176,17 @@ LANES_TARGET void filter_scheduled(int a, int b)
         reset_widths(sums);
         for (int i = segment.begin; i < segment.end; ++i, slot += GROUPS) {
             const ScheduleEntry& entry = state.schedule[i];
+            const double* sample = values + (entry.dr * PLANE_STRIDE + entry.dc);
+            const std::uint64_t edges = edge_run(a + entry.dr, b + entry.dc);
             const typename L::Vec near_weight = L::broadcast(entry.near_weight);
             const typename L::Vec far_weight = L::broadcast(entry.far_weight);
             FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
                 const typename L::Mask shadow =
-                    L::either(L::edges_above(edges + entry.offset + g * L::WIDTH), L::load_mask(slot + g));
+                    L::either(L::from_bits(group_bits(edges, g, L::WIDTH)), L::load_mask(slot + g));
                 sums.far[g] = L::either(sums.far[g], shadow);
                 L::store_mask(slot + g, shadow);
                 const typename L::Vec weight = L::select(sums.far[g], near_weight, far_weight);
-                const typename L::Vec value = L::load(values + entry.offset + g * L::WIDTH);
-                sums.sum[g] = L::add(sums.sum[g], L::mul(value, weight));
+                sums.sum[g] = L::add(sums.sum[g], L::mul(L::load(sample + g * L::WIDTH), weight));
                 sums.total[g] = L::add(sums.total[g], weight);
             }
         }
@@ -201,7 +231,6 @@ LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, int a, int b, in
         return false;
     }
     const double* values = &state.value_plane[0][0] + (row * PLANE_STRIDE + b + dc);
-    const std::int32_t* edges = &state.edge_plane[0][0] + (row * PLANE_STRIDE + b + dc);
     const typename L::Vec near_weight = L::broadcast(state.near_weight[along][across]);
     const typename L::Vec far_weight = L::broadcast(state.far_weight[along][across]);
     // Diagonal samples on the image's border pass no shadow on.
@@ -211,8 +240,9 @@ LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, int a, int b, in
         const int col = b + dc + g * L::WIDTH;
         const unsigned valid_bits = lane_bits(col, 0, state.cols, L::WIDTH);
         const typename L::Mask valid = L::from_bits(valid_bits);
-        const typename L::Mask edge = L::edges_above(edges + g * L::WIDTH, valid);
-        const typename L::Mask shadow = L::both(L::either(edge, L::load_mask(marks + g)), valid);
+        const unsigned edge_bits = group_bits(edge_run(row, col), 0, L::WIDTH) & valid_bits;
+        const typename L::Mask shadow =
+            L::both(L::either(L::from_bits(edge_bits), L::load_mask(marks + g)), valid);
         sums.far[g] = L::either(sums.far[g], shadow);
         const unsigned passing_bits =
             on_ray ? valid_bits : row_passes ? lane_bits(col, 1, state.cols - 1, L::WIDTH) : 0u;
@@ -286,9 +316,12 @@ LANES_TARGET LANES_INLINE bool windows_without_edges(int a, int first, int last)
 {
     const FilterState& state = filter_state;
     for (int row = a - state.reach; row <= a + state.reach; ++row) {
-        const std::int32_t* prefix = state.edge_prefix[row];
-        if (prefix[last + state.reach + 1] != prefix[first - state.reach]) {
-            return false;
+        for (int col = first - state.reach; col <= last + state.reach; col += 64) {
+            const int count = last + state.reach + 1 - col;
+            const std::uint64_t wanted = count >= 64 ? ~0ull : (1ull << count) - 1u;
+            if ((edge_run(row, col) & wanted) != 0) {
+                return false;
+            }
         }
     }
     return true;

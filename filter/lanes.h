@@ -6,8 +6,8 @@
 
 #include "filter.h"
 
-// Filters every pixel of one row of the image into result_plane. Expects the
-// planes, reach, weight tables and edge_prefix of filter_state to be set up.
+// Filters every pixel of one row of the image into result_columns. Expects
+// value_plane, edge_bits, reach and the tables of filter_state to be set up.
 // Rows may run on different threads at once.
 using RowFilter = void (*)(int row);
 

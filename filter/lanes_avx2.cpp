@@ -41,6 +41,8 @@ struct Avx2Lanes {
     }
     LANES_TARGET static Vec add(Vec a, Vec b) { return _mm256_add_pd(a, b); }
     LANES_TARGET static Vec mul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
+    LANES_TARGET static Vec divide(Vec a, Vec b) { return _mm256_div_pd(a, b); }
+    LANES_TARGET static void store(double* p, Vec v) { _mm256_storeu_pd(p, v); }
     LANES_TARGET static Vec add_where(Mask valid, Vec acc, Vec x)
     {
         return _mm256_blendv_pd(acc, _mm256_add_pd(acc, x), valid);
@@ -48,24 +50,6 @@ struct Avx2Lanes {
     LANES_TARGET static Vec select(Mask far, Vec near_weight, Vec far_weight)
     {
         return _mm256_blendv_pd(near_weight, far_weight, far);
-    }
-    LANES_TARGET static Mask widen(__m128i flags)
-    {
-        return _mm256_castsi256_pd(_mm256_cvtepi32_epi64(flags));
-    }
-    LANES_TARGET static Mask edges_above(const std::int32_t* p)
-    {
-        const __m128i edges = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        return widen(_mm_cmpgt_epi32(edges, _mm_set1_epi32(EDGE_THRESHOLD)));
-    }
-    LANES_TARGET static Mask edges_above(const std::int32_t* p, Mask valid)
-    {
-        // The low half of each 64-bit lane mask, as four 32-bit lane masks.
-        const __m256i halves = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(valid),
-                                                           _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6));
-        const __m128i valid32 = _mm256_castsi256_si128(halves);
-        const __m128i edges = _mm_maskload_epi32(p, valid32);
-        return _mm256_and_pd(widen(_mm_cmpgt_epi32(edges, _mm_set1_epi32(EDGE_THRESHOLD))), valid);
     }
     LANES_TARGET static Mask either(Mask a, Mask b) { return _mm256_or_pd(a, b); }
     LANES_TARGET static Mask both(Mask a, Mask b) { return _mm256_and_pd(a, b); }
@@ -78,15 +62,6 @@ struct Avx2Lanes {
     LANES_TARGET static void store_mask(std::uint16_t* p, Mask m)
     {
         *p = static_cast<std::uint16_t>(_mm256_movemask_pd(m));
-    }
-    LANES_TARGET static void store_quotient(double* out, Vec sum, Vec total, int count)
-    {
-        if (count >= WIDTH) {
-            _mm256_storeu_pd(out, _mm256_div_pd(sum, total));
-        } else if (count > 0) {
-            const Mask stored = from_bits((1u << count) - 1u);
-            _mm256_maskstore_pd(out, _mm256_castpd_si256(stored), _mm256_div_pd(sum, total));
-        }
     }
 };
 

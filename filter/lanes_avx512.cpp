@@ -29,6 +29,8 @@ struct Avx512Lanes {
     LANES_TARGET static Vec load(const double* p, Mask valid) { return _mm512_maskz_loadu_pd(valid, p); }
     LANES_TARGET static Vec add(Vec a, Vec b) { return _mm512_add_pd(a, b); }
     LANES_TARGET static Vec mul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
+    LANES_TARGET static Vec divide(Vec a, Vec b) { return _mm512_div_pd(a, b); }
+    LANES_TARGET static void store(double* p, Vec v) { _mm512_storeu_pd(p, v); }
     LANES_TARGET static Vec add_where(Mask valid, Vec acc, Vec x)
     {
         return _mm512_mask_add_pd(acc, valid, acc, x);
@@ -37,29 +39,12 @@ struct Avx512Lanes {
     {
         return _mm512_mask_blend_pd(far, near_weight, far_weight);
     }
-    LANES_TARGET static Mask edges_above(const std::int32_t* p)
-    {
-        const __m256i edges = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        return _mm256_cmpgt_epi32_mask(edges, _mm256_set1_epi32(EDGE_THRESHOLD));
-    }
-    LANES_TARGET static Mask edges_above(const std::int32_t* p, Mask valid)
-    {
-        const __m256i edges = _mm256_maskz_loadu_epi32(valid, p);
-        return _mm256_mask_cmpgt_epi32_mask(valid, edges, _mm256_set1_epi32(EDGE_THRESHOLD));
-    }
     LANES_TARGET static Mask either(Mask a, Mask b) { return _kor_mask8(a, b); }
     LANES_TARGET static Mask both(Mask a, Mask b) { return _kand_mask8(a, b); }
     LANES_TARGET static Mask none() { return 0; }
     LANES_TARGET static Mask from_bits(unsigned bits) { return static_cast<Mask>(bits); }
     LANES_TARGET static Mask load_mask(const std::uint16_t* p) { return static_cast<Mask>(_load_mask16(const_cast<__mmask16*>(p))); }
     LANES_TARGET static void store_mask(std::uint16_t* p, Mask m) { _store_mask16(p, m); }
-    LANES_TARGET static void store_quotient(double* out, Vec sum, Vec total, int count)
-    {
-        if (count > 0) {
-            const Mask stored = count >= WIDTH ? 0xFF : static_cast<Mask>((1u << count) - 1u);
-            _mm512_mask_storeu_pd(out, stored, _mm512_div_pd(sum, total));
-        }
-    }
 };
 
 }  // namespace

@@ -29,7 +29,8 @@ void append_sample(int dr, int dc, int along, int across)
 {
     FilterState& state = filter_state;
     ScheduleEntry& entry = state.schedule[state.schedule_length++];
-    entry.offset = dr * PLANE_STRIDE + dc;
+    entry.dr = dr;
+    entry.dc = dc;
     entry.near_weight = state.near_weight[along][across];
     entry.far_weight = state.far_weight[along][across];
     // Summed in visiting order, so it equals the weight total of every

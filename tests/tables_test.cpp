@@ -46,7 +46,7 @@ TEST(TablesTest, ScheduleVisitsTheWindowOnceAndTheCentreTwice)
         EXPECT_LE(segment.mark_slot + (segment.end - segment.begin), 2 * reach + 1);
         expected_begin = segment.end;
         for (int i = segment.begin; i < segment.end; ++i) {
-            ++visits[filter_state.schedule[i].offset];
+            ++visits[filter_state.schedule[i].dr * 1000 + filter_state.schedule[i].dc];
         }
     }
     EXPECT_EQ(expected_begin, filter_state.schedule_length);
