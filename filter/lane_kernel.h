@@ -5,8 +5,12 @@
 //   WIDTH, Vec (WIDTH doubles), Mask (one flag per lane)
 //   zero(), broadcast(x), load(p), load(p, valid), add(a, b), mul(a, b),
 //   divide(a, b), store(p, v), add_where(valid, acc, x),
-//   select(far, near_weight, far_weight), either(a, b), both(a, b), none(),
-//   from_bits(b), load_mask(p), store_mask(p, m)
+//   select(far, near_weight, far_weight), from_bits(bits)
+//
+// Flags shared by all lanes in flight (edges, widths, marks, validity) are
+// kept as bits of one integer, lane i of group g at bit g * WIDTH + i, so that
+// one integer operation updates them all; a group's Mask is made from its
+// bits only where a vector operation needs it.
 //
 // Everything here has internal linkage, so the copies compiled for different
 // instruction sets never meet at link time.
@@ -47,20 +51,18 @@
 
 namespace {
 
-// A group's marks for one position: one bit per lane. Not a character type,
-// whose stores the compiler must assume to change anything, the state too.
-using MarkSlot = std::uint16_t;
+// Lanes in flight, GROUPS_IN_FLIGHT * WIDTH, are at most 32: their flags fit
+// one of these.
+using LaneBits = std::uint32_t;
 
 // Lane groups processed side by side: independent chains of additions keep
 // the adders busy while each waits for its previous sum.
 constexpr int GROUPS_IN_FLIGHT = 4;
 
-// Kept apart from the marks, so that the compiler can hold it in registers.
 template <class L, int GROUPS>
 struct LaneSums {
     typename L::Vec sum[GROUPS];
     typename L::Vec total[GROUPS];
-    typename L::Mask far[GROUPS];
 };
 
 template <class L, int GROUPS>
@@ -69,15 +71,26 @@ LANES_TARGET LANES_INLINE void start_sums(LaneSums<L, GROUPS>& sums)
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
         sums.sum[g] = L::zero();
         sums.total[g] = L::zero();
-        sums.far[g] = L::none();
     }
 }
 
-template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE void reset_widths(LaneSums<L, GROUPS>& sums)
+template <class L>
+LANES_TARGET LANES_INLINE typename L::Mask group_mask(LaneBits bits, int g)
 {
+    return L::from_bits((bits >> (g * L::WIDTH)) & ((1u << L::WIDTH) - 1u));
+}
+
+// Adds one sample to every group: the far weight in the lanes of `far`.
+template <class L, int GROUPS>
+LANES_TARGET LANES_INLINE void add_sample(LaneSums<L, GROUPS>& sums, const double* values,
+                                          LaneBits far, double near_weight, double far_weight)
+{
+    const typename L::Vec near = L::broadcast(near_weight);
+    const typename L::Vec far_vec = L::broadcast(far_weight);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-        sums.far[g] = L::none();
+        const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_vec);
+        sums.sum[g] = L::add(sums.sum[g], L::mul(L::load(values + g * L::WIDTH), weight));
+        sums.total[g] = L::add(sums.total[g], weight);
     }
 }
 
@@ -99,25 +112,22 @@ LANES_TARGET LANES_INLINE void store_results(const LaneSums<L, GROUPS>& sums, in
 }
 
 // Edge flags of the columns col, col + 1, ... of a row, one per bit from bit
-// 0, 64 of them. Columns left of the image read as no edge, and so do those
-// right of it: their bits are clear.
-LANES_TARGET LANES_INLINE std::uint64_t edge_run(int row, int col)
+// 0, 64 of them; col must lie inside the image.
+LANES_TARGET LANES_INLINE std::uint64_t edge_run_inside(int row, int col)
 {
     const std::uint64_t* words = filter_state.edge_bits[row];
-    if (col >= filter_state.cols) {
-        return 0;
-    }
-    if (col < 0) {
-        return col > -64 ? edge_run(row, 0) << -col : 0;
-    }
     const int shift = col & 63;
     // Two shifts for the upper word, so that a shift of 0 shifts it out.
     return (words[col >> 6] >> shift) | ((words[(col >> 6) + 1] << 1) << (63 - shift));
 }
 
-LANES_TARGET LANES_INLINE unsigned group_bits(std::uint64_t run, int g, int width)
+// The same for any column: those outside the image read as no edge.
+LANES_TARGET LANES_INLINE std::uint64_t edge_run(int row, int col)
 {
-    return static_cast<unsigned>(run >> (g * width)) & ((1u << width) - 1u);
+    if (col >= filter_state.cols || col <= -64) {
+        return 0;
+    }
+    return col >= 0 ? edge_run_inside(row, col) : edge_run_inside(row, 0) << -col;
 }
 
 // ---------------------------------------------------------------------------
@@ -156,13 +166,13 @@ template <class L>
 LANES_TARGET void filter_scheduled(int a, int b)
 {
     constexpr int GROUPS = GROUPS_IN_FLIGHT;
-    static_assert(GROUPS * L::WIDTH <= 56, "one edge run covers every lane of a sample");
+    constexpr LaneBits ALL_LANES = static_cast<LaneBits>((1ull << (GROUPS * L::WIDTH)) - 1u);
     const FilterState& state = filter_state;
     const double* values = &state.value_plane[0][0] + (a * PLANE_STRIDE + b);
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
-    MarkSlot marks[(2 * MAX_SCHEDULED_REACH + 1) * GROUPS];
-    const int mark_count = (2 * state.reach + 1) * GROUPS;
+    LaneBits marks[2 * MAX_SCHEDULED_REACH + 1];
+    const int mark_count = 2 * state.reach + 1;
     const int segment_count = state.segment_count;
 
     for (int s = 0; s < segment_count; ++s) {
@@ -172,23 +182,18 @@ LANES_TARGET void filter_scheduled(int a, int b)
                 marks[i] = 0;
             }
         }
-        MarkSlot* slot = marks + segment.mark_slot * GROUPS;
-        reset_widths(sums);
-        for (int i = segment.begin; i < segment.end; ++i, slot += GROUPS) {
-            const ScheduleEntry& entry = state.schedule[i];
-            const double* sample = values + (entry.dr * PLANE_STRIDE + entry.dc);
-            const std::uint64_t edges = edge_run(a + entry.dr, b + entry.dc);
-            const typename L::Vec near_weight = L::broadcast(entry.near_weight);
-            const typename L::Vec far_weight = L::broadcast(entry.far_weight);
-            FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-                const typename L::Mask shadow =
-                    L::either(L::from_bits(group_bits(edges, g, L::WIDTH)), L::load_mask(slot + g));
-                sums.far[g] = L::either(sums.far[g], shadow);
-                L::store_mask(slot + g, shadow);
-                const typename L::Vec weight = L::select(sums.far[g], near_weight, far_weight);
-                sums.sum[g] = L::add(sums.sum[g], L::mul(L::load(sample + g * L::WIDTH), weight));
-                sums.total[g] = L::add(sums.total[g], weight);
-            }
+        LaneBits* slot = marks + segment.mark_slot;
+        LaneBits far = 0;
+        const ScheduleEntry* entry = state.schedule + segment.begin;
+        const ScheduleEntry* const end = state.schedule + segment.end;
+        for (; entry != end; ++entry, ++slot) {
+            const LaneBits edges =
+                static_cast<LaneBits>(edge_run_inside(a + entry->dr, b + entry->dc)) & ALL_LANES;
+            const LaneBits shadow = edges | *slot;
+            *slot = shadow;
+            far |= shadow;
+            add_sample(sums, values + (entry->dr * PLANE_STRIDE + entry->dc), far,
+                       entry->near_weight, entry->far_weight);
         }
     }
     store_results(sums, a, b);
@@ -197,70 +202,66 @@ LANES_TARGET void filter_scheduled(int a, int b)
 // ---------------------------------------------------------------------------
 // Any window: wedge by wedge, with lanes masked where samples leave the image.
 
-// Marks for the next ray step: one slot per group for the ray point, and per
+// Marks for the next ray step: one slot for the ray point, and one per
 // position along each diagonal walk.
-template <int GROUPS>
 struct LaneMarks {
-    MarkSlot ray[GROUPS];
-    MarkSlot first_walk[(PLANE_STRIDE + 1) * GROUPS];
-    MarkSlot second_walk[(PLANE_STRIDE + 1) * GROUPS];
+    LaneBits ray;
+    LaneBits first_walk[PLANE_STRIDE + 1];
+    LaneBits second_walk[PLANE_STRIDE + 1];
 };
 
 // Bits of the lanes whose column first + lane lies in [low, high).
-LANES_TARGET LANES_INLINE unsigned lane_bits(int first, int low, int high, int width)
+LANES_TARGET LANES_INLINE LaneBits lane_bits(int first, int low, int high, int lanes)
 {
     const int begin = low - first > 0 ? low - first : 0;
-    const int end = high - first < width ? high - first : width;
+    const int end = high - first < lanes ? high - first : lanes;
     if (begin >= end) {
         return 0;
     }
-    return ((1u << end) - 1u) & ~((1u << begin) - 1u);
+    return static_cast<LaneBits>(((1ull << end) - 1u) & ~((1ull << begin) - 1u));
 }
 
-// Visits the sample at offset (dr, dc) for every lane of every group, as the
-// literal visit would: a shadowed sample switches its lane to the far width
-// and marks the next point out, then the sample is weighted and added.
-// Returns false when the sample lies outside the image for every lane.
+// Visits the sample at offset (dr, dc) for every lane, as the literal visit
+// would: a shadowed sample switches its lane to the far width and marks the
+// next point out, then the sample is weighted and added. Returns false when
+// the sample lies outside the image for every lane.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, int a, int b, int dr, int dc,
-                                     int along, int across, MarkSlot* marks, bool on_ray)
+LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, LaneBits& far, int a, int b,
+                                     int dr, int dc, int along, int across, LaneBits& mark,
+                                     bool on_ray)
 {
+    constexpr int LANES = GROUPS * L::WIDTH;
     const FilterState& state = filter_state;
     const int row = a + dr;
-    if (row < 0 || row >= state.rows) {
+    const int col = b + dc;
+    const LaneBits valid = lane_bits(col, 0, state.cols, LANES);
+    if (row < 0 || row >= state.rows || valid == 0) {
         return false;
     }
-    const double* values = &state.value_plane[0][0] + (row * PLANE_STRIDE + b + dc);
-    const typename L::Vec near_weight = L::broadcast(state.near_weight[along][across]);
-    const typename L::Vec far_weight = L::broadcast(state.far_weight[along][across]);
+    const LaneBits shadow = (static_cast<LaneBits>(edge_run(row, col)) | mark) & valid;
+    far |= shadow;
     // Diagonal samples on the image's border pass no shadow on.
     const bool row_passes = on_ray || (row > 0 && row < state.rows - 1);
-    bool inside = false;
+    mark = shadow & (on_ray ? valid : row_passes ? lane_bits(col, 1, state.cols - 1, LANES) : 0u);
+
+    const double* values = &state.value_plane[0][0] + (row * PLANE_STRIDE + col);
+    const typename L::Vec near = L::broadcast(state.near_weight[along][across]);
+    const typename L::Vec far_vec = L::broadcast(state.far_weight[along][across]);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-        const int col = b + dc + g * L::WIDTH;
-        const unsigned valid_bits = lane_bits(col, 0, state.cols, L::WIDTH);
-        const typename L::Mask valid = L::from_bits(valid_bits);
-        const unsigned edge_bits = group_bits(edge_run(row, col), 0, L::WIDTH) & valid_bits;
-        const typename L::Mask shadow =
-            L::both(L::either(L::from_bits(edge_bits), L::load_mask(marks + g)), valid);
-        sums.far[g] = L::either(sums.far[g], shadow);
-        const unsigned passing_bits =
-            on_ray ? valid_bits : row_passes ? lane_bits(col, 1, state.cols - 1, L::WIDTH) : 0u;
-        L::store_mask(marks + g, L::both(shadow, L::from_bits(passing_bits)));
-        const typename L::Vec weight = L::select(sums.far[g], near_weight, far_weight);
-        const typename L::Vec value = L::load(values + g * L::WIDTH, valid);
-        sums.sum[g] = L::add_where(valid, sums.sum[g], L::mul(value, weight));
-        sums.total[g] = L::add_where(valid, sums.total[g], weight);
-        inside = inside || valid_bits != 0;
+        const typename L::Mask lanes_inside = group_mask<L>(valid, g);
+        const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_vec);
+        const typename L::Vec value = L::load(values + g * L::WIDTH, lanes_inside);
+        sums.sum[g] = L::add_where(lanes_inside, sums.sum[g], L::mul(value, weight));
+        sums.total[g] = L::add_where(lanes_inside, sums.total[g], weight);
     }
-    return inside;
+    return true;
 }
 
 // One diagonal walk from the ray point `step` steps out. It keeps whatever
 // width its lanes have when it starts.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE void walk(LaneSums<L, GROUPS>& sums, int a, int b, const Wedge& wedge,
-                                    int step, int cross_sign, MarkSlot* marks)
+LANES_TARGET LANES_INLINE void walk(LaneSums<L, GROUPS>& sums, LaneBits far, int a, int b,
+                                    const Wedge& wedge, int step, int cross_sign, LaneBits* marks)
 {
     const int reach = filter_state.reach;
     for (int j = 1; j <= reach - step; ++j) {
@@ -269,7 +270,7 @@ LANES_TARGET LANES_INLINE void walk(LaneSums<L, GROUPS>& sums, int a, int b, con
         const int dr = along * wedge.axis_dr + across * wedge.cross_dr;
         const int dc = along * wedge.axis_dc + across * wedge.cross_dc;
         // Past the first point outside the image, the walk has none inside.
-        if (!visit(sums, a, b, dr, dc, along, j, marks + j * GROUPS, false)) {
+        if (!visit(sums, far, a, b, dr, dc, along, j, marks[j], false)) {
             break;
         }
     }
@@ -281,28 +282,25 @@ LANES_TARGET void filter_lane_groups(int a, int b)
 {
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
-    LaneMarks<GROUPS> marks;
+    LaneMarks marks;
     const int reach = filter_state.reach;
     for (const Wedge& wedge : WEDGES) {
         // Each wedge starts unmarked; later steps read only slots that the
         // step before them wrote.
-        for (int i = 0; i < (reach + 1) * GROUPS; ++i) {
-            marks.first_walk[i] = 0;
-            marks.second_walk[i] = 0;
-        }
-        FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-            marks.ray[g] = 0;
+        marks.ray = 0;
+        for (int j = 0; j <= reach; ++j) {
+            marks.first_walk[j] = 0;
+            marks.second_walk[j] = 0;
         }
         for (int step = wedge.first_step; step <= reach; ++step) {
-            reset_widths(sums);
+            LaneBits far = 0;
             // Later ray points lie further out: none is inside either.
-            if (!visit(sums, a, b, step * wedge.axis_dr, step * wedge.axis_dc, step, 0, marks.ray,
-                       true)) {
+            if (!visit(sums, far, a, b, step * wedge.axis_dr, step * wedge.axis_dc, step, 0,
+                       marks.ray, true)) {
                 break;
             }
-            walk(sums, a, b, wedge, step, +1, marks.first_walk);
-            reset_widths(sums);
-            walk(sums, a, b, wedge, step, -1, marks.second_walk);
+            walk(sums, far, a, b, wedge, step, +1, marks.first_walk);
+            walk(sums, LaneBits{0}, a, b, wedge, step, -1, marks.second_walk);
         }
     }
     store_results(sums, a, b);
@@ -319,7 +317,7 @@ LANES_TARGET LANES_INLINE bool windows_without_edges(int a, int first, int last)
         for (int col = first - state.reach; col <= last + state.reach; col += 64) {
             const int count = last + state.reach + 1 - col;
             const std::uint64_t wanted = count >= 64 ? ~0ull : (1ull << count) - 1u;
-            if ((edge_run(row, col) & wanted) != 0) {
+            if ((edge_run_inside(row, col) & wanted) != 0) {
                 return false;
             }
         }

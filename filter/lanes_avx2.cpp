@@ -51,17 +51,9 @@ struct Avx2Lanes {
     {
         return _mm256_blendv_pd(near_weight, far_weight, far);
     }
-    LANES_TARGET static Mask either(Mask a, Mask b) { return _mm256_or_pd(a, b); }
-    LANES_TARGET static Mask both(Mask a, Mask b) { return _mm256_and_pd(a, b); }
-    LANES_TARGET static Mask none() { return _mm256_setzero_pd(); }
     LANES_TARGET static Mask from_bits(unsigned bits)
     {
         return _mm256_load_pd(reinterpret_cast<const double*>(MASK_PATTERNS[bits & 15u]));
-    }
-    LANES_TARGET static Mask load_mask(const std::uint16_t* p) { return from_bits(*p); }
-    LANES_TARGET static void store_mask(std::uint16_t* p, Mask m)
-    {
-        *p = static_cast<std::uint16_t>(_mm256_movemask_pd(m));
     }
 };
 

@@ -39,12 +39,7 @@ struct Avx512Lanes {
     {
         return _mm512_mask_blend_pd(far, near_weight, far_weight);
     }
-    LANES_TARGET static Mask either(Mask a, Mask b) { return _kor_mask8(a, b); }
-    LANES_TARGET static Mask both(Mask a, Mask b) { return _kand_mask8(a, b); }
-    LANES_TARGET static Mask none() { return 0; }
     LANES_TARGET static Mask from_bits(unsigned bits) { return static_cast<Mask>(bits); }
-    LANES_TARGET static Mask load_mask(const std::uint16_t* p) { return static_cast<Mask>(_load_mask16(const_cast<__mmask16*>(p))); }
-    LANES_TARGET static void store_mask(std::uint16_t* p, Mask m) { _store_mask16(p, m); }
 };
 
 }  // namespace

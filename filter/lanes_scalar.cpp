@@ -26,12 +26,7 @@ struct ScalarLanes {
     static void store(double* p, Vec v) { *p = v; }
     static Vec add_where(Mask valid, Vec acc, Vec x) { return valid ? acc + x : acc; }
     static Vec select(Mask far, Vec near_weight, Vec far_weight) { return far ? far_weight : near_weight; }
-    static Mask either(Mask a, Mask b) { return a || b; }
-    static Mask both(Mask a, Mask b) { return a && b; }
-    static Mask none() { return false; }
     static Mask from_bits(unsigned bits) { return (bits & 1u) != 0; }
-    static Mask load_mask(const std::uint16_t* p) { return (*p & 1u) != 0; }
-    static void store_mask(std::uint16_t* p, Mask m) { *p = m ? 1 : 0; }
 };
 
 }  // namespace
