@@ -18,8 +18,6 @@ namespace {
 // walk their band in square tiles, whose cache lines and pages on both sides
 // stay at hand while the transposition crosses them.
 constexpr int BAND = 32;
-// Rows per unit of the filter pass: eight results of a column fill a line.
-constexpr int ROWS_PER_UNIT = 8;
 
 // Below these amounts of work a second thread costs more than it saves.
 constexpr double SAMPLES_PER_THREAD = 2e6;
@@ -101,27 +99,22 @@ void load_edge_plane(int first, int end, const double* edges)
     }
 }
 
-// The lane kernels' edge bits: a thirty-second of the edge plane's memory.
+// The lane kernels' edge bits for the lane view's rows [first, end), which
+// are x2's columns: one sequential read of x2.
 void load_edge_bits(int first, int end, const double* edges)
 {
     FilterState& state = filter_state;
-    const int rows = state.rows;
-    const int cols = state.cols;
+    const int length = state.lane_view.cols;
     for (int row = first; row < end; ++row) {
+        const double* column = edges + static_cast<std::ptrdiff_t>(row) * length;
+        std::uint64_t* words = state.edge_bits[row];
         for (int word = 0; word < EDGE_WORDS; ++word) {
-            state.edge_bits[row][word] = 0;
-        }
-    }
-    for (int tile = 0; tile < cols; tile += BAND) {
-        const int tile_end = tile + BAND < cols ? tile + BAND : cols;
-        for (int col = tile; col < tile_end; ++col) {
-            const double* column = edges + static_cast<std::ptrdiff_t>(col) * rows;
-            const std::uint64_t bit = std::uint64_t{1} << (col & 63);
-            for (int row = first; row < end; ++row) {
-                if (edge_level(column[row]) > EDGE_THRESHOLD) {
-                    state.edge_bits[row][col >> 6] |= bit;
-                }
+            std::uint64_t bits = 0;
+            for (int bit = 0; bit < 64 && word * 64 + bit < length; ++bit) {
+                bits |= static_cast<std::uint64_t>(edge_level(column[word * 64 + bit]) > EDGE_THRESHOLD)
+                        << bit;
             }
+            words[word] = bits;
         }
     }
 }
@@ -158,6 +151,29 @@ int band_count(int length)
     return (length + BAND - 1) / BAND;
 }
 
+// The definition, as written: the planes, the label plane and wedge_sum, on
+// one thread since they share the width state.
+void filter_literally(const double* values, double* result, const double* edges)
+{
+    const FilterState& state = filter_state;
+    const int rows = state.rows;
+    const int cols = state.cols;
+    const int copy_workers = worker_count(static_cast<double>(rows) * cols, PIXELS_PER_THREAD);
+    run_parallel(band_count(rows), copy_workers, [rows, values, edges](int band) {
+        const int first = band * BAND;
+        const int end = first + BAND < rows ? first + BAND : rows;
+        load_values(first, end, values);
+        load_edge_plane(first, end, edges);
+    });
+    for (int row = 0; row < rows; ++row) {
+        filter_row_literally(row);
+    }
+    run_parallel(band_count(cols), copy_workers, [cols, result](int band) {
+        const int first = band * BAND;
+        store_columns(first, first + BAND < cols ? first + BAND : cols, result);
+    });
+}
+
 }  // namespace
 
 void filter_image(const double* values, double* result, const double* edges)
@@ -168,49 +184,24 @@ void filter_image(const double* values, double* result, const double* edges)
     if (rows <= 0 || cols <= 0) {
         return;
     }
-    const RowFilter row_filter = row_filter_for(state.kernel_path);
-    const bool literal = row_filter == nullptr;
     state.reach = window_reach(state.window_radius, rows, cols);
-    state.result_columns = result;
-    if (!literal) {
-        build_tables();
-    }
-
-    const double pixels = static_cast<double>(rows) * cols;
-    const int copy_workers = worker_count(pixels, PIXELS_PER_THREAD);
-    run_parallel(band_count(rows), copy_workers, [rows, values, edges, literal](int band) {
-        const int first = band * BAND;
-        const int end = first + BAND < rows ? first + BAND : rows;
-        load_values(first, end, values);
-        if (literal) {
-            load_edge_plane(first, end, edges);
-        } else {
-            load_edge_bits(first, end, edges);
-        }
-    });
-
-    if (literal) {
-        // The label plane and the width state are shared: one thread.
-        for (int row = 0; row < rows; ++row) {
-            filter_row_literally(row);
-        }
-        run_parallel(band_count(cols), copy_workers, [cols, result](int band) {
-            const int first = band * BAND;
-            store_columns(first, first + BAND < cols ? first + BAND : cols, result);
-        });
+    const RowFilter row_filter = row_filter_for(state.kernel_path);
+    if (row_filter == nullptr) {
+        filter_literally(values, result, edges);
         return;
     }
 
-    // Runs of rows, so that each thread fills whole cache lines of the
-    // column-major result.
-    const double side = 2.0 * (state.reach > 0 ? state.reach : 0) + 1.0;
-    const int units = (rows + ROWS_PER_UNIT - 1) / ROWS_PER_UNIT;
-    run_parallel(units, worker_count(pixels * side * side, SAMPLES_PER_THREAD), [rows, row_filter](int unit) {
-        const int first = unit * ROWS_PER_UNIT;
-        for (int row = first; row < first + ROWS_PER_UNIT && row < rows; ++row) {
-            row_filter(row);
-        }
+    // The lane view: x1's columns are its rows, so the kernels read x1 and x2
+    // and write the result in place, each lane view row contiguous.
+    state.lane_view = LaneView{values, result, cols, rows};
+    build_tables();
+    const double pixels = static_cast<double>(rows) * cols;
+    run_parallel(band_count(cols), worker_count(pixels, PIXELS_PER_THREAD), [cols, edges](int band) {
+        const int first = band * BAND;
+        load_edge_bits(first, first + BAND < cols ? first + BAND : cols, edges);
     });
+    const double side = 2.0 * (state.reach > 0 ? state.reach : 0) + 1.0;
+    run_parallel(cols, worker_count(pixels * side * side, SAMPLES_PER_THREAD), row_filter);
 }
 
 void filter_call(int rows, int cols, double sigma_near, double sigma_far, const double* values,

@@ -38,9 +38,13 @@ enum class KernelPath : std::int32_t {
 };
 
 // One sample of a window that lies inside the image, in visiting order.
+// In the lane view's coordinates, where the image's offset (dr, dc) is
+// (dc, dr).
 struct ScheduleEntry {
     std::int32_t dr;
     std::int32_t dc;
+    // dr * lane_view.cols + dc.
+    std::int32_t offset;
     double near_weight;
     double far_weight;
 };
@@ -57,6 +61,14 @@ struct ScheduleSegment {
     std::int32_t mark_slot;
     // The first run of a wedge, which finds no marks.
     bool starts_wedge;
+};
+
+// x1 seen with rows and columns swapped: its column c is row c here.
+struct LaneView {
+    const double* values;  // x1
+    double* results;       // the result matrix
+    std::int32_t rows;     // x1's columns
+    std::int32_t cols;     // x1's rows, and the row stride
 };
 
 struct FilterState {
@@ -87,14 +99,14 @@ struct FilterState {
     ScheduleSegment segments[MAX_SCHEDULE_SEGMENTS];
     std::int32_t segment_count;
     double plain_weight_total;
-    // The edge pixels of each row as bits, column c at bit c % 64 of word
-    // c / 64. The lane kernels read their lanes' edges from here, eight or
-    // more at a time, instead of from edge_plane. The spare word lets any
-    // column start an unaligned eight-byte read.
+    // The image as the lane kernels see it: the host's column-major arrays
+    // read in place as a row-major image with rows and columns swapped, so
+    // that they need no copy in either direction.
+    LaneView lane_view;
+    // The edge pixels of each row of the lane view as bits, column c at bit
+    // c % 64 of word c / 64, with a spare word for reads that straddle two.
+    // The lane kernels read their lanes' edges from here, many at a time.
     std::uint64_t edge_bits[PLANE_STRIDE][EDGE_WORDS];
-    // The call's result matrix, column-major, which the lane kernels fill
-    // directly; the literal path goes through result_plane.
-    double* result_columns;
 
     // Choices that tests and benchmarks may set; zero means automatic: the
     // fastest path, and as many threads as the processor and the work justify.

@@ -15,6 +15,11 @@
 // Everything here has internal linkage, so the copies compiled for different
 // instruction sets never meet at link time.
 //
+// The kernels work in the lane view (FilterState::lane_view): the host's
+// column-major arrays read as a row-major image with rows and columns
+// swapped, and the wedges swapped to match (TRANSPOSED_WEDGES), so that the
+// same samples are visited in the same order.
+//
 // Why the kernels give the literal evaluation's bits:
 // - Weights come from tables filled by the same calls on the same arguments.
 // - Each lane visits its samples in the literal order and forms its sums with
@@ -94,19 +99,24 @@ LANES_TARGET LANES_INLINE void add_sample(LaneSums<L, GROUPS>& sums, const doubl
     }
 }
 
-// Divides and stores the results of the pixels (a, b) onward that lie inside
-// the image, straight into the column-major result; lanes past the image's
-// last column computed what they liked.
+// Divides and stores the results of the lane view's pixels (a, b) onward
+// that lie inside the image: contiguous in the column-major result. Lanes
+// past the last column computed what they liked.
 template <class L, int GROUPS>
 LANES_TARGET LANES_INLINE void store_results(const LaneSums<L, GROUPS>& sums, int a, int b)
 {
-    const FilterState& state = filter_state;
+    const LaneView& view = filter_state.lane_view;
+    double* results = view.results + (static_cast<std::ptrdiff_t>(a) * view.cols + b);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-        double quotients[L::WIDTH];
-        L::store(quotients, L::divide(sums.sum[g], sums.total[g]));
-        const int col = b + g * L::WIDTH;
-        for (int lane = 0; lane < L::WIDTH && col + lane < state.cols; ++lane) {
-            state.result_columns[static_cast<std::ptrdiff_t>(col + lane) * state.rows + a] = quotients[lane];
+        const int count = view.cols - (b + g * L::WIDTH);
+        if (count >= L::WIDTH) {
+            L::store(results + g * L::WIDTH, L::divide(sums.sum[g], sums.total[g]));
+        } else if (count > 0) {
+            double quotients[L::WIDTH];
+            L::store(quotients, L::divide(sums.sum[g], sums.total[g]));
+            for (int lane = 0; lane < count; ++lane) {
+                results[g * L::WIDTH + lane] = quotients[lane];
+            }
         }
     }
 }
@@ -124,7 +134,7 @@ LANES_TARGET LANES_INLINE std::uint64_t edge_run_inside(int row, int col)
 // The same for any column: those outside the image read as no edge.
 LANES_TARGET LANES_INLINE std::uint64_t edge_run(int row, int col)
 {
-    if (col >= filter_state.cols || col <= -64) {
+    if (col >= filter_state.lane_view.cols || col <= -64) {
         return 0;
     }
     return col >= 0 ? edge_run_inside(row, col) : edge_run_inside(row, 0) << -col;
@@ -141,13 +151,13 @@ LANES_TARGET void filter_scheduled_plain(int a, int b)
 {
     constexpr int GROUPS = GROUPS_IN_FLIGHT;
     const FilterState& state = filter_state;
-    const double* values = &state.value_plane[0][0] + (a * PLANE_STRIDE + b);
+    const double* values = state.lane_view.values + (a * state.lane_view.cols + b);
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
     const int length = state.schedule_length;
     for (int i = 0; i < length; ++i) {
         const ScheduleEntry& entry = state.schedule[i];
-        const double* sample = values + (entry.dr * PLANE_STRIDE + entry.dc);
+        const double* sample = values + entry.offset;
         const typename L::Vec weight = L::broadcast(entry.near_weight);
         FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
             sums.sum[g] = L::add(sums.sum[g], L::mul(L::load(sample + g * L::WIDTH), weight));
@@ -168,7 +178,7 @@ LANES_TARGET void filter_scheduled(int a, int b)
     constexpr int GROUPS = GROUPS_IN_FLIGHT;
     constexpr LaneBits ALL_LANES = static_cast<LaneBits>((1ull << (GROUPS * L::WIDTH)) - 1u);
     const FilterState& state = filter_state;
-    const double* values = &state.value_plane[0][0] + (a * PLANE_STRIDE + b);
+    const double* values = state.lane_view.values + (a * state.lane_view.cols + b);
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
     LaneBits marks[2 * MAX_SCHEDULED_REACH + 1];
@@ -192,7 +202,7 @@ LANES_TARGET void filter_scheduled(int a, int b)
             const LaneBits shadow = edges | *slot;
             *slot = shadow;
             far |= shadow;
-            add_sample(sums, values + (entry->dr * PLANE_STRIDE + entry->dc), far,
+            add_sample(sums, values + entry->offset, far,
                        entry->near_weight, entry->far_weight);
         }
     }
@@ -232,19 +242,20 @@ LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, LaneBits& far, i
 {
     constexpr int LANES = GROUPS * L::WIDTH;
     const FilterState& state = filter_state;
+    const LaneView& view = state.lane_view;
     const int row = a + dr;
     const int col = b + dc;
-    const LaneBits valid = lane_bits(col, 0, state.cols, LANES);
-    if (row < 0 || row >= state.rows || valid == 0) {
+    const LaneBits valid = lane_bits(col, 0, view.cols, LANES);
+    if (row < 0 || row >= view.rows || valid == 0) {
         return false;
     }
     const LaneBits shadow = (static_cast<LaneBits>(edge_run(row, col)) | mark) & valid;
     far |= shadow;
     // Diagonal samples on the image's border pass no shadow on.
-    const bool row_passes = on_ray || (row > 0 && row < state.rows - 1);
-    mark = shadow & (on_ray ? valid : row_passes ? lane_bits(col, 1, state.cols - 1, LANES) : 0u);
+    const bool row_passes = on_ray || (row > 0 && row < view.rows - 1);
+    mark = shadow & (on_ray ? valid : row_passes ? lane_bits(col, 1, view.cols - 1, LANES) : 0u);
 
-    const double* values = &state.value_plane[0][0] + (row * PLANE_STRIDE + col);
+    const double* values = view.values + (static_cast<std::ptrdiff_t>(row) * view.cols + col);
     const typename L::Vec near = L::broadcast(state.near_weight[along][across]);
     const typename L::Vec far_vec = L::broadcast(state.far_weight[along][across]);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
@@ -284,7 +295,7 @@ LANES_TARGET void filter_lane_groups(int a, int b)
     start_sums(sums);
     LaneMarks marks;
     const int reach = filter_state.reach;
-    for (const Wedge& wedge : WEDGES) {
+    for (const Wedge& wedge : TRANSPOSED_WEDGES) {
         // Each wedge starts unmarked; later steps read only slots that the
         // step before them wrote.
         marks.ray = 0;
@@ -308,8 +319,8 @@ LANES_TARGET void filter_lane_groups(int a, int b)
 
 // ---------------------------------------------------------------------------
 
-// True when no edge pixel lies in rows a - reach to a + reach, columns
-// first - reach to last + reach, all inside the image.
+// True when no edge pixel lies in the lane view's rows a - reach to
+// a + reach, columns first - reach to last + reach, all inside the image.
 LANES_TARGET LANES_INLINE bool windows_without_edges(int a, int first, int last)
 {
     const FilterState& state = filter_state;
@@ -330,11 +341,13 @@ LANES_TARGET void filter_row(int a)
 {
     constexpr int SPAN = GROUPS_IN_FLIGHT * L::WIDTH;
     const FilterState& state = filter_state;
+    const int rows = state.lane_view.rows;
+    const int cols = state.lane_view.cols;
     const int reach = state.reach;
-    const bool rows_interior = state.schedule_length > 0 && a - reach >= 1 && a + reach <= state.rows - 2;
+    const bool rows_interior = state.schedule_length > 0 && a - reach >= 1 && a + reach <= rows - 2;
     int b = 0;
-    for (; b + SPAN <= state.cols; b += SPAN) {
-        const bool interior = rows_interior && b - reach >= 1 && b + SPAN - 1 + reach <= state.cols - 2;
+    for (; b + SPAN <= cols; b += SPAN) {
+        const bool interior = rows_interior && b - reach >= 1 && b + SPAN - 1 + reach <= cols - 2;
         if (!interior) {
             filter_lane_groups<L, GROUPS_IN_FLIGHT>(a, b);
         } else if (windows_without_edges(a, b, b + SPAN - 1)) {
@@ -344,7 +357,7 @@ LANES_TARGET void filter_row(int a)
         }
     }
     // The last few pixels, one lane group at a time.
-    for (; b < state.cols; b += L::WIDTH) {
+    for (; b < cols; b += L::WIDTH) {
         filter_lane_groups<L, 1>(a, b);
     }
 }

@@ -31,6 +31,7 @@ void append_sample(int dr, int dc, int along, int across)
     ScheduleEntry& entry = state.schedule[state.schedule_length++];
     entry.dr = dr;
     entry.dc = dc;
+    entry.offset = dr * state.lane_view.cols + dc;
     entry.near_weight = state.near_weight[along][across];
     entry.far_weight = state.far_weight[along][across];
     // Summed in visiting order, so it equals the weight total of every
@@ -62,8 +63,8 @@ void end_segment()
     filter_state.segments[filter_state.segment_count - 1].end = filter_state.schedule_length;
 }
 
-// The order of wedge_sum for a window that the image contains, cut where it
-// resets the width to the near one.
+// The order of wedge_sum for a window that the image contains, in the lane
+// view's coordinates, cut where it resets the width to the near one.
 void build_schedule()
 {
     FilterState& state = filter_state;
@@ -74,7 +75,7 @@ void build_schedule()
     if (reach > MAX_SCHEDULED_REACH) {
         return;
     }
-    for (const Wedge& wedge : WEDGES) {
+    for (const Wedge& wedge : TRANSPOSED_WEDGES) {
         for (int step = wedge.first_step; step <= reach; ++step) {
             start_segment(0, step == wedge.first_step);
             append_sample(step * wedge.axis_dr, step * wedge.axis_dc, step, 0);

@@ -24,6 +24,16 @@ constexpr Wedge WEDGES[] = {
     {+1, 0, 0, -1, 1},  // down: down-left, then down-right
 };
 
+// The same wedge in an image whose rows and columns are swapped.
+constexpr Wedge transposed(const Wedge& wedge)
+{
+    return {wedge.axis_dc, wedge.axis_dr, wedge.cross_dc, wedge.cross_dr, wedge.first_step};
+}
+
+// WEDGES in the swapped image, in the same visiting order.
+constexpr Wedge TRANSPOSED_WEDGES[] = {transposed(WEDGES[0]), transposed(WEDGES[1]),
+                                       transposed(WEDGES[2]), transposed(WEDGES[3])};
+
 // The window's half-width for a radius: the radius truncated toward zero, with
 // NaN and radii at or below -1 giving -1 (an empty window) and radii beyond
 // the image's larger dimension clamped to it.
