@@ -16,8 +16,11 @@ namespace {
 void build_weight_tables()
 {
     FilterState& state = filter_state;
+    // No offset inside the image crosses the smaller side further than this:
+    // a long window over a thin image needs only a few columns of the table.
+    const int smaller_side = state.rows < state.cols ? state.rows : state.cols;
     for (int along = 0; along <= state.reach; ++along) {
-        for (int across = 0; across <= along; ++across) {
+        for (int across = 0; across <= along && across < smaller_side; ++across) {
             const double distance = sample_distance(across, along);
             state.near_weight[along][across] = sample_weight(distance, state.sigma_near);
             state.far_weight[along][across] = sample_weight(distance, state.sigma_far);
@@ -72,7 +75,9 @@ void build_schedule()
     state.schedule_length = 0;
     state.segment_count = 0;
     state.plain_weight_total = 0.0;
-    if (reach > MAX_SCHEDULED_REACH) {
+    // Only windows that stay off the image's border rows and columns use it.
+    const int smaller_side = state.rows < state.cols ? state.rows : state.cols;
+    if (reach > MAX_SCHEDULED_REACH || smaller_side < 2 * reach + 3) {
         return;
     }
     for (const Wedge& wedge : TRANSPOSED_WEDGES) {

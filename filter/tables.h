@@ -4,8 +4,9 @@
 #define LUMASIFT_TABLES_H
 
 // Fills near_weight, far_weight, schedule and plain_weight_total of
-// filter_state for its reach, sigma_near, sigma_far and lane_view. The schedule stays
-// empty when the reach exceeds MAX_SCHEDULED_REACH.
+// filter_state for its reach, sigma_near, sigma_far and lane_view. The
+// schedule stays empty when the reach exceeds MAX_SCHEDULED_REACH or no
+// window fits inside the image.
 void build_tables();
 
 #endif

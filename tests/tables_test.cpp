@@ -13,6 +13,9 @@ namespace {
 
 void build_for(int reach, double sigma_near, double sigma_far)
 {
+    filter_state.rows = 2 * reach + 3;
+    filter_state.cols = 2 * reach + 3;
+    filter_state.lane_view.cols = 2 * reach + 3;
     filter_state.reach = reach;
     filter_state.sigma_near = sigma_near;
     filter_state.sigma_far = sigma_far;
