@@ -62,7 +62,7 @@ void product(benchmark::State& state)
 
 void literal_sizes(benchmark::internal::Benchmark* b)
 {
-    b->ArgNames({"side", "width"})->Unit(benchmark::kMillisecond)->Iterations(1);
+    b->ArgNames({"side", "width"})->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(1);
     for (const int side : SIDES) {
         for (int width = 0; width < 3; ++width) {
             b->Args({side, width});
