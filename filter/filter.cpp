@@ -14,9 +14,9 @@ FilterState filter_state;
 
 namespace {
 
-// Rows per unit of the load pass, columns per unit of the store pass. Both
-// walk their band in square tiles, whose cache lines and pages on both sides
-// stay at hand while the transposition crosses them.
+// Rows or columns per unit of the passes before and after filtering. The
+// transpositions of the literal path walk their band in square tiles, whose
+// cache lines and pages on both sides stay at hand while they cross them.
 constexpr int BAND = 32;
 
 // Below these amounts of work a second thread costs more than it saves.

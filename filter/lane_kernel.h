@@ -56,8 +56,7 @@
 
 namespace {
 
-// Lanes in flight, GROUPS_IN_FLIGHT * WIDTH, are at most 32: their flags fit
-// one of these.
+// The flags of all lanes in flight, GROUPS_IN_FLIGHT * WIDTH of them.
 using LaneBits = std::uint32_t;
 
 // Lane groups processed side by side: independent chains of additions keep
@@ -340,6 +339,7 @@ template <class L>
 LANES_TARGET void filter_row(int a)
 {
     constexpr int SPAN = GROUPS_IN_FLIGHT * L::WIDTH;
+    static_assert(SPAN <= 32, "every lane in flight has a bit of a LaneBits");
     const FilterState& state = filter_state;
     const int rows = state.lane_view.rows;
     const int cols = state.lane_view.cols;

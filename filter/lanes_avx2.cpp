@@ -34,7 +34,7 @@ struct Avx2Lanes {
     LANES_TARGET static Vec zero() { return _mm256_setzero_pd(); }
     LANES_TARGET static Vec broadcast(double x) { return _mm256_set1_pd(x); }
     LANES_TARGET static Vec load(const double* p) { return _mm256_loadu_pd(p); }
-    // Masked-out lanes are not read, so they may lie outside the plane.
+    // Masked-out lanes are not read, so they may lie outside the image.
     LANES_TARGET static Vec load(const double* p, Mask valid)
     {
         return _mm256_maskload_pd(p, _mm256_castpd_si256(valid));

@@ -12,7 +12,7 @@
 
 // Compiled for AVX-512 function by function, so that the module builds with
 // any flags and runs these only after asking the processor.
-#define LANES_TARGET __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq")))
+#define LANES_TARGET __attribute__((target("avx512f")))
 
 namespace {
 
@@ -25,7 +25,7 @@ struct Avx512Lanes {
     LANES_TARGET static Vec zero() { return _mm512_setzero_pd(); }
     LANES_TARGET static Vec broadcast(double x) { return _mm512_set1_pd(x); }
     LANES_TARGET static Vec load(const double* p) { return _mm512_loadu_pd(p); }
-    // Masked-out lanes are not read, so they may lie outside the plane.
+    // Masked-out lanes are not read, so they may lie outside the image.
     LANES_TARGET static Vec load(const double* p, Mask valid) { return _mm512_maskz_loadu_pd(valid, p); }
     LANES_TARGET static Vec add(Vec a, Vec b) { return _mm512_add_pd(a, b); }
     LANES_TARGET static Vec mul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
@@ -48,8 +48,7 @@ struct Avx512Lanes {
 
 RowFilter avx512_row_filter()
 {
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")) {
+    if (__builtin_cpu_supports("avx512f")) {
         return &filter_row<Avx512Lanes>;
     }
     return nullptr;
