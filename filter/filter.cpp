@@ -64,7 +64,10 @@ void run_parallel(int units, int workers, const Task& task)
     }
 }
 
-void load_values(int first, int end, const double* values)
+// The literal path's planes for rows [first, end), and their labels, reset
+// once per call rather than per pixel: a mark counts only while its serial
+// is the current pixel's.
+void load_planes(int first, int end, const double* values, const double* edges)
 {
     FilterState& state = filter_state;
     const int rows = state.rows;
@@ -72,27 +75,10 @@ void load_values(int first, int end, const double* values)
     for (int tile = 0; tile < cols; tile += BAND) {
         const int tile_end = tile + BAND < cols ? tile + BAND : cols;
         for (int col = tile; col < tile_end; ++col) {
-            const double* column = values + static_cast<std::ptrdiff_t>(col) * rows;
+            const std::ptrdiff_t column = static_cast<std::ptrdiff_t>(col) * rows;
             for (int row = first; row < end; ++row) {
-                state.value_plane[row][col] = column[row];
-            }
-        }
-    }
-}
-
-// The literal path's edge plane, and its labels, reset once per call rather
-// than per pixel: a mark counts only while its serial is the current pixel's.
-void load_edge_plane(int first, int end, const double* edges)
-{
-    FilterState& state = filter_state;
-    const int rows = state.rows;
-    const int cols = state.cols;
-    for (int tile = 0; tile < cols; tile += BAND) {
-        const int tile_end = tile + BAND < cols ? tile + BAND : cols;
-        for (int col = tile; col < tile_end; ++col) {
-            const double* column = edges + static_cast<std::ptrdiff_t>(col) * rows;
-            for (int row = first; row < end; ++row) {
-                state.edge_plane[row][col] = edge_level(column[row]);
+                state.value_plane[row][col] = values[column + row];
+                state.edge_plane[row][col] = edge_level(edges[column + row]);
                 state.label_plane[row][col] = NO_LABEL;
             }
         }
@@ -162,8 +148,7 @@ void filter_literally(const double* values, double* result, const double* edges)
     run_parallel(band_count(rows), copy_workers, [rows, values, edges](int band) {
         const int first = band * BAND;
         const int end = first + BAND < rows ? first + BAND : rows;
-        load_values(first, end, values);
-        load_edge_plane(first, end, edges);
+        load_planes(first, end, values, edges);
     });
     for (int row = 0; row < rows; ++row) {
         filter_row_literally(row);
