@@ -3,7 +3,7 @@
 ## 1000x1000 image with a few per cent of edge pixels in lines.  Needs both
 ## modules on the path:
 ##   octave-cli --eval "addpath('build', 'build/tests', 'bench'); octave_timing"
-function octave_timing (calls = 30)
+function octave_timing (calls = 40)
   n = 1000;
   rand ("seed", 1);
   x1 = rand (n);

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Sets up, builds, and filters the bundled default scene in Octave. Writes the
-# input, its edge map and the result as PNG files to the folder given as the
-# first argument (default: out/).
+# Sets up, builds, and runs lumasift_demo in Octave on the bundled scene:
+# noisy input, edge map, lumasift at two widths and a plain Gaussian, side by
+# side in one PNG (default: out/lumasift_demo.png), with the PSNR of each
+# result and lumasift's time. A first argument names another PNG to write;
+# a second, your own picture to use as the clean scene.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/build.sh
-out_dir=$(realpath -m "${1:-out}")
+echo "setting up and building (log: build.log)"
+bash scripts/build.sh > build.log 2>&1 || { cat build.log; exit 1; }
+out_file=$(realpath -m "${1:-out/lumasift_demo.png}")
+image_file=${2:+$(realpath "$2")}
 export OCTAVE_HISTFILE=/dev/null
 octave-cli --no-gui --quiet --no-init-file \
-  --eval "addpath('$PWD/build', '$PWD/demo'); lumasift_demo('', '$out_dir');"
+  --eval "addpath('$PWD/build', '$PWD/demo'); lumasift_demo('$image_file', '$out_file');"
