@@ -6,6 +6,10 @@
 #include <exception>
 #include <thread>
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 #include "lanes.h"
 #include "tables.h"
 #include "wedge.h"
@@ -23,13 +27,26 @@ constexpr int BAND = 32;
 constexpr double SAMPLES_PER_THREAD = 2e6;
 constexpr double PIXELS_PER_THREAD = 2e5;
 
+// The cores this process may run on: fewer than the machine has when the
+// host, or taskset, limits it.
+int available_cores()
+{
+#if defined(__linux__)
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0) {
+        return CPU_COUNT(&cores);
+    }
+#endif
+    return static_cast<int>(std::thread::hardware_concurrency());
+}
+
 int worker_count(double work, double work_per_thread)
 {
     const FilterState& state = filter_state;
     if (state.thread_count > 0) {
         return state.thread_count < MAX_WORKERS ? state.thread_count : MAX_WORKERS;
     }
-    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    const int cores = available_cores();
     const int limit = cores < 1 ? 1 : cores > MAX_WORKERS ? MAX_WORKERS : cores;
     const double wanted = 1.0 + work / work_per_thread;
     return wanted < limit ? static_cast<int>(wanted) : limit;

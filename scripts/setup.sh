@@ -3,7 +3,7 @@
 # needs and the machine lacks. Needs root only when something is missing.
 set -euo pipefail
 
-packages=(g++ make cmake octave liboctave-dev libgtest-dev libbenchmark-dev)
+packages=(g++ make cmake octave liboctave-dev libgtest-dev libbenchmark-dev clang libclang-rt-dev)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

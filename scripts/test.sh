@@ -1,9 +1,27 @@
 #!/usr/bin/env bash
 # Sets up, builds, and runs every test: the C++ core under GoogleTest and the
-# module inside Octave, all through ctest.
+# module inside Octave, then the same under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the threads under ThreadSanitizer, and a bounded
+# fuzzing run (LUMASIFT_FUZZ_SECONDS, default 60). Any report fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/build.sh
 export OCTAVE_HISTFILE=/dev/null
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+jobs=$(nproc)
+
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMASIFT_SANITIZE=address,undefined
+cmake --build build-asan -j "$jobs"
+ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== ThreadSanitizer, on the tests that run several threads"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMASIFT_SANITIZE=thread
+cmake --build build-tsan -j "$jobs" --target lumasift_tests
+ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R '3_threads|automatic|Overlapping|LaterCalls'
+
+echo "== Fuzzing against the literal evaluation"
+bash scripts/fuzz.sh "${LUMASIFT_FUZZ_SECONDS:-60}"
+
+echo "== The tests"
+ctest --test-dir build --output-on-failure -j "$jobs"
