@@ -6,8 +6,6 @@
 
 #include <immintrin.h>
 
-#include <cstdint>
-
 #include "filter.h"
 
 // Compiled for AVX-512 function by function, so that the module builds with

@@ -2,8 +2,6 @@
 
 #include "lanes.h"
 
-#include <cstdint>
-
 #include "filter.h"
 
 #define LANES_TARGET

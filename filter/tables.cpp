@@ -12,13 +12,12 @@ namespace {
 // same sample_distance and sample_weight calls on the same arguments. The
 // distance is even in each offset and symmetric in the two (its squares are
 // exact integers and their sum is exact), so [along][across] with along the
-// larger magnitude covers every offset.
-void build_weight_tables()
+// larger magnitude covers every offset. No offset inside the image reaches
+// across as far as the smaller side, so a long window over a thin image
+// needs only a few columns of the table.
+void build_weight_tables(int smaller_side)
 {
     FilterState& state = filter_state;
-    // No offset inside the image crosses the smaller side further than this:
-    // a long window over a thin image needs only a few columns of the table.
-    const int smaller_side = state.rows < state.cols ? state.rows : state.cols;
     for (int along = 0; along <= state.reach; ++along) {
         for (int across = 0; across <= along && across < smaller_side; ++across) {
             const double distance = sample_distance(across, along);
@@ -68,7 +67,7 @@ void end_segment()
 
 // The order of wedge_sum for a window that the image contains, in the lane
 // view's coordinates, cut where it resets the width to the near one.
-void build_schedule()
+void build_schedule(int smaller_side)
 {
     FilterState& state = filter_state;
     const int reach = state.reach;
@@ -76,7 +75,6 @@ void build_schedule()
     state.segment_count = 0;
     state.plain_weight_total = 0.0;
     // Only windows that stay off the image's border rows and columns use it.
-    const int smaller_side = state.rows < state.cols ? state.rows : state.cols;
     if (reach > MAX_SCHEDULED_REACH || smaller_side < 2 * reach + 3) {
         return;
     }
@@ -97,6 +95,8 @@ void build_schedule()
 
 void build_tables()
 {
-    build_weight_tables();
-    build_schedule();
+    const FilterState& state = filter_state;
+    const int smaller_side = state.rows < state.cols ? state.rows : state.cols;
+    build_weight_tables(smaller_side);
+    build_schedule(smaller_side);
 }
