@@ -14,7 +14,7 @@ root = fileparts(mfilename('fullpath'));
 if nargin < 1 || isempty(out_dir)
     out_dir = fullfile(root, 'gateway');
 end
-listing = [dir(fullfile(root, 'filter', '*.cpp')); dir(fullfile(root, 'gateway', '*.cpp'))];
+listing = [dir(fullfile(root, 'filter', '*.cpp')); dir(fullfile(root, 'filter', 'lanes', '*.cpp')); dir(fullfile(root, 'gateway', '*.cpp'))];
 sources = cell(1, numel(listing));
 for k = 1:numel(listing)
     sources{k} = fullfile(listing(k).folder, listing(k).name);

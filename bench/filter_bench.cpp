@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "filter/filter.h"
-#include "reference.h"
-#include "scenes.h"
+#include "support/reference.h"
+#include "support/scenes.h"
+
+using namespace lumasift;
 
 namespace {
 
@@ -52,7 +54,7 @@ void product(benchmark::State& state)
     filter_state.thread_count = static_cast<int>(state.range(2));
     filter_state.kernel_path = static_cast<KernelPath>(state.range(3));
     for (auto _ : state) {
-        filter_call(side, side, x3, 4.0, scene.x1.data(), result.data(), scene.x2.data());
+        filter_call(scene.x1.data(), scene.x2.data(), side, side, x3, 4.0, result.data(), nullptr);
         benchmark::DoNotOptimize(result.data());
     }
     filter_state.thread_count = 0;

@@ -3,18 +3,17 @@
 #include "filter.h"
 
 #include <cstddef>
-#include <exception>
-#include <thread>
 
-#if defined(__linux__)
-#include <sched.h>
-#endif
-
-#include "lanes.h"
-#include "tables.h"
+#include "lanes/edge_bits.h"
+#include "lanes/lanes.h"
+#include "lanes/tables.h"
+#include "parallel.h"
 #include "wedge.h"
 
-FilterState filter_state;
+namespace lumasift LUMASIFT_HIDDEN {
+
+// Constant-initialized, with no code run at load time: a record of zeros.
+FilterState filter_state{};
 
 namespace {
 
@@ -23,62 +22,18 @@ namespace {
 // cache lines and pages on both sides stay at hand while they cross them.
 constexpr int BAND = 32;
 
-// Below these amounts of work a second thread costs more than it saves.
-constexpr double SAMPLES_PER_THREAD = 2e6;
+// Below this many pixels a second thread costs more than it saves in the
+// passes before and after filtering.
 constexpr double PIXELS_PER_THREAD = 2e5;
 
-// The cores this process may run on: fewer than the machine has when the
-// host, or taskset, limits it.
-int available_cores()
+int band_count(int length)
 {
-#if defined(__linux__)
-    cpu_set_t cores;
-    if (sched_getaffinity(0, sizeof cores, &cores) == 0) {
-        return CPU_COUNT(&cores);
-    }
-#endif
-    return static_cast<int>(std::thread::hardware_concurrency());
+    return (length + BAND - 1) / BAND;
 }
 
-int worker_count(double work, double work_per_thread)
+int band_end(int band, int length)
 {
-    const FilterState& state = filter_state;
-    if (state.thread_count > 0) {
-        return state.thread_count < MAX_WORKERS ? state.thread_count : MAX_WORKERS;
-    }
-    const int cores = available_cores();
-    const int limit = cores < 1 ? 1 : cores > MAX_WORKERS ? MAX_WORKERS : cores;
-    const double wanted = 1.0 + work / work_per_thread;
-    return wanted < limit ? static_cast<int>(wanted) : limit;
-}
-
-// Runs task(unit) for every unit on up to `workers` threads, the calling one
-// included, all joined before returning. Units are handed out one at a time,
-// so rows of unequal cost balance out, and a thread that cannot be started
-// leaves its share to the others.
-template <class Task>
-void run_parallel(int units, int workers, const Task& task)
-{
-    filter_state.next_unit.store(0);
-    const auto drain = [&task, units] {
-        for (int unit; (unit = filter_state.next_unit.fetch_add(1)) < units;) {
-            task(unit);
-        }
-    };
-    std::thread helpers[MAX_WORKERS];
-    int started = 0;
-    for (int w = 1; w < workers && w < units; ++w) {
-        try {
-            helpers[started] = std::thread(drain);
-            ++started;
-        } catch (const std::exception&) {
-            break;
-        }
-    }
-    drain();
-    for (int i = 0; i < started; ++i) {
-        helpers[i].join();
-    }
+    return band * BAND + BAND < length ? band * BAND + BAND : length;
 }
 
 // The literal path's planes for rows [first, end), and their labels, reset
@@ -102,26 +57,6 @@ void load_planes(int first, int end, const double* values, const double* edges)
     }
 }
 
-// The lane kernels' edge bits for the lane view's rows [first, end), which
-// are x2's columns: one sequential read of x2.
-void load_edge_bits(int first, int end, const double* edges)
-{
-    FilterState& state = filter_state;
-    const int length = state.lane_view.cols;
-    for (int row = first; row < end; ++row) {
-        const double* column = edges + static_cast<std::ptrdiff_t>(row) * length;
-        std::uint64_t* words = state.edge_bits[row];
-        for (int word = 0; word < EDGE_WORDS; ++word) {
-            std::uint64_t bits = 0;
-            for (int bit = 0; bit < 64 && word * 64 + bit < length; ++bit) {
-                bits |= static_cast<std::uint64_t>(edge_level(column[word * 64 + bit]) > EDGE_THRESHOLD)
-                        << bit;
-            }
-            words[word] = bits;
-        }
-    }
-}
-
 void store_columns(int first, int end, double* result)
 {
     const FilterState& state = filter_state;
@@ -137,43 +72,58 @@ void store_columns(int first, int end, double* result)
     }
 }
 
-// The definition itself, one pixel after another. A zero weight total gives
-// NaN or an infinity, as the division gives it.
-void filter_row_literally(int row)
-{
-    FilterState& state = filter_state;
-    for (int col = 0; col < state.cols; ++col) {
-        state.weight_total = 0.0;
-        const double sum = wedge_sum(row, col, row * state.cols + col);
-        state.result_plane[row][col] = sum / state.weight_total;
-    }
-}
-
-int band_count(int length)
-{
-    return (length + BAND - 1) / BAND;
-}
-
 // The definition, as written: the planes, the label plane and wedge_sum, on
-// one thread since they share the width state.
+// one thread since they share the width state. A zero weight total gives NaN
+// or an infinity, as the division gives it. The stop request is polled once
+// a pixel, which is a unit of work here.
 void filter_literally(const double* values, double* result, const double* edges)
 {
-    const FilterState& state = filter_state;
+    FilterState& state = filter_state;
     const int rows = state.rows;
     const int cols = state.cols;
     const int copy_workers = worker_count(static_cast<double>(rows) * cols, PIXELS_PER_THREAD);
-    run_parallel(band_count(rows), copy_workers, [rows, values, edges](int band) {
-        const int first = band * BAND;
-        const int end = first + BAND < rows ? first + BAND : rows;
-        load_planes(first, end, values, edges);
-    });
-    for (int row = 0; row < rows; ++row) {
-        filter_row_literally(row);
+    if (!run_parallel(band_count(rows), copy_workers, [rows, values, edges](int band) {
+            load_planes(band * BAND, band_end(band, rows), values, edges);
+        })) {
+        return;
     }
-    run_parallel(band_count(cols), copy_workers, [cols, result](int band) {
-        const int first = band * BAND;
-        store_columns(first, first + BAND < cols ? first + BAND : cols, result);
-    });
+    std::int32_t serial = 0;
+    for (int row = 0; row < rows; ++row) {
+        for (int col = 0; col < cols; ++col) {
+            if (stop_requested()) {
+                return;
+            }
+            state.weight_total = 0.0;
+            const double sum = wedge_sum(row, col, serial);
+            ++serial;
+            state.result_plane[row][col] = sum / state.weight_total;
+        }
+    }
+    run_parallel(band_count(cols), copy_workers,
+                 [cols, result](int band) { store_columns(band * BAND, band_end(band, cols), result); });
+}
+
+// The lane engine on the whole image, in place: x1's columns are the lane
+// view's lines, so x1 and x2 are read and the result written where the host
+// keeps them.
+void filter_with_lanes(LineFilter line_filter, const double* values, double* result,
+                       const double* edges)
+{
+    FilterState& state = filter_state;
+    const int rows = state.rows;
+    const int cols = state.cols;
+    state.lane_view = LaneView{values, result, rows, rows, cols, rows, 0, cols, 0, rows};
+    build_tables(rows < cols ? rows : cols);
+    const int workers = worker_count(static_cast<double>(rows) * cols, PIXELS_PER_THREAD);
+    if (!run_parallel(band_count(cols), workers, [rows, cols, edges](int band) {
+            for (int line = band * BAND; line < band_end(band, cols); ++line) {
+                pack_edge_bits(edges + static_cast<std::ptrdiff_t>(line) * rows, rows,
+                               filter_state.edge_bits[line]);
+            }
+        })) {
+        return;
+    }
+    filter_lane_view(line_filter);
 }
 
 }  // namespace
@@ -181,33 +131,20 @@ void filter_literally(const double* values, double* result, const double* edges)
 void filter_image(const double* values, double* result, const double* edges)
 {
     FilterState& state = filter_state;
-    const int rows = state.rows;
-    const int cols = state.cols;
-    if (rows <= 0 || cols <= 0) {
+    if (state.rows <= 0 || state.cols <= 0) {
         return;
     }
-    state.reach = window_reach(state.window_radius, rows, cols);
-    const RowFilter row_filter = row_filter_for(state.kernel_path);
-    if (row_filter == nullptr) {
+    state.reach = window_reach(state.window_radius, state.rows, state.cols);
+    const LineFilter line_filter = line_filter_for(state.kernel_path);
+    if (line_filter == nullptr) {
         filter_literally(values, result, edges);
-        return;
+    } else {
+        filter_with_lanes(line_filter, values, result, edges);
     }
-
-    // The lane view: x1's columns are its rows, so the kernels read x1 and x2
-    // and write the result in place, each lane view row contiguous.
-    state.lane_view = LaneView{values, result, cols, rows};
-    build_tables();
-    const double pixels = static_cast<double>(rows) * cols;
-    run_parallel(band_count(cols), worker_count(pixels, PIXELS_PER_THREAD), [cols, edges](int band) {
-        const int first = band * BAND;
-        load_edge_bits(first, first + BAND < cols ? first + BAND : cols, edges);
-    });
-    const double side = 2.0 * (state.reach > 0 ? state.reach : 0) + 1.0;
-    run_parallel(cols, worker_count(pixels * side * side, SAMPLES_PER_THREAD), row_filter);
 }
 
-void filter_call(int rows, int cols, double sigma_near, double sigma_far, const double* values,
-                 double* result, const double* edges)
+bool filter_call(const double* values, const double* edges, int rows, int cols, double sigma_near,
+                 double sigma_far, double* result, StopRequest stop)
 {
     const std::lock_guard<std::mutex> hold(filter_state.call_lock);
     FilterState& state = filter_state;
@@ -217,5 +154,10 @@ void filter_call(int rows, int cols, double sigma_near, double sigma_far, const 
     state.sigma_far = sigma_far;
     state.sigma_active = sigma_near;
     state.window_radius = RADIUS_FACTOR * sigma_near + 1.0;
+    state.stop_request = stop;
+    state.stopping.store(false);
     filter_image(values, result, edges);
+    return !state.stopping.load();
 }
+
+}  // namespace lumasift

@@ -1,13 +1,20 @@
 // lumasift filter core: the module-wide working state and the image driver.
 //
 // The core knows nothing of the host. It reads column-major arrays, works on
-// row-major planes held in one static record, and writes a column-major result.
+// row-major planes held in one static record, and writes a column-major
+// result. Two engines give the same bits: the definition itself (sample.h,
+// wedge.h), and the lane engine (lanes/), which does less work per sample.
 #ifndef LUMASIFT_FILTER_H
 #define LUMASIFT_FILTER_H
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+
+#include "hidden.h"
+#include "lanes/types.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
 
 // Row stride of every plane, and the largest number of rows and of columns.
 constexpr int PLANE_STRIDE = 1000;
@@ -21,12 +28,8 @@ constexpr std::int32_t EDGE_THRESHOLD = 100;
 constexpr std::int32_t NO_LABEL = -1;
 // Most threads a call runs on.
 constexpr int MAX_WORKERS = 64;
-// Largest reach whose window gets a visiting schedule; wider windows are
-// walked wedge by wedge, which costs little next to their many samples.
-constexpr int MAX_SCHEDULED_REACH = 100;
-constexpr int MAX_SCHEDULE_LENGTH = (2 * MAX_SCHEDULED_REACH + 1) * (2 * MAX_SCHEDULED_REACH + 1) + 1;
-constexpr int MAX_SCHEDULE_SEGMENTS = 4 * 2 * (MAX_SCHEDULED_REACH + 1);
-constexpr int EDGE_WORDS = PLANE_STRIDE / 64 + 2;
+
+static_assert(LANE_VIEW_SIDE == PLANE_STRIDE, "the lane engine works within the planes");
 
 // How filter_image evaluates the window sums. All give the same bits.
 enum class KernelPath : std::int32_t {
@@ -37,39 +40,10 @@ enum class KernelPath : std::int32_t {
     avx512,       // eight pixels per lane group
 };
 
-// One sample of a window that lies inside the image, in visiting order.
-// In the lane view's coordinates, where the image's offset (dr, dc) is
-// (dc, dr).
-struct ScheduleEntry {
-    std::int32_t dr;
-    std::int32_t dc;
-    // dr * lane_view.cols + dc.
-    std::int32_t offset;
-    double near_weight;
-    double far_weight;
-};
-
-// A run of the schedule that starts from the near width: a ray point with
-// its first diagonal walk, which inherits the ray point's width, or a second
-// diagonal walk.
-struct ScheduleSegment {
-    std::int32_t begin;
-    std::int32_t end;
-    // Where the run's first sample keeps its mark for the next ray step; the
-    // others follow. Marks of the ray point and first walk take slots 0 to
-    // reach, those of the second walk reach + 1 onward.
-    std::int32_t mark_slot;
-    // The first run of a wedge, which finds no marks.
-    bool starts_wedge;
-};
-
-// x1 seen with rows and columns swapped: its column c is row c here.
-struct LaneView {
-    const double* values;  // x1
-    double* results;       // the result matrix
-    std::int32_t rows;     // x1's columns
-    std::int32_t cols;     // x1's rows, and the row stride
-};
+// Asked on the calling thread between units of work: true ends the call
+// early, leaving its result incomplete. The host's interrupt flag reaches
+// the core this way, as a plain yes or no.
+using StopRequest = bool (*)();
 
 struct FilterState {
     std::int32_t rows;
@@ -86,7 +60,7 @@ struct FilterState {
     double sigma_active;
     double window_radius;
 
-    // Set up once per call for the lane kernels. A sample's weight depends
+    // Set up once per call for the lane engine. A sample's weight depends
     // only on its offset and the width in use; by symmetry the tables are
     // indexed by the offset's larger and smaller magnitude.
     std::int32_t reach;
@@ -99,13 +73,10 @@ struct FilterState {
     ScheduleSegment segments[MAX_SCHEDULE_SEGMENTS];
     std::int32_t segment_count;
     double plain_weight_total;
-    // The image as the lane kernels see it: the host's column-major arrays
-    // read in place as a row-major image with rows and columns swapped, so
-    // that they need no copy in either direction.
     LaneView lane_view;
-    // The edge pixels of each row of the lane view as bits, column c at bit
-    // c % 64 of word c / 64, with a spare word for reads that straddle two.
-    // The lane kernels read their lanes' edges from here, many at a time.
+    // The edge pixels of each line of the lane view as bits, position p at
+    // bit p % 64 of word p / 64. The lane kernels read their lanes' edges
+    // from here, many at a time.
     std::uint64_t edge_bits[PLANE_STRIDE][EDGE_WORDS];
 
     // Choices that tests and benchmarks may set; zero means automatic: the
@@ -113,8 +84,10 @@ struct FilterState {
     KernelPath kernel_path;
     std::int32_t thread_count;
 
-    // Hands out the units of work of a parallel pass.
+    // Units of work of a parallel pass, and whether the call is to end early.
     std::atomic<std::int32_t> next_unit;
+    StopRequest stop_request;
+    std::atomic<bool> stopping;
     // Held for a whole call: the state is shared by every call of the module.
     std::mutex call_lock;
 };
@@ -129,9 +102,10 @@ extern FilterState filter_state;
 void filter_image(const double* values, double* result, const double* edges);
 
 // Sets a call's parameters and runs filter_image, holding call_lock so that
-// calls from several host threads take turns.
-void filter_call(int rows, int cols, double sigma_near, double sigma_far, const double* values,
-                 double* result, const double* edges);
+// calls from several host threads take turns. Returns false when `stop`
+// (which may be null) ended the call early; `result` is then incomplete.
+bool filter_call(const double* values, const double* edges, int rows, int cols, double sigma_near,
+                 double sigma_far, double* result, StopRequest stop);
 
 // x2's value as the edge plane holds it: truncated toward zero, with NaN and
 // values beyond 32 bits mapped to the most negative integer so that they never
@@ -143,5 +117,15 @@ inline std::int32_t edge_level(double edge_value)
     const bool fits = edge_value > -2147483649.0 && edge_value < 2147483648.0;
     return fits ? static_cast<std::int32_t>(edge_value) : INT32_MIN;
 }
+
+// edge_level(edge_value) > EDGE_THRESHOLD as two comparisons, which the lane
+// engine's pre-pass makes many at a time: truncation lifts a value above 100
+// exactly when the value is at least 101, and it fits 32 bits below 2^31.
+inline bool is_edge_value(double edge_value)
+{
+    return edge_value >= EDGE_THRESHOLD + 1.0 && edge_value < 2147483648.0;
+}
+
+}  // namespace lumasift
 
 #endif

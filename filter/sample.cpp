@@ -6,6 +6,8 @@
 
 #include "filter.h"
 
+namespace lumasift LUMASIFT_HIDDEN {
+
 bool is_shadowed(int row, int col, std::int32_t serial)
 {
     return filter_state.edge_plane[row][col] > EDGE_THRESHOLD ||
@@ -32,3 +34,5 @@ void accumulate_sample(int row, int col, int dr, int dc, double& sum)
     sum = sum + filter_state.value_plane[row][col] * weight;
     filter_state.weight_total = filter_state.weight_total + weight;
 }
+
+}  // namespace lumasift

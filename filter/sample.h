@@ -5,6 +5,10 @@
 
 #include <cstdint>
 
+#include "hidden.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
 // True when the in-image point (row, col) is an edge pixel, or was marked as
 // lying behind one during the call for the pixel with this serial.
 bool is_shadowed(int row, int col, std::int32_t serial);
@@ -20,5 +24,7 @@ double sample_weight(double distance, double sigma);
 // Adds the in-image sample (row, col), at offset (dr, dc) from the centre, to
 // `sum` and its weight to filter_state.weight_total, using sigma_active.
 void accumulate_sample(int row, int col, int dr, int dc, double& sum);
+
+}  // namespace lumasift
 
 #endif

@@ -7,6 +7,8 @@
 #include "filter.h"
 #include "sample.h"
 
+namespace lumasift LUMASIFT_HIDDEN {
+
 namespace {
 
 bool inside_image(int row, int col)
@@ -29,8 +31,8 @@ void visit_sample(const Wedge& wedge, int row, int col, int dr, int dc, bool on_
 {
     if (is_shadowed(row, col, serial)) {
         filter_state.sigma_active = filter_state.sigma_far;
-        const int target_row = row + wedge.axis_dr;
-        const int target_col = col + wedge.axis_dc;
+        const int target_row = row + wedge.axis[0];
+        const int target_col = col + wedge.axis[1];
         if ((on_ray || off_border(row, col)) && inside_image(target_row, target_col)) {
             filter_state.label_plane[target_row][target_col] = serial;
         }
@@ -45,8 +47,8 @@ void walk_diagonal(const Wedge& wedge, int cross_sign, int a, int b, int step, i
 {
     for (int along = step + 1; along <= reach; ++along) {
         const int across = (along - step) * cross_sign;
-        const int dr = along * wedge.axis_dr + across * wedge.cross_dr;
-        const int dc = along * wedge.axis_dc + across * wedge.cross_dc;
+        const int dr = along * wedge.axis[0] + across * wedge.cross[0];
+        const int dc = along * wedge.axis[1] + across * wedge.cross[1];
         // Both coordinates move away from the ray point at every step, so
         // the first point outside the image is followed by no point inside:
         // stopping there visits exactly the samples a full walk would.
@@ -85,8 +87,8 @@ double wedge_sum(int a, int b, std::int32_t serial)
     double sum = 0.0;
     for (const Wedge& wedge : WEDGES) {
         for (int step = wedge.first_step; step <= reach; ++step) {
-            const int dr = step * wedge.axis_dr;
-            const int dc = step * wedge.axis_dc;
+            const int dr = step * wedge.axis[0];
+            const int dc = step * wedge.axis[1];
             // Later ray points and all their diagonal walks lie further out
             // along the axis: none of them is inside the image either.
             if (!inside_image(a + dr, b + dc)) {
@@ -102,3 +104,5 @@ double wedge_sum(int a, int b, std::int32_t serial)
     }
     return sum;
 }
+
+}  // namespace lumasift

@@ -52,12 +52,12 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const double sigma_near = mxGetPr(prhs[2])[0];
     const double sigma_far = mxGetPr(prhs[3])[0];
 
-    const std::size_t largest = PLANE_STRIDE;
+    const std::size_t largest = lumasift::PLANE_STRIDE;
     if (rows > largest || cols > largest) {
         mexErrMsgTxt("Mask size is too big");
     }
 
     plhs[0] = mxCreateDoubleMatrix(rows, cols, mxREAL);
-    filter_call(static_cast<int>(rows), static_cast<int>(cols), sigma_near, sigma_far, values,
-                mxGetPr(plhs[0]), edges);
+    lumasift::filter_call(values, edges, static_cast<int>(rows), static_cast<int>(cols), sigma_near,
+                          sigma_far, mxGetPr(plhs[0]), nullptr);
 }

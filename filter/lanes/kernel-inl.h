@@ -7,6 +7,38 @@
 //   divide(a, b), store(p, v), add_where(valid, acc, x),
 //   select(far, near_weight, far_weight), from_bits(bits)
 //
+// Words of the lane engine:
+// - Lane view: the image with rows and columns swapped, so that the host's
+//   column-major arrays are read in place. Its lines are the image's
+//   columns, its positions the image's rows; position p of line l is the
+//   pixel (p, l). The wedges trade offsets to match (LANE_VIEW_WEDGES), so
+//   every pixel visits the same samples in the same order.
+// - Lane: one centre pixel, with its own sums, width and marks. A lane group
+//   is WIDTH lanes at adjacent positions of one line, one vector; a span is
+//   the GROUPS_IN_FLIGHT groups that run side by side.
+// - Reach: the window's half-width, trunc(window_radius), clamped.
+// - Ray point: the sample `step` steps out from the centre along a wedge's
+//   axis. A walk: the diagonal run of samples from a ray point outward, one
+//   step along the axis and one across per sample; each ray point has two.
+// - Mark slot: a shadowed sample marks the point one step further along the
+//   axis, which is the sample at the same place of the next ray step's
+//   matching walk. So a slot per place along a walk holds, for every lane,
+//   what the label plane would hold there.
+// - Segment: a run of the visiting schedule that starts from the near width:
+//   a ray point with its first walk, or a second walk.
+//
+// The right wedge at reach 3, in the image's offsets; a digit s is a sample
+// of the walk from ray point Rs, s' of its second walk:
+//
+//          dc:  0   1   2   3
+//     dr -3                 0'
+//        -2             0'  1'
+//        -1         0'  1'  2'
+//         0    R0  R1  R2  R3     axis: a shadowed sample marks the one
+//         1         0   1   2     to its right, the same place of the
+//         2             0   1     next ray step's walk
+//         3                 0
+//
 // Flags shared by all lanes in flight (edges, widths, marks, validity) are
 // kept as bits of one integer, lane i of group g at bit g * WIDTH + i, so that
 // one integer operation updates them all; a group's Mask is made from its
@@ -15,28 +47,26 @@
 // Everything here has internal linkage, so the copies compiled for different
 // instruction sets never meet at link time.
 //
-// The kernels work in the lane view (FilterState::lane_view): the host's
-// column-major arrays read as a row-major image with rows and columns
-// swapped, and the wedges swapped to match (TRANSPOSED_WEDGES), so that the
-// same samples are visited in the same order.
-//
 // Why the kernels give the literal evaluation's bits:
 // - Weights come from tables filled by the same calls on the same arguments.
 // - Each lane visits its samples in the literal order and forms its sums with
 //   the same separate multiply and add, so no sum is reordered.
-// - A shadow mark is read only by the same pixel, in the same wedge, at the
-//   same position of the next ray step's matching walk (the mark target lies
-//   one step further out along the axis). A small per-lane buffer indexed by
-//   position along the walk holds exactly what the label plane would.
+// - A mark slot holds exactly what the label plane would at the place that
+//   reads it, as above.
 // - Samples outside the image become lanes that add nothing and mark nothing.
-#ifndef LUMASIFT_LANE_KERNEL_H
-#define LUMASIFT_LANE_KERNEL_H
+#ifndef LUMASIFT_LANES_KERNEL_INL_H
+#define LUMASIFT_LANES_KERNEL_INL_H
+
+#ifndef LANES_TARGET
+#error "define LANES_TARGET, and the lane traits, before including kernel-inl.h"
+#endif
 
 #include <cstddef>
 #include <cstdint>
 
-#include "filter.h"
-#include "wedge.h"
+#include "../filter.h"
+#include "../wedge.h"
+#include "lanes.h"
 
 #if defined(__GNUC__)
 #define LANES_INLINE inline __attribute__((always_inline))
@@ -53,6 +83,8 @@
 #else
 #define FOR_EACH_GROUP for
 #endif
+
+namespace lumasift LUMASIFT_HIDDEN {
 
 namespace {
 
@@ -98,16 +130,16 @@ LANES_TARGET LANES_INLINE void add_sample(LaneSums<L, GROUPS>& sums, const doubl
     }
 }
 
-// Divides and stores the results of the lane view's pixels (a, b) onward
-// that lie inside the image: contiguous in the column-major result. Lanes
-// past the last column computed what they liked.
+// Divides and stores the results of the pixels from `position` on of a line
+// that are to be filtered: contiguous in the column-major result. Lanes past
+// the last of them computed what they liked.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE void store_results(const LaneSums<L, GROUPS>& sums, int a, int b)
+LANES_TARGET LANES_INLINE void store_results(const LaneSums<L, GROUPS>& sums, int line, int position)
 {
     const LaneView& view = filter_state.lane_view;
-    double* results = view.results + (static_cast<std::ptrdiff_t>(a) * view.cols + b);
+    double* results = view.results + (line * view.result_stride + position);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-        const int count = view.cols - (b + g * L::WIDTH);
+        const int count = view.end_position - (position + g * L::WIDTH);
         if (count >= L::WIDTH) {
             L::store(results + g * L::WIDTH, L::divide(sums.sum[g], sums.total[g]));
         } else if (count > 0) {
@@ -120,37 +152,36 @@ LANES_TARGET LANES_INLINE void store_results(const LaneSums<L, GROUPS>& sums, in
     }
 }
 
-// Edge flags of the columns col, col + 1, ... of a row, one per bit from bit
-// 0, 64 of them; col must lie inside the image.
-LANES_TARGET LANES_INLINE std::uint64_t edge_run_inside(int row, int col)
+// Edge flags of the positions p, p + 1, ... of a line, one per bit from bit
+// 0, 64 of them; p must lie inside the line.
+LANES_TARGET LANES_INLINE std::uint64_t edge_run_inside(int line, int position)
 {
-    const std::uint64_t* words = filter_state.edge_bits[row];
-    const int shift = col & 63;
+    const std::uint64_t* words = filter_state.edge_bits[line];
+    const int shift = position & 63;
     // Two shifts for the upper word, so that a shift of 0 shifts it out.
-    return (words[col >> 6] >> shift) | ((words[(col >> 6) + 1] << 1) << (63 - shift));
+    return (words[position >> 6] >> shift) | ((words[(position >> 6) + 1] << 1) << (63 - shift));
 }
 
-// The same for any column: those outside the image read as no edge.
-LANES_TARGET LANES_INLINE std::uint64_t edge_run(int row, int col)
+// The same for any position: those outside the line read as no edge.
+LANES_TARGET LANES_INLINE std::uint64_t edge_run(int line, int position)
 {
-    if (col >= filter_state.lane_view.cols || col <= -64) {
+    if (position >= filter_state.lane_view.length || position <= -64) {
         return 0;
     }
-    return col >= 0 ? edge_run_inside(row, col) : edge_run_inside(row, 0) << -col;
+    return position >= 0 ? edge_run_inside(line, position) : edge_run_inside(line, 0) << -position;
 }
 
 // ---------------------------------------------------------------------------
 // Windows inside the image: flat passes over the visiting schedule.
 
-// The pixels (a, b) to (a, b + GROUPS_IN_FLIGHT * WIDTH - 1), whose windows
-// lie inside the image and hold no edge: every sample has the near width,
-// and the weight total is known.
+// The span at (line, position), whose windows lie inside the image and hold
+// no edge: every sample has the near width, and the weight total is known.
 template <class L>
-LANES_TARGET void filter_scheduled_plain(int a, int b)
+LANES_TARGET void filter_scheduled_plain(int line, int position)
 {
     constexpr int GROUPS = GROUPS_IN_FLIGHT;
     const FilterState& state = filter_state;
-    const double* values = state.lane_view.values + (a * state.lane_view.cols + b);
+    const double* values = state.lane_view.values + (line * state.lane_view.value_stride + position);
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
     const int length = state.schedule_length;
@@ -165,19 +196,19 @@ LANES_TARGET void filter_scheduled_plain(int a, int b)
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
         sums.total[g] = L::broadcast(state.plain_weight_total);
     }
-    store_results(sums, a, b);
+    store_results(sums, line, position);
 }
 
-// The same pixels when their windows, still inside the image and away from
-// its border rows and columns, may hold edges: every sample is valid and
+// The same span when its windows, still inside the image and away from its
+// border lines and positions, may hold edges: every sample is valid and
 // passes its shadow on.
 template <class L>
-LANES_TARGET void filter_scheduled(int a, int b)
+LANES_TARGET void filter_scheduled(int line, int position)
 {
     constexpr int GROUPS = GROUPS_IN_FLIGHT;
     constexpr LaneBits ALL_LANES = static_cast<LaneBits>((1ull << (GROUPS * L::WIDTH)) - 1u);
     const FilterState& state = filter_state;
-    const double* values = state.lane_view.values + (a * state.lane_view.cols + b);
+    const double* values = state.lane_view.values + (line * state.lane_view.value_stride + position);
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
     LaneBits marks[2 * MAX_SCHEDULED_REACH + 1];
@@ -196,30 +227,30 @@ LANES_TARGET void filter_scheduled(int a, int b)
         const ScheduleEntry* entry = state.schedule + segment.begin;
         const ScheduleEntry* const end = state.schedule + segment.end;
         for (; entry != end; ++entry, ++slot) {
-            const LaneBits edges =
-                static_cast<LaneBits>(edge_run_inside(a + entry->dr, b + entry->dc)) & ALL_LANES;
+            const LaneBits edges = static_cast<LaneBits>(edge_run_inside(line + entry->dline,
+                                                                         position + entry->dposition)) &
+                                   ALL_LANES;
             const LaneBits shadow = edges | *slot;
             *slot = shadow;
             far |= shadow;
-            add_sample(sums, values + entry->offset, far,
-                       entry->near_weight, entry->far_weight);
+            add_sample(sums, values + entry->offset, far, entry->near_weight, entry->far_weight);
         }
     }
-    store_results(sums, a, b);
+    store_results(sums, line, position);
 }
 
 // ---------------------------------------------------------------------------
 // Any window: wedge by wedge, with lanes masked where samples leave the image.
 
-// Marks for the next ray step: one slot for the ray point, and one per
-// position along each diagonal walk.
+// Mark slots for the next ray step: one for the ray point, and one per place
+// along each walk.
 struct LaneMarks {
     LaneBits ray;
-    LaneBits first_walk[PLANE_STRIDE + 1];
-    LaneBits second_walk[PLANE_STRIDE + 1];
+    LaneBits first_walk[LANE_VIEW_SIDE + 1];
+    LaneBits second_walk[LANE_VIEW_SIDE + 1];
 };
 
-// Bits of the lanes whose column first + lane lies in [low, high).
+// Bits of the lanes whose position first + lane lies in [low, high).
 LANES_TARGET LANES_INLINE LaneBits lane_bits(int first, int low, int high, int lanes)
 {
     const int begin = low - first > 0 ? low - first : 0;
@@ -230,31 +261,34 @@ LANES_TARGET LANES_INLINE LaneBits lane_bits(int first, int low, int high, int l
     return static_cast<LaneBits>(((1ull << end) - 1u) & ~((1ull << begin) - 1u));
 }
 
-// Visits the sample at offset (dr, dc) for every lane, as the literal visit
-// would: a shadowed sample switches its lane to the far width and marks the
-// next point out, then the sample is weighted and added. Returns false when
-// the sample lies outside the image for every lane.
+// Visits the sample at offset (dline, dposition) for every lane, as the
+// literal visit would: a shadowed sample switches its lane to the far width
+// and marks the next point out, then the sample is weighted and added.
+// Returns false when the sample lies outside the image for every lane.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, LaneBits& far, int a, int b,
-                                     int dr, int dc, int along, int across, LaneBits& mark,
+LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, LaneBits& far, int line, int position,
+                                     int dline, int dposition, int along, int across, LaneBits& mark,
                                      bool on_ray)
 {
     constexpr int LANES = GROUPS * L::WIDTH;
     const FilterState& state = filter_state;
     const LaneView& view = state.lane_view;
-    const int row = a + dr;
-    const int col = b + dc;
-    const LaneBits valid = lane_bits(col, 0, view.cols, LANES);
-    if (row < 0 || row >= view.rows || valid == 0) {
+    const int sample_line = line + dline;
+    const int sample_position = position + dposition;
+    const LaneBits valid = lane_bits(sample_position, 0, view.length, LANES);
+    if (sample_line < 0 || sample_line >= view.lines || valid == 0) {
         return false;
     }
-    const LaneBits shadow = (static_cast<LaneBits>(edge_run(row, col)) | mark) & valid;
+    const LaneBits shadow =
+        (static_cast<LaneBits>(edge_run(sample_line, sample_position)) | mark) & valid;
     far |= shadow;
     // Diagonal samples on the image's border pass no shadow on.
-    const bool row_passes = on_ray || (row > 0 && row < view.rows - 1);
-    mark = shadow & (on_ray ? valid : row_passes ? lane_bits(col, 1, view.cols - 1, LANES) : 0u);
+    const bool line_passes = on_ray || (sample_line > 0 && sample_line < view.lines - 1);
+    mark = shadow & (on_ray        ? valid
+                     : line_passes ? lane_bits(sample_position, 1, view.length - 1, LANES)
+                                   : 0u);
 
-    const double* values = view.values + (static_cast<std::ptrdiff_t>(row) * view.cols + col);
+    const double* values = view.values + (sample_line * view.value_stride + sample_position);
     const typename L::Vec near = L::broadcast(state.near_weight[along][across]);
     const typename L::Vec far_vec = L::broadcast(state.far_weight[along][across]);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
@@ -270,31 +304,31 @@ LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, LaneBits& far, i
 // One diagonal walk from the ray point `step` steps out. It keeps whatever
 // width its lanes have when it starts.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE void walk(LaneSums<L, GROUPS>& sums, LaneBits far, int a, int b,
+LANES_TARGET LANES_INLINE void walk(LaneSums<L, GROUPS>& sums, LaneBits far, int line, int position,
                                     const Wedge& wedge, int step, int cross_sign, LaneBits* marks)
 {
     const int reach = filter_state.reach;
     for (int j = 1; j <= reach - step; ++j) {
         const int along = step + j;
         const int across = j * cross_sign;
-        const int dr = along * wedge.axis_dr + across * wedge.cross_dr;
-        const int dc = along * wedge.axis_dc + across * wedge.cross_dc;
+        const int dline = along * wedge.axis[0] + across * wedge.cross[0];
+        const int dposition = along * wedge.axis[1] + across * wedge.cross[1];
         // Past the first point outside the image, the walk has none inside.
-        if (!visit(sums, far, a, b, dr, dc, along, j, marks[j], false)) {
+        if (!visit(sums, far, line, position, dline, dposition, along, j, marks[j], false)) {
             break;
         }
     }
 }
 
-// The pixels (a, b) to (a, b + GROUPS * WIDTH - 1), wherever they lie.
+// The GROUPS lane groups from (line, position) on, wherever they lie.
 template <class L, int GROUPS>
-LANES_TARGET void filter_lane_groups(int a, int b)
+LANES_TARGET void filter_lane_groups(int line, int position)
 {
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
     LaneMarks marks;
     const int reach = filter_state.reach;
-    for (const Wedge& wedge : TRANSPOSED_WEDGES) {
+    for (const Wedge& wedge : LANE_VIEW_WEDGES) {
         // Each wedge starts unmarked; later steps read only slots that the
         // step before them wrote.
         marks.ray = 0;
@@ -305,29 +339,29 @@ LANES_TARGET void filter_lane_groups(int a, int b)
         for (int step = wedge.first_step; step <= reach; ++step) {
             LaneBits far = 0;
             // Later ray points lie further out: none is inside either.
-            if (!visit(sums, far, a, b, step * wedge.axis_dr, step * wedge.axis_dc, step, 0,
+            if (!visit(sums, far, line, position, step * wedge.axis[0], step * wedge.axis[1], step, 0,
                        marks.ray, true)) {
                 break;
             }
-            walk(sums, far, a, b, wedge, step, +1, marks.first_walk);
-            walk(sums, LaneBits{0}, a, b, wedge, step, -1, marks.second_walk);
+            walk(sums, far, line, position, wedge, step, +1, marks.first_walk);
+            walk(sums, LaneBits{0}, line, position, wedge, step, -1, marks.second_walk);
         }
     }
-    store_results(sums, a, b);
+    store_results(sums, line, position);
 }
 
 // ---------------------------------------------------------------------------
 
-// True when no edge pixel lies in the lane view's rows a - reach to
-// a + reach, columns first - reach to last + reach, all inside the image.
-LANES_TARGET LANES_INLINE bool windows_without_edges(int a, int first, int last)
+// True when no edge pixel lies in the lines line - reach to line + reach,
+// positions first - reach to last + reach, all inside the image.
+LANES_TARGET LANES_INLINE bool windows_without_edges(int line, int first, int last)
 {
     const FilterState& state = filter_state;
-    for (int row = a - state.reach; row <= a + state.reach; ++row) {
-        for (int col = first - state.reach; col <= last + state.reach; col += 64) {
-            const int count = last + state.reach + 1 - col;
+    for (int l = line - state.reach; l <= line + state.reach; ++l) {
+        for (int p = first - state.reach; p <= last + state.reach; p += 64) {
+            const int count = last + state.reach + 1 - p;
             const std::uint64_t wanted = count >= 64 ? ~0ull : (1ull << count) - 1u;
-            if ((edge_run_inside(row, col) & wanted) != 0) {
+            if ((edge_run_inside(l, p) & wanted) != 0) {
                 return false;
             }
         }
@@ -336,32 +370,36 @@ LANES_TARGET LANES_INLINE bool windows_without_edges(int a, int first, int last)
 }
 
 template <class L>
-LANES_TARGET void filter_row(int a)
+LANES_TARGET void filter_line(int line, int first, int end)
 {
     constexpr int SPAN = GROUPS_IN_FLIGHT * L::WIDTH;
     static_assert(SPAN <= 32, "every lane in flight has a bit of a LaneBits");
     const FilterState& state = filter_state;
-    const int rows = state.lane_view.rows;
-    const int cols = state.lane_view.cols;
+    const int lines = state.lane_view.lines;
+    const int length = state.lane_view.length;
     const int reach = state.reach;
-    const bool rows_interior = state.schedule_length > 0 && a - reach >= 1 && a + reach <= rows - 2;
-    int b = 0;
-    for (; b + SPAN <= cols; b += SPAN) {
-        const bool interior = rows_interior && b - reach >= 1 && b + SPAN - 1 + reach <= cols - 2;
+    const bool lines_interior =
+        state.schedule_length > 0 && line - reach >= 1 && line + reach <= lines - 2;
+    int position = first;
+    for (; position + SPAN <= end; position += SPAN) {
+        const bool interior = lines_interior && position - reach >= 1 &&
+                              position + SPAN - 1 + reach <= length - 2;
         if (!interior) {
-            filter_lane_groups<L, GROUPS_IN_FLIGHT>(a, b);
-        } else if (windows_without_edges(a, b, b + SPAN - 1)) {
-            filter_scheduled_plain<L>(a, b);
+            filter_lane_groups<L, GROUPS_IN_FLIGHT>(line, position);
+        } else if (windows_without_edges(line, position, position + SPAN - 1)) {
+            filter_scheduled_plain<L>(line, position);
         } else {
-            filter_scheduled<L>(a, b);
+            filter_scheduled<L>(line, position);
         }
     }
     // The last few pixels, one lane group at a time.
-    for (; b < cols; b += L::WIDTH) {
-        filter_lane_groups<L, 1>(a, b);
+    for (; position < end; position += L::WIDTH) {
+        filter_lane_groups<L, 1>(line, position);
     }
 }
 
 }  // namespace
+
+}  // namespace lumasift
 
 #endif

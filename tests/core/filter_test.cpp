@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "reference.h"
-#include "scenes.h"
+#include "support/reference.h"
+#include "support/scenes.h"
+
+using namespace lumasift;
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "exact_arithmetic.h"
+#include "../exact_arithmetic.h"
 
 #include "lanes.h"
 
-#include "filter.h"
-
 #define LANES_TARGET
+
+namespace lumasift LUMASIFT_HIDDEN {
 
 namespace {
 
@@ -29,9 +29,15 @@ struct ScalarLanes {
 
 }  // namespace
 
-#include "lane_kernel.h"
+}  // namespace lumasift
 
-RowFilter scalar_row_filter()
+#include "kernel-inl.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+LineFilter scalar_line_filter()
 {
-    return &filter_row<ScalarLanes>;
+    return &filter_line<ScalarLanes>;
 }
+
+}  // namespace lumasift

@@ -1,6 +1,8 @@
-#include "exact_arithmetic.h"
+#include "../exact_arithmetic.h"
 
 #include "lanes.h"
+
+#include "processor.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 
@@ -8,11 +10,11 @@
 
 #include <cstdint>
 
-#include "filter.h"
-
 // Compiled for AVX2 function by function, so that the module builds with any
 // flags and runs these only after asking the processor.
 #define LANES_TARGET __attribute__((target("avx2")))
+
+namespace lumasift LUMASIFT_HIDDEN {
 
 namespace {
 
@@ -59,21 +61,31 @@ struct Avx2Lanes {
 
 }  // namespace
 
-#include "lane_kernel.h"
+}  // namespace lumasift
 
-RowFilter avx2_row_filter()
+#include "kernel-inl.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+LineFilter avx2_line_filter()
 {
-    if (__builtin_cpu_supports("avx2")) {
-        return &filter_row<Avx2Lanes>;
+    if (processor_has_avx2()) {
+        return &filter_line<Avx2Lanes>;
     }
     return nullptr;
 }
 
+}  // namespace lumasift
+
 #else
 
-RowFilter avx2_row_filter()
+namespace lumasift LUMASIFT_HIDDEN {
+
+LineFilter avx2_line_filter()
 {
     return nullptr;
 }
+
+}  // namespace lumasift
 
 #endif

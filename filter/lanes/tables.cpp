@@ -1,10 +1,12 @@
-#include "exact_arithmetic.h"
+#include "../exact_arithmetic.h"
 
 #include "tables.h"
 
-#include "filter.h"
-#include "sample.h"
-#include "wedge.h"
+#include "../filter.h"
+#include "../sample.h"
+#include "../wedge.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
 
 namespace {
 
@@ -27,13 +29,13 @@ void build_weight_tables(int smaller_side)
     }
 }
 
-void append_sample(int dr, int dc, int along, int across)
+void append_sample(int dline, int dposition, int along, int across)
 {
     FilterState& state = filter_state;
     ScheduleEntry& entry = state.schedule[state.schedule_length++];
-    entry.dr = dr;
-    entry.dc = dc;
-    entry.offset = dr * state.lane_view.cols + dc;
+    entry.dline = dline;
+    entry.dposition = dposition;
+    entry.offset = dline * state.lane_view.value_stride + dposition;
     entry.near_weight = state.near_weight[along][across];
     entry.far_weight = state.far_weight[along][across];
     // Summed in visiting order, so it equals the weight total of every
@@ -46,8 +48,8 @@ void append_walk(const Wedge& wedge, int step, int cross_sign)
     for (int j = 1; j <= filter_state.reach - step; ++j) {
         const int along = step + j;
         const int across = j * cross_sign;
-        append_sample(along * wedge.axis_dr + across * wedge.cross_dr,
-                      along * wedge.axis_dc + across * wedge.cross_dc, along, j);
+        append_sample(along * wedge.axis[0] + across * wedge.cross[0],
+                      along * wedge.axis[1] + across * wedge.cross[1], along, j);
     }
 }
 
@@ -66,7 +68,7 @@ void end_segment()
 }
 
 // The order of wedge_sum for a window that the image contains, in the lane
-// view's coordinates, cut where it resets the width to the near one.
+// view's offsets, cut where it resets the width to the near one.
 void build_schedule(int smaller_side)
 {
     FilterState& state = filter_state;
@@ -78,10 +80,10 @@ void build_schedule(int smaller_side)
     if (reach > MAX_SCHEDULED_REACH || smaller_side < 2 * reach + 3) {
         return;
     }
-    for (const Wedge& wedge : TRANSPOSED_WEDGES) {
+    for (const Wedge& wedge : LANE_VIEW_WEDGES) {
         for (int step = wedge.first_step; step <= reach; ++step) {
             start_segment(0, step == wedge.first_step);
-            append_sample(step * wedge.axis_dr, step * wedge.axis_dc, step, 0);
+            append_sample(step * wedge.axis[0], step * wedge.axis[1], step, 0);
             append_walk(wedge, step, +1);
             end_segment();
             start_segment(reach + 1, false);
@@ -93,10 +95,10 @@ void build_schedule(int smaller_side)
 
 }  // namespace
 
-void build_tables()
+void build_tables(int smaller_side)
 {
-    const FilterState& state = filter_state;
-    const int smaller_side = state.rows < state.cols ? state.rows : state.cols;
     build_weight_tables(smaller_side);
     build_schedule(smaller_side);
 }
+
+}  // namespace lumasift

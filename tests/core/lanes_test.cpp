@@ -1,4 +1,4 @@
-#include "filter/lanes.h"
+#include "filter/lanes/lanes.h"
 
 #include <limits>
 #include <string>
@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "filter/filter.h"
-#include "reference.h"
-#include "scenes.h"
+#include "support/reference.h"
+#include "support/scenes.h"
+
+using namespace lumasift;
 
 namespace {
 
@@ -64,21 +66,21 @@ const SceneSet& large_images()
 bool path_available(KernelPath path)
 {
     switch (path) {
-    case KernelPath::avx2: return avx2_row_filter() != nullptr;
-    case KernelPath::avx512: return avx512_row_filter() != nullptr;
+    case KernelPath::avx2: return avx2_line_filter() != nullptr;
+    case KernelPath::avx512: return avx512_line_filter() != nullptr;
     default: return true;
     }
 }
 
-TEST(RowFilterForTest, GivesTheAskedPathWhereTheProcessorHasIt)
+TEST(LineFilterForTest, GivesTheAskedPathWhereTheProcessorHasIt)
 {
-    EXPECT_EQ(row_filter_for(KernelPath::literal), nullptr);
-    EXPECT_EQ(row_filter_for(KernelPath::scalar), scalar_row_filter());
-    const RowFilter fastest = row_filter_for(KernelPath::fastest);
+    EXPECT_EQ(line_filter_for(KernelPath::literal), nullptr);
+    EXPECT_EQ(line_filter_for(KernelPath::scalar), scalar_line_filter());
+    const LineFilter fastest = line_filter_for(KernelPath::fastest);
     EXPECT_NE(fastest, nullptr);
-    for (const auto& [path, filter] : {std::pair{KernelPath::avx2, avx2_row_filter()},
-                                      std::pair{KernelPath::avx512, avx512_row_filter()}}) {
-        EXPECT_EQ(row_filter_for(path), filter != nullptr ? filter : fastest);
+    for (const auto& [path, filter] : {std::pair{KernelPath::avx2, avx2_line_filter()},
+                                      std::pair{KernelPath::avx512, avx512_line_filter()}}) {
+        EXPECT_EQ(line_filter_for(path), filter != nullptr ? filter : fastest);
     }
 }
 

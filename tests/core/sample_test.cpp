@@ -6,6 +6,8 @@
 
 #include "filter/filter.h"
 
+using namespace lumasift;
+
 namespace {
 
 TEST(SampleTest, ShadowedByEdgeAboveThresholdOrByThisPixelsMark)

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "mex.h"
-#include "reference.h"
+#include "support/reference.h"
 
 extern "C" __attribute__((visibility("default"))) void mexFunction(int, mxArray* plhs[], int,
                                                                    const mxArray* prhs[])

@@ -1,4 +1,4 @@
-#include "scenes.h"
+#include "support/scenes.h"
 
 #include <cmath>
 #include <cstring>
@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "filter/filter.h"
+
+using namespace lumasift;
 
 namespace {
 
@@ -119,7 +121,7 @@ std::vector<double> run_filter(const std::vector<double>& x1, const std::vector<
                                int rows, int cols, double x3, double x4)
 {
     std::vector<double> y(x1.size(), -7.0);
-    filter_call(rows, cols, x3, x4, x1.data(), y.data(), x2.data());
+    filter_call(x1.data(), x2.data(), rows, cols, x3, x4, y.data(), nullptr);
     return y;
 }
 

@@ -1,16 +1,18 @@
-#include "exact_arithmetic.h"
+#include "../exact_arithmetic.h"
 
 #include "lanes.h"
+
+#include "processor.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 
 #include <immintrin.h>
 
-#include "filter.h"
-
 // Compiled for AVX-512 function by function, so that the module builds with
 // any flags and runs these only after asking the processor.
 #define LANES_TARGET __attribute__((target("avx512f")))
+
+namespace lumasift LUMASIFT_HIDDEN {
 
 namespace {
 
@@ -42,21 +44,31 @@ struct Avx512Lanes {
 
 }  // namespace
 
-#include "lane_kernel.h"
+}  // namespace lumasift
 
-RowFilter avx512_row_filter()
+#include "kernel-inl.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+LineFilter avx512_line_filter()
 {
-    if (__builtin_cpu_supports("avx512f")) {
-        return &filter_row<Avx512Lanes>;
+    if (processor_has_avx512f()) {
+        return &filter_line<Avx512Lanes>;
     }
     return nullptr;
 }
 
+}  // namespace lumasift
+
 #else
 
-RowFilter avx512_row_filter()
+namespace lumasift LUMASIFT_HIDDEN {
+
+LineFilter avx512_line_filter()
 {
     return nullptr;
 }
+
+}  // namespace lumasift
 
 #endif

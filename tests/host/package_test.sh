@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-tarball=$(bash "$here/../scripts/package.sh" "$work")
+tarball=$(bash "$here/../../scripts/package.sh" "$work")
 export OCTAVE_HISTFILE=/dev/null
 cd "$work"
 octave-cli --no-gui --quiet --no-init-file --eval "

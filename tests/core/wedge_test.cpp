@@ -11,6 +11,8 @@
 #include "filter/filter.h"
 #include "filter/sample.h"
 
+using namespace lumasift;
+
 namespace {
 
 constexpr double NEAR = 1.0;  // reach 4

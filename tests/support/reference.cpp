@@ -1,4 +1,4 @@
-#include "reference.h"
+#include "support/reference.h"
 
 #include <cmath>
 #include <cstdint>

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "filter/filter.h"
-#include "reference.h"
+#include "support/reference.h"
+
+using namespace lumasift;
 
 namespace {
 
@@ -106,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<double> actual(x1.size());
     filter_state.kernel_path = path;
     filter_state.thread_count = threads;
-    filter_call(rows, cols, x3, x4, x1.data(), actual.data(), x2.data());
+    filter_call(x1.data(), x2.data(), rows, cols, x3, x4, actual.data(), nullptr);
     for (std::size_t i = 0; i < actual.size(); ++i) {
         if (!same_bits(actual[i], expected[i])) {
             __builtin_trap();

@@ -1,4 +1,4 @@
-#include "filter/tables.h"
+#include "filter/lanes/tables.h"
 
 #include <cstdlib>
 #include <map>
@@ -9,17 +9,17 @@
 #include "filter/sample.h"
 #include "filter/wedge.h"
 
+using namespace lumasift;
+
 namespace {
 
 void build_for(int reach, double sigma_near, double sigma_far)
 {
-    filter_state.rows = 2 * reach + 3;
-    filter_state.cols = 2 * reach + 3;
-    filter_state.lane_view.cols = 2 * reach + 3;
+    filter_state.lane_view.value_stride = 2 * reach + 3;
     filter_state.reach = reach;
     filter_state.sigma_near = sigma_near;
     filter_state.sigma_far = sigma_far;
-    build_tables();
+    build_tables(2 * reach + 3);
 }
 
 TEST(TablesTest, WeightsAreTheAccumulatedOnesForEveryOffset)
@@ -49,7 +49,7 @@ TEST(TablesTest, ScheduleVisitsTheWindowOnceAndTheCentreTwice)
         EXPECT_LE(segment.mark_slot + (segment.end - segment.begin), 2 * reach + 1);
         expected_begin = segment.end;
         for (int i = segment.begin; i < segment.end; ++i) {
-            ++visits[filter_state.schedule[i].dr * 1000 + filter_state.schedule[i].dc];
+            ++visits[filter_state.schedule[i].dline * 1000 + filter_state.schedule[i].dposition];
         }
     }
     EXPECT_EQ(expected_begin, filter_state.schedule_length);

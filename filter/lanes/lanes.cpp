@@ -1,0 +1,100 @@
+#include "../exact_arithmetic.h"
+
+#include "lanes.h"
+
+#include "../parallel.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+namespace {
+
+// Below this many samples a second thread costs more than it saves.
+constexpr double SAMPLES_PER_THREAD = 2e6;
+// Samples per unit of the filter pass: a few milliseconds on one core, so
+// that a stop request is answered at once even for the widest windows.
+constexpr double SAMPLES_PER_UNIT = 4e6;
+// Parts of a line start a multiple of the widest lane span apart, so that
+// no span is cut in two.
+constexpr int PART_STEP = 32;
+
+int clipped(int side, int extent)
+{
+    return side < extent ? side : extent;
+}
+
+// Samples of a window, as far as the lane view can hold it.
+double window_samples()
+{
+    const FilterState& state = filter_state;
+    const int side = 2 * (state.reach > 0 ? state.reach : 0) + 1;
+    return static_cast<double>(clipped(side, state.lane_view.lines)) *
+           clipped(side, state.lane_view.length);
+}
+
+int part_length()
+{
+    const double fitting = SAMPLES_PER_UNIT / window_samples();
+    const int length = filter_state.lane_view.end_position - filter_state.lane_view.first_position;
+    if (fitting >= length) {
+        return length > 0 ? length : 1;
+    }
+    const int steps = static_cast<int>(fitting) / PART_STEP;
+    return (steps > 1 ? steps : 1) * PART_STEP;
+}
+
+int parts_per_line()
+{
+    const LaneView& view = filter_state.lane_view;
+    const int step = part_length();
+    return (view.end_position - view.first_position + step - 1) / step;
+}
+
+}  // namespace
+
+LineFilter line_filter_for(KernelPath path)
+{
+    LineFilter chosen = nullptr;
+    switch (path) {
+    case KernelPath::literal: return nullptr;
+    case KernelPath::scalar: return scalar_line_filter();
+    case KernelPath::avx2: chosen = avx2_line_filter(); break;
+    case KernelPath::avx512: chosen = avx512_line_filter(); break;
+    case KernelPath::fastest: break;
+    }
+    for (LineFilter candidate : {chosen, avx512_line_filter(), avx2_line_filter()}) {
+        if (candidate != nullptr) {
+            return candidate;
+        }
+    }
+    return scalar_line_filter();
+}
+
+int line_part_count()
+{
+    const LaneView& view = filter_state.lane_view;
+    return (view.end_line - view.first_line) * parts_per_line();
+}
+
+LinePart line_part(int unit)
+{
+    const LaneView& view = filter_state.lane_view;
+    const int per_line = parts_per_line();
+    const int step = part_length();
+    const int first = view.first_position + (unit % per_line) * step;
+    const int end = first + step < view.end_position ? first + step : view.end_position;
+    return {view.first_line + unit / per_line, first, end};
+}
+
+bool filter_lane_view(LineFilter line_filter)
+{
+    const LaneView& view = filter_state.lane_view;
+    const double pixels = static_cast<double>(view.end_line - view.first_line) *
+                          (view.end_position - view.first_position);
+    return run_parallel(line_part_count(), worker_count(pixels * window_samples(), SAMPLES_PER_THREAD),
+                        [line_filter](int unit) {
+                            const LinePart part = line_part(unit);
+                            line_filter(part.line, part.first, part.end);
+                        });
+}
+
+}  // namespace lumasift

@@ -1,0 +1,46 @@
+// The lane engine's entry points: line filters built on the lane kernels,
+// one per instruction set, the choice among them, and the filter pass that
+// hands the lane view's pixels to threads.
+#ifndef LUMASIFT_LANES_LANES_H
+#define LUMASIFT_LANES_LANES_H
+
+#include "../filter.h"
+#include "../hidden.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+// Filters positions [first, end) of one line of the lane view. Expects
+// lane_view, edge_bits, reach and the tables of filter_state to be set up.
+// Lines, and parts of one line, may run on different threads at once.
+using LineFilter = void (*)(int line, int first, int end);
+
+// One pixel per lane group: portable, and the path where no wider one is.
+LineFilter scalar_line_filter();
+// Null where the processor, or the compiler the module was built with, lacks
+// the instructions.
+LineFilter avx2_line_filter();
+LineFilter avx512_line_filter();
+
+// The line filter of a path: null for the literal one, and the fastest one
+// the processor has for `fastest` or for a path it lacks.
+LineFilter line_filter_for(KernelPath path);
+
+// Runs `line_filter` over lane_view's pixels to filter, on as many threads
+// as the work justifies, in parts of lines short enough that a stop request
+// is answered within milliseconds. False when a stop request ended it.
+bool filter_lane_view(LineFilter line_filter);
+
+// The part of a line that one unit of the filter pass covers.
+struct LinePart {
+    int line;
+    int first;
+    int end;
+};
+
+// The filter pass's units for lane_view and reach, in order.
+int line_part_count();
+LinePart line_part(int unit);
+
+}  // namespace lumasift
+
+#endif

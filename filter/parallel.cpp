@@ -1,0 +1,50 @@
+#include "exact_arithmetic.h"
+
+#include "parallel.h"
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+namespace {
+
+// The cores this process may run on: fewer than the machine has when the
+// host, or taskset, limits it.
+int available_cores()
+{
+#if defined(__linux__)
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0) {
+        return CPU_COUNT(&cores);
+    }
+#endif
+    return static_cast<int>(std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
+int worker_count(double work, double work_per_thread)
+{
+    const FilterState& state = filter_state;
+    if (state.thread_count > 0) {
+        return state.thread_count < MAX_WORKERS ? state.thread_count : MAX_WORKERS;
+    }
+    const int cores = available_cores();
+    const int limit = cores < 1 ? 1 : cores > MAX_WORKERS ? MAX_WORKERS : cores;
+    const double wanted = 1.0 + work / work_per_thread;
+    return wanted < limit ? static_cast<int>(wanted) : limit;
+}
+
+bool stop_requested()
+{
+    FilterState& state = filter_state;
+    if (state.stop_request != nullptr && !state.stopping.load(std::memory_order_relaxed) &&
+        state.stop_request()) {
+        state.stopping.store(true);
+    }
+    return state.stopping.load(std::memory_order_relaxed);
+}
+
+}  // namespace lumasift
