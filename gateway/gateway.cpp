@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "../filter/filter.h"
+#include "interrupt.h"
 
 // No try block anywhere here: the host may raise its error report as a C++
 // exception, and a catch would swallow or repeat the message. Every report
@@ -58,6 +59,13 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     }
 
     plhs[0] = mxCreateDoubleMatrix(rows, cols, mxREAL);
-    lumasift::filter_call(values, edges, static_cast<int>(rows), static_cast<int>(cols), sigma_near,
-                          sigma_far, mxGetPr(plhs[0]), nullptr);
+    if (!lumasift::filter_call(values, edges, static_cast<int>(rows), static_cast<int>(cols),
+                               sigma_near, sigma_far, mxGetPr(plhs[0]),
+                               &lumasift::host_interrupt_pending)) {
+        // An error, not an early return: a returned result would still be
+        // assigned. The filter's threads have all stopped by now.
+        mxDestroyArray(plhs[0]);
+        plhs[0] = nullptr;
+        mexErrMsgIdAndTxt("lumasift:interrupted", "Interrupted.");
+    }
 }

@@ -111,4 +111,56 @@ TEST(FilterImageTest, OverlappingCallsTakeTurns)
     EXPECT_EQ(mismatches, std::vector<int>(scenes.size(), 0));
 }
 
+// A stop request that says yes from its polls-th question on, and notes
+// whether anyone but the calling thread asked it.
+struct StopAfter {
+    static int polls;
+    static int asked;
+    static bool asked_elsewhere;
+    static std::thread::id caller;
+    static bool request()
+    {
+        asked_elsewhere = asked_elsewhere || std::this_thread::get_id() != caller;
+        return ++asked > polls;
+    }
+};
+int StopAfter::polls = 0;
+int StopAfter::asked = 0;
+bool StopAfter::asked_elsewhere = false;
+std::thread::id StopAfter::caller;
+
+TEST(StopRequestTest, EndsTheCallEarlyAndLeavesNothingForTheNext)
+{
+    const Scene scene = lined_scene(120, 150, 2.5, 0.5);
+    const std::vector<double> expected =
+        reference_lumasift(scene.x1.data(), scene.x2.data(), scene.rows, scene.cols, scene.x3, scene.x4);
+    for (const KernelPath path : {KernelPath::literal, KernelPath::scalar, KernelPath::fastest}) {
+        for (const int threads : {1, 3}) {
+            filter_state.kernel_path = path;
+            filter_state.thread_count = threads;
+            for (const int polls : {0, 1, 7, 1000000}) {
+                StopAfter::polls = polls;
+                StopAfter::asked = 0;
+                StopAfter::asked_elsewhere = false;
+                StopAfter::caller = std::this_thread::get_id();
+                std::vector<double> y(scene.x1.size(), -7.0);
+                const bool complete = filter_call(scene.x1.data(), scene.x2.data(), scene.rows, scene.cols,
+                                                  scene.x3, scene.x4, y.data(), &StopAfter::request);
+                const auto where = testing::Message() << "path " << static_cast<int>(path) << ", "
+                                                      << threads << " threads, stop after " << polls;
+                EXPECT_EQ(complete, polls == 1000000) << where;
+                EXPECT_FALSE(StopAfter::asked_elsewhere) << where;
+                EXPECT_LE(StopAfter::asked, polls + 1) << where << ": asked again after saying yes";
+                if (complete) {
+                    EXPECT_EQ(first_difference(y, expected), -1) << where;
+                } else {
+                    EXPECT_EQ(first_difference(run_filter(scene), expected), -1) << where << ", next call";
+                }
+            }
+        }
+    }
+    filter_state.kernel_path = KernelPath::fastest;
+    filter_state.thread_count = 0;
+}
+
 }  // namespace
