@@ -2,7 +2,6 @@
 
 #include "lanes.h"
 
-#include "../parallel.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -85,16 +84,12 @@ LinePart line_part(int unit)
     return {view.first_line + unit / per_line, first, end};
 }
 
-bool filter_lane_view(LineFilter line_filter)
+int filter_workers()
 {
     const LaneView& view = filter_state.lane_view;
     const double pixels = static_cast<double>(view.end_line - view.first_line) *
                           (view.end_position - view.first_position);
-    return run_parallel(line_part_count(), worker_count(pixels * window_samples(), SAMPLES_PER_THREAD),
-                        [line_filter](int unit) {
-                            const LinePart part = line_part(unit);
-                            line_filter(part.line, part.first, part.end);
-                        });
+    return worker_count(pixels * window_samples(), SAMPLES_PER_THREAD);
 }
 
 }  // namespace lumasift

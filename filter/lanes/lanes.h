@@ -6,6 +6,7 @@
 
 #include "../filter.h"
 #include "../hidden.h"
+#include "../parallel.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -25,11 +26,6 @@ LineFilter avx512_line_filter();
 // the processor has for `fastest` or for a path it lacks.
 LineFilter line_filter_for(KernelPath path);
 
-// Runs `line_filter` over lane_view's pixels to filter, on as many threads
-// as the work justifies, in parts of lines short enough that a stop request
-// is answered within milliseconds. False when a stop request ended it.
-bool filter_lane_view(LineFilter line_filter);
-
 // The part of a line that one unit of the filter pass covers.
 struct LinePart {
     int line;
@@ -37,9 +33,30 @@ struct LinePart {
     int end;
 };
 
-// The filter pass's units for lane_view and reach, in order.
+// The filter pass's units for lane_view and reach, in order, and the
+// threads worth starting for them.
 int line_part_count();
 LinePart line_part(int unit);
+int filter_workers();
+
+// Runs `line_filter` over lane_view's pixels to filter, on as many threads
+// as the work justifies, in parts of lines short enough that a stop request
+// is answered within milliseconds; after(part) follows each part on the
+// thread that filtered it. False when a stop request ended the pass.
+template <class After>
+bool filter_lane_view(LineFilter line_filter, const After& after)
+{
+    return run_parallel(line_part_count(), filter_workers(), [line_filter, &after](int unit) {
+        const LinePart part = line_part(unit);
+        line_filter(part.line, part.first, part.end);
+        after(part);
+    });
+}
+
+inline bool filter_lane_view(LineFilter line_filter)
+{
+    return filter_lane_view(line_filter, [](const LinePart&) {});
+}
 
 }  // namespace lumasift
 

@@ -11,6 +11,7 @@ struct Offset {
 
 // The working state, laid out as the filter defines it.
 struct Literal {
+    int plane_side = 0;
     int rows = 0;
     int cols = 0;
     std::vector<double> value;
@@ -23,7 +24,7 @@ struct Literal {
     double sigma_active = 0;
     double window_radius = 0;
 
-    std::size_t cell(int r, int c) const { return static_cast<std::size_t>(r) * 1000 + c; }
+    std::size_t cell(int r, int c) const { return static_cast<std::size_t>(r) * plane_side + c; }
     bool inside(int r, int c) const { return 0 <= r && r < rows && 0 <= c && c < cols; }
 };
 
@@ -161,16 +162,21 @@ double wedge_sum(Literal& s, int a, int b, int serial)
 }  // namespace
 
 std::vector<double> reference_lumasift(const double* x1, const double* x2, int rows, int cols,
-                                       double x3, double x4)
+                                       double x3, double x4, int plane_side)
 {
     // Like the filter's own state, the planes outlive the call: cells outside
     // the image keep what earlier calls left, and are never read.
     static Literal s;
-    if (s.value.empty()) {
-        s.value.resize(1000 * 1000);
-        s.edge.resize(1000 * 1000);
-        s.label.resize(1000 * 1000);
-        s.result.resize(1000 * 1000);
+    if (rows > plane_side || cols > plane_side) {
+        return {};
+    }
+    if (s.plane_side != plane_side) {
+        const std::size_t cells = static_cast<std::size_t>(plane_side) * plane_side;
+        s.plane_side = plane_side;
+        s.value.resize(cells);
+        s.edge.resize(cells);
+        s.label.resize(cells);
+        s.result.resize(cells);
     }
     s.rows = rows;
     s.cols = cols;

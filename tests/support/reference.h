@@ -7,8 +7,10 @@
 #include <vector>
 
 // x1 and x2 hold rows * cols doubles, column-major; x3 and x4 are the widths.
-// Returns the filtered image, column-major.
+// Returns the filtered image, column-major. The planes are plane_side by
+// plane_side, which rows and cols must not exceed: 1000 as the module has
+// them, or more for the rule on larger images.
 std::vector<double> reference_lumasift(const double* x1, const double* x2, int rows, int cols,
-                                       double x3, double x4);
+                                       double x3, double x4, int plane_side = 1000);
 
 #endif

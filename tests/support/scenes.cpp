@@ -15,8 +15,6 @@ namespace {
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double Inf = std::numeric_limits<double>::infinity();
 
-enum EdgeKind { NO_EDGES, SPARSE_EDGES, EDGE_LINES, BORDER_EDGES, ODD_VALUES, DENSE_EDGES, EDGE_KINDS };
-
 std::vector<double> make_edges(EdgeKind kind, int rows, int cols, std::mt19937_64& rng)
 {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -69,6 +67,18 @@ std::vector<double> make_values(bool with_non_finite, int rows, int cols, std::m
 }
 
 }  // namespace
+
+Scene make_scene(int rows, int cols, double x3, double x4, EdgeKind kind, bool non_finite,
+                 std::uint64_t seed)
+{
+    std::mt19937_64 rng(seed);
+    Scene s{rows, cols, x3, x4, make_values(non_finite, rows, cols, rng), make_edges(kind, rows, cols, rng), {}};
+    std::ostringstream text;
+    text << rows << "x" << cols << ", x3 " << x3 << ", x4 " << x4 << ", edge kind " << kind
+         << (non_finite ? ", non-finite x1" : "") << ", seed " << seed;
+    s.description = text.str();
+    return s;
+}
 
 std::vector<Scene> make_scenes(int count, const std::vector<SceneSize>& sizes,
                                const std::vector<double>& near_widths, int wide_window_side,

@@ -16,6 +16,17 @@ struct Scene {
     std::string description;
 };
 
+// The edge maps that scenes are made with: random values below the
+// threshold with a few lone edges among them, straight lines, edges on the
+// image's border, odd values (NaN, infinities, 1e10, values next to the
+// threshold and next to 2^31), and edges on most pixels.
+enum EdgeKind { NO_EDGES, SPARSE_EDGES, EDGE_LINES, BORDER_EDGES, ODD_VALUES, DENSE_EDGES, EDGE_KINDS };
+
+// One scene of an edge kind, with NaN and infinite values in about one x1
+// value in forty when `non_finite`.
+Scene make_scene(int rows, int cols, double x3, double x4, EdgeKind kind, bool non_finite,
+                 std::uint64_t seed);
+
 struct SceneSize {
     int rows;
     int cols;

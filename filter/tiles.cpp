@@ -1,0 +1,273 @@
+#include "exact_arithmetic.h"
+
+#include "tiles.h"
+
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+#include "lanes/edge_bits.h"
+#include "lanes/lanes.h"
+#include "lanes/tables.h"
+#include "parallel.h"
+#include "wedge.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+namespace {
+
+// Below this many pixels a second thread costs more than it saves in the
+// pass before filtering.
+constexpr double PIXELS_PER_THREAD = 2e5;
+
+// Calls f with a null pointer of the element type of a class.
+template <class F>
+void with_element_type(ElementClass type, const F& f)
+{
+    switch (type) {
+    case ElementClass::float64: f(static_cast<double*>(nullptr)); break;
+    case ElementClass::float32: f(static_cast<float*>(nullptr)); break;
+    case ElementClass::int8: f(static_cast<std::int8_t*>(nullptr)); break;
+    case ElementClass::uint8: f(static_cast<std::uint8_t*>(nullptr)); break;
+    case ElementClass::int16: f(static_cast<std::int16_t*>(nullptr)); break;
+    case ElementClass::uint16: f(static_cast<std::uint16_t*>(nullptr)); break;
+    case ElementClass::int32: f(static_cast<std::int32_t*>(nullptr)); break;
+    case ElementClass::uint32: f(static_cast<std::uint32_t*>(nullptr)); break;
+    case ElementClass::int64: f(static_cast<std::int64_t*>(nullptr)); break;
+    case ElementClass::uint64: f(static_cast<std::uint64_t*>(nullptr)); break;
+    case ElementClass::logical: f(static_cast<bool*>(nullptr)); break;
+    }
+}
+
+// A filtered value in the result's class, as the host converts a double.
+template <class T>
+T converted(double y)
+{
+    if constexpr (std::is_floating_point_v<T>) {
+        return static_cast<T>(y);
+    } else {
+        if (std::isnan(y)) {
+            return 0;
+        }
+        const double rounded = std::round(y);
+        // The bounds as doubles: the upper one of a 64-bit type rounds up to
+        // a power of two that the type cannot hold, so equal saturates too.
+        constexpr double lowest = static_cast<double>(std::numeric_limits<T>::min());
+        constexpr double highest = static_cast<double>(std::numeric_limits<T>::max());
+        if (rounded <= lowest) {
+            return std::numeric_limits<T>::min();
+        }
+        if (rounded >= highest) {
+            return std::numeric_limits<T>::max();
+        }
+        return static_cast<T>(rounded);
+    }
+}
+
+// The tiles along one dimension of the image.
+struct TileSpan {
+    std::ptrdiff_t begin;
+    std::ptrdiff_t end;
+    std::ptrdiff_t kept_begin;
+    std::ptrdiff_t kept_end;
+};
+
+struct TileCut {
+    std::ptrdiff_t length;
+    int margin;
+    std::ptrdiff_t count;
+
+    // Kept parts of nearly equal length, each with its margins at most
+    // PLANE_STRIDE long; a dimension that fits the planes is one tile.
+    TileCut(std::ptrdiff_t length_, int margin_)
+        : length(length_), margin(margin_),
+          count(length_ <= PLANE_STRIDE ? 1
+                                        : (length_ + (PLANE_STRIDE - 2 * margin_) - 1) /
+                                              (PLANE_STRIDE - 2 * margin_))
+    {
+    }
+
+    TileSpan tile(std::ptrdiff_t index) const
+    {
+        const std::ptrdiff_t kept_begin = index * length / count;
+        const std::ptrdiff_t kept_end = (index + 1) * length / count;
+        return {kept_begin > margin ? kept_begin - margin : 0,
+                kept_end + margin < length ? kept_end + margin : length, kept_begin, kept_end};
+    }
+
+    std::ptrdiff_t longest() const
+    {
+        std::ptrdiff_t longest = 0;
+        for (std::ptrdiff_t index = 0; index < count; ++index) {
+            const TileSpan span = tile(index);
+            longest = span.end - span.begin > longest ? span.end - span.begin : longest;
+        }
+        return longest;
+    }
+};
+
+int image_reach(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near)
+{
+    constexpr std::ptrdiff_t LARGEST = std::numeric_limits<int>::max();
+    return window_reach(RADIUS_FACTOR * sigma_near + 1.0, static_cast<int>(rows < LARGEST ? rows : LARGEST),
+                        static_cast<int>(cols < LARGEST ? cols : LARGEST));
+}
+
+int tile_margin(int reach)
+{
+    return reach + 1 > 0 ? reach + 1 : 0;
+}
+
+// One channel of one tile: where its values, edges and results are, and
+// whether they pass through the planes.
+struct TileWork {
+    const TiledImage* image;
+    std::ptrdiff_t channel;
+    TileSpan rows;
+    TileSpan cols;
+    bool load_values;  // values of another class than double go through value_plane
+    bool load_edges;   // false where the edge bits still hold this tile's shared edge map
+    bool store_results;
+};
+
+std::ptrdiff_t element_index(const TileWork& work, std::ptrdiff_t channel, std::ptrdiff_t line,
+                             std::ptrdiff_t position)
+{
+    const TiledImage& image = *work.image;
+    return (channel * image.cols + work.cols.begin + line) * image.rows + work.rows.begin + position;
+}
+
+// The pass before filtering, for line `line` of the tile's lane view: its
+// values as doubles and its edge bits.
+void prepare_line(const TileWork& work, int line)
+{
+    FilterState& state = filter_state;
+    const TiledImage& image = *work.image;
+    const int length = static_cast<int>(work.rows.end - work.rows.begin);
+    if (work.load_values) {
+        with_element_type(image.value_class, [&](auto* type) {
+            using T = std::remove_pointer_t<decltype(type)>;
+            const T* source = static_cast<const T*>(image.values) + element_index(work, work.channel, line, 0);
+            double* target = state.value_plane[line];
+            for (int p = 0; p < length; ++p) {
+                target[p] = static_cast<double>(source[p]);
+            }
+        });
+    }
+    if (work.load_edges) {
+        const std::ptrdiff_t edge_channel = image.edges_per_channel ? work.channel : 0;
+        with_element_type(image.edge_class, [&](auto* type) {
+            using T = std::remove_pointer_t<decltype(type)>;
+            pack_edge_bits(static_cast<const T*>(image.edges) + element_index(work, edge_channel, line, 0),
+                           length, state.edge_bits[line]);
+        });
+    }
+}
+
+// The results of part of a line, from result_plane into the result's class.
+void store_part(const TileWork& work, const LinePart& part)
+{
+    const TiledImage& image = *work.image;
+    with_element_type(result_class(image.value_class), [&](auto* type) {
+        using T = std::remove_pointer_t<decltype(type)>;
+        const double* source = filter_state.result_plane[part.line];
+        T* target = static_cast<T*>(image.result) + element_index(work, work.channel, part.line, 0);
+        for (int p = part.first; p < part.end; ++p) {
+            target[p] = converted<T>(source[p]);
+        }
+    });
+}
+
+bool filter_tile(const TileWork& work, LineFilter line_filter)
+{
+    FilterState& state = filter_state;
+    const TiledImage& image = *work.image;
+    const int lines = static_cast<int>(work.cols.end - work.cols.begin);
+    const int length = static_cast<int>(work.rows.end - work.rows.begin);
+    const std::ptrdiff_t origin = element_index(work, work.channel, 0, 0);
+    LaneView& view = state.lane_view;
+    view.values = work.load_values ? state.value_plane[0] : static_cast<const double*>(image.values) + origin;
+    view.results = work.store_results ? state.result_plane[0] : static_cast<double*>(image.result) + origin;
+    view.result_stride = work.store_results ? PLANE_STRIDE : image.rows;
+    view.lines = lines;
+    view.length = length;
+    view.first_line = static_cast<int>(work.cols.kept_begin - work.cols.begin);
+    view.end_line = static_cast<int>(work.cols.kept_end - work.cols.begin);
+    view.first_position = static_cast<int>(work.rows.kept_begin - work.rows.begin);
+    view.end_position = static_cast<int>(work.rows.kept_end - work.rows.begin);
+
+    if ((work.load_values || work.load_edges) &&
+        !run_parallel(lines, worker_count(static_cast<double>(lines) * length, PIXELS_PER_THREAD),
+                      [&work](int line) { prepare_line(work, line); })) {
+        return false;
+    }
+    if (!work.store_results) {
+        return filter_lane_view(line_filter);
+    }
+    return filter_lane_view(line_filter, [&work](const LinePart& part) { store_part(work, part); });
+}
+
+}  // namespace
+
+ElementClass result_class(ElementClass value_class)
+{
+    return value_class == ElementClass::logical ? ElementClass::float64 : value_class;
+}
+
+bool tiles_fit(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near)
+{
+    if (rows <= PLANE_STRIDE && cols <= PLANE_STRIDE) {
+        return true;
+    }
+    return 2 * tile_margin(image_reach(rows, cols, sigma_near)) + 1 <= PLANE_STRIDE;
+}
+
+bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, StopRequest stop)
+{
+    const std::lock_guard<std::mutex> hold(filter_state.call_lock);
+    FilterState& state = filter_state;
+    state.stop_request = stop;
+    state.stopping.store(false);
+    if (image.rows <= 0 || image.cols <= 0 || image.channels <= 0) {
+        return true;
+    }
+    state.sigma_near = sigma_near;
+    state.sigma_far = sigma_far;
+    state.sigma_active = sigma_near;
+    state.window_radius = RADIUS_FACTOR * sigma_near + 1.0;
+    state.reach = image_reach(image.rows, image.cols, sigma_near);
+    // The tiles read the lane engine only: a literal path asked for runs on
+    // its plainest lanes, which give the same bits.
+    const LineFilter chosen = line_filter_for(state.kernel_path);
+    const LineFilter line_filter = chosen != nullptr ? chosen : scalar_line_filter();
+
+    const int margin = tile_margin(state.reach);
+    const TileCut row_cut(image.rows, margin);
+    const TileCut col_cut(image.cols, margin);
+    const bool load_values = image.value_class != ElementClass::float64;
+    state.lane_view.value_stride = load_values ? PLANE_STRIDE : image.rows;
+    // No tile's smaller side exceeds the smaller of the longest extents.
+    const std::ptrdiff_t longest_rows = row_cut.longest();
+    const std::ptrdiff_t longest_cols = col_cut.longest();
+    build_tables(static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols));
+
+    for (std::ptrdiff_t tile_col = 0; tile_col < col_cut.count; ++tile_col) {
+        for (std::ptrdiff_t tile_row = 0; tile_row < row_cut.count; ++tile_row) {
+            for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
+                const TileWork work{&image,
+                                    channel,
+                                    row_cut.tile(tile_row),
+                                    col_cut.tile(tile_col),
+                                    load_values,
+                                    channel == 0 || image.edges_per_channel,
+                                    result_class(image.value_class) != ElementClass::float64};
+                if (!filter_tile(work, line_filter)) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace lumasift

@@ -1,0 +1,76 @@
+// Images of any size, element class and number of channels, filtered tile
+// by tile on the lane engine with exactly the bits of one call on the whole
+// image, as if the planes were as large as the image.
+//
+// Why tiles give the whole image's bits: a tile is the pixels it keeps plus
+// a margin of reach + 1 on every side that is not the image's border. Every
+// sample a kept pixel visits lies within reach of it, so inside the tile;
+// every mark it reads was written by a sample within reach, onto a point
+// within reach. And no such sample lies on the tile's artificial border, one
+// further out, where a diagonal sample would stop passing its shadow on. So
+// each kept pixel visits the same samples with the same widths as in the
+// whole image. Tiles never exceed the planes, so the lane engine takes them
+// as they are.
+#ifndef LUMASIFT_TILES_H
+#define LUMASIFT_TILES_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "filter.h"
+#include "hidden.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+// The element classes of the host's numeric and logical arrays. A logical
+// element is one byte, true where it is not zero.
+enum class ElementClass : std::int32_t {
+    float64,
+    float32,
+    int8,
+    uint8,
+    int16,
+    uint16,
+    int32,
+    uint32,
+    int64,
+    uint64,
+    logical,
+};
+
+// The class of the filtered image: that of the values, but double for
+// logical values.
+ElementClass result_class(ElementClass value_class);
+
+// A rows x cols x channels image, its edge map and the result, column-major
+// as the host keeps them. The edge map has one channel, shared by all, or as
+// many as the image.
+struct TiledImage {
+    const void* values;
+    ElementClass value_class;
+    const void* edges;
+    ElementClass edge_class;
+    bool edges_per_channel;
+    void* result;  // of result_class(value_class)
+    std::ptrdiff_t rows;
+    std::ptrdiff_t cols;
+    std::ptrdiff_t channels;
+};
+
+// Whether tiles can hold the window of sigma_near on a rows x cols image:
+// always when the image fits the planes, and otherwise when the window and
+// the margins on both sides of at least one kept pixel, 2 * (reach + 1) + 1,
+// fit PLANE_STRIDE.
+bool tiles_fit(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near);
+
+// Filters every channel, with x3 = sigma_near and x4 = sigma_far, as
+// filter_call would on an image as large as this one. Expects tiles_fit.
+// Values and results are converted as the host converts: to double exactly
+// (int64 and uint64 to the nearest double), and back rounded half away from
+// zero and saturated for integers, NaN to 0, and to the nearest single.
+// Returns false when `stop` (which may be null) ended the call early.
+bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, StopRequest stop);
+
+}  // namespace lumasift
+
+#endif

@@ -1,0 +1,237 @@
+#include "filter/tiles.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "filter/filter.h"
+#include "filter/lanes/lanes.h"
+#include "support/reference.h"
+#include "support/scenes.h"
+
+using namespace lumasift;
+
+namespace {
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+// The rule on the whole image, with planes as large as it; worked out once
+// for all paths.
+const std::vector<double>& whole_image_rule(const Scene& s)
+{
+    static std::map<std::string, std::vector<double>> known;
+    std::vector<double>& rule = known[s.description];
+    if (rule.empty()) {
+        rule = reference_lumasift(s.x1.data(), s.x2.data(), s.rows, s.cols, s.x3, s.x4,
+                                  s.rows > s.cols ? s.rows : s.cols);
+    }
+    return rule;
+}
+
+std::vector<double> run_tiled(const Scene& s)
+{
+    std::vector<double> y(s.x1.size(), -7.0);
+    const TiledImage image{s.x1.data(), ElementClass::float64, s.x2.data(), ElementClass::float64,
+                           false, y.data(), s.rows, s.cols, 1};
+    EXPECT_TRUE(tiles_fit(s.rows, s.cols, s.x3)) << s.description;
+    EXPECT_TRUE(filter_tiled(image, s.x3, s.x4, nullptr)) << s.description;
+    return y;
+}
+
+class TiledPaths : public testing::TestWithParam<KernelPath> {
+protected:
+    void SetUp() override
+    {
+        const KernelPath path = GetParam();
+        if ((path == KernelPath::avx2 && avx2_line_filter() == nullptr) ||
+            (path == KernelPath::avx512 && avx512_line_filter() == nullptr)) {
+            GTEST_SKIP() << "this processor lacks the instructions";
+        }
+        filter_state.kernel_path = path;
+    }
+    void TearDown() override { filter_state.kernel_path = KernelPath::fastest; }
+
+    static void expect_rule(const Scene& s)
+    {
+        const std::vector<double> expected = whole_image_rule(s);
+        const std::vector<double> actual = run_tiled(s);
+        const long at = first_difference(actual, expected);
+        ASSERT_EQ(at, -1) << s.description << "; first difference at row " << at % s.rows << ", column "
+                          << at / s.rows << ": " << actual[at] << " instead of " << expected[at];
+    }
+};
+
+// Tall and wide images cut into tiles along one dimension, at reach 1, 4,
+// 10 and 19, with edges on the border, lone edges, lines, odd edge values and
+// NaN or infinite values.
+TEST_P(TiledPaths, LongImagesGiveTheWholeImagesBits)
+{
+    const double widths[] = {0.0, 1.0, 3.0, 6.0};  // reach 1, 4, 10, 19
+    const EdgeKind kinds[] = {BORDER_EDGES, SPARSE_EDGES, EDGE_LINES, ODD_VALUES};
+    std::uint64_t seed = 1;
+    for (const SceneSize size : {SceneSize{1500, 37}, SceneSize{41, 1400}}) {
+        for (int k = 0; k < 4; ++k) {
+            expect_rule(make_scene(size.rows, size.cols, widths[k], k % 2 == 0 ? 0.5 : 4.0, kinds[k],
+                                   k == 1, seed++));
+        }
+    }
+}
+
+// Both dimensions cut, so that pixels near the corners of four tiles read
+// all four tiles' margins.
+TEST_P(TiledPaths, LargeImagesGiveTheWholeImagesBits)
+{
+    expect_rule(make_scene(1100, 1050, 0.0, 0.3, SPARSE_EDGES, true, 11));
+    expect_rule(make_scene(1003, 1210, 1.0, 2.0, BORDER_EDGES, false, 12));
+}
+
+// The widest window that tiles take: two kept rows per tile, 501 tiles.
+TEST_P(TiledPaths, WidestWindowGivesTheWholeImagesBits)
+{
+    const double x3 = (498.5 - 1.0) / 3.0;  // reach 498
+    ASSERT_TRUE(tiles_fit(1001, 5, x3));
+    expect_rule(make_scene(1001, 5, x3, 1.0, EDGE_LINES, false, 13));
+}
+
+// Up to 1000 a side the image is one tile: filter_call's bits, in place.
+TEST_P(TiledPaths, ImagesThatFitThePlanesGiveTheModulesBits)
+{
+    for (const Scene& s : make_scenes(12, {{1, 1}, {7, 40}, {1000, 3}, {64, 65}},
+                                      {-0.7, 0.3, 1.0, 2.5, 1e9, NaN}, 64, 14)) {
+        const long at = first_difference(run_tiled(s), run_filter(s));
+        EXPECT_EQ(at, -1) << s.description;
+    }
+}
+
+std::string path_name(const testing::TestParamInfo<KernelPath>& info)
+{
+    const char* names[] = {"fastest", "literal", "scalar", "avx2", "avx512"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(TilesTest, TiledPaths,
+                         testing::Values(KernelPath::scalar, KernelPath::avx2, KernelPath::avx512,
+                                         KernelPath::fastest),
+                         path_name);
+
+TEST(TilesTest, WindowsWiderThanATileAreRefused)
+{
+    const double reach_498 = (498.5 - 1.0) / 3.0;
+    const double reach_499 = (499.5 - 1.0) / 3.0;
+    EXPECT_TRUE(tiles_fit(1000, 1000, 1e9));
+    EXPECT_TRUE(tiles_fit(1001, 5, reach_498));
+    EXPECT_FALSE(tiles_fit(1001, 5, reach_499));
+    EXPECT_FALSE(tiles_fit(5, 1001, reach_499));
+    EXPECT_FALSE(tiles_fit(3000, 4000, std::numeric_limits<double>::infinity()));
+    EXPECT_TRUE(tiles_fit(3000, 4000, NaN));
+    EXPECT_TRUE(tiles_fit(3000, 4000, -5.0));
+}
+
+// The host's conversion of a double, written out: NaN to 0, rounded half
+// away from zero, saturated; to the nearest single for single.
+template <class T>
+T host_conversion(double y)
+{
+    if constexpr (std::is_floating_point_v<T>) {
+        return static_cast<T>(y);
+    } else {
+        if (std::isnan(y)) {
+            return 0;
+        }
+        const long double r = std::round(static_cast<long double>(y));
+        if (r < static_cast<long double>(std::numeric_limits<T>::min())) {
+            return std::numeric_limits<T>::min();
+        }
+        if (r > static_cast<long double>(std::numeric_limits<T>::max())) {
+            return std::numeric_limits<T>::max();
+        }
+        return static_cast<T>(r);
+    }
+}
+
+// Three channels of 1100 x 30 with values spread over every class's range
+// and beyond it, one edge map per channel. Each channel's result must be the
+// rule on the channel's values as the class holds them, converted back as
+// the host converts.
+template <class T>
+void expect_rule_in_class(ElementClass type)
+{
+    const int channels = 3;
+    const Scene shape = make_scene(1100, 30, 1.0, 0.5, SPARSE_EDGES, false, 21);
+    const std::size_t pixels = shape.x1.size();
+    std::vector<T> input(pixels * channels);
+    std::vector<double> edges(pixels * channels);
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        const double scale[] = {1.0, 300.0, 7e4, 4e9};
+        input[i] = host_conversion<T>(shape.x1[i % pixels] * scale[(i / 7) % 4] + (i % 13 == 0 ? 0.5 : 0.0));
+        edges[i] = shape.x2[(i * 7) % pixels];
+    }
+    std::vector<T> expected;
+    for (int c = 0; c < channels; ++c) {
+        const std::vector<double> as_doubles(input.begin() + c * pixels, input.begin() + (c + 1) * pixels);
+        for (const double y : reference_lumasift(as_doubles.data(), edges.data() + c * pixels, shape.rows,
+                                                 shape.cols, shape.x3, shape.x4, shape.rows)) {
+            expected.push_back(host_conversion<T>(y));
+        }
+    }
+    std::vector<T> result(input.size());
+    const TiledImage image{input.data(), type, edges.data(), ElementClass::float64, true,
+                           result.data(), shape.rows, shape.cols, channels};
+    ASSERT_EQ(result_class(type), type);
+    ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4, nullptr));
+    EXPECT_EQ(std::memcmp(result.data(), expected.data(), result.size() * sizeof(T)), 0)
+        << "class " << static_cast<int>(type);
+}
+
+TEST(TilesTest, EveryClassGivesTheRuleConvertedAsTheHostConverts)
+{
+    expect_rule_in_class<float>(ElementClass::float32);
+    expect_rule_in_class<std::int8_t>(ElementClass::int8);
+    expect_rule_in_class<std::uint8_t>(ElementClass::uint8);
+    expect_rule_in_class<std::int16_t>(ElementClass::int16);
+    expect_rule_in_class<std::uint16_t>(ElementClass::uint16);
+    expect_rule_in_class<std::int32_t>(ElementClass::int32);
+    expect_rule_in_class<std::uint32_t>(ElementClass::uint32);
+    expect_rule_in_class<std::int64_t>(ElementClass::int64);
+    expect_rule_in_class<std::uint64_t>(ElementClass::uint64);
+}
+
+TEST(TilesTest, LogicalValuesAndEdgesAndSharedEdgeMaps)
+{
+    const Scene shape = make_scene(40, 1200, 1.0, 0.5, NO_EDGES, false, 31);
+    const std::size_t pixels = shape.x1.size();
+    std::vector<std::uint8_t> mask(pixels);
+    std::vector<std::uint8_t> logical_values(2 * pixels);
+    std::vector<double> mask_as_edges(pixels);
+    std::vector<double> values_as_doubles(2 * pixels);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        mask[i] = (i * 2654435761u) % 97 < 3;
+        mask_as_edges[i] = mask[i] ? 101.0 : 100.0;
+    }
+    for (std::size_t i = 0; i < 2 * pixels; ++i) {
+        logical_values[i] = shape.x1[i % pixels] > (i < pixels ? 0.5 : 1.5);
+        values_as_doubles[i] = logical_values[i];
+    }
+    std::vector<double> expected;
+    for (int c = 0; c < 2; ++c) {
+        const std::vector<double> part = reference_lumasift(values_as_doubles.data() + c * pixels,
+                                                            mask_as_edges.data(), shape.rows, shape.cols,
+                                                            shape.x3, shape.x4, shape.cols);
+        expected.insert(expected.end(), part.begin(), part.end());
+    }
+    std::vector<double> result(2 * pixels, -7.0);
+    const TiledImage image{logical_values.data(), ElementClass::logical, mask.data(), ElementClass::logical,
+                           false, result.data(), shape.rows, shape.cols, 2};
+    ASSERT_EQ(result_class(ElementClass::logical), ElementClass::float64);
+    ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4, nullptr));
+    EXPECT_EQ(first_difference(result, expected), -1);
+}
+
+}  // namespace
