@@ -1,41 +1,67 @@
 function lumasift_compile(out_dir)
-%LUMASIFT_COMPILE Build the lumasift module for this host, MATLAB or Octave.
-%   LUMASIFT_COMPILE builds the module from the sources of filter/ and
-%   gateway/ into gateway/, beside its help file lumasift.m, with the host's
-%   own compiler command: mex in MATLAB, mkoctfile --mex in Octave. Then
+%LUMASIFT_COMPILE Build the lumasift modules for this host, MATLAB or Octave.
+%   LUMASIFT_COMPILE builds both modules from the sources of filter/ and
+%   gateway/ into gateway/, beside their M files, with the host's own
+%   compiler command: mex in MATLAB, mkoctfile --mex in Octave. They are
+%   lumasift (the filter itself) and imlumasift_mex (the tiles behind
+%   IMLUMASIFT). Then
 %      addpath(fullfile(pwd, 'gateway'), fullfile(pwd, 'demo'))
-%   makes lumasift, help lumasift and lumasift_demo work from anywhere.
+%   makes lumasift, imlumasift, lumasift_edges, their help and lumasift_demo
+%   work from anywhere.
 %
-%   LUMASIFT_COMPILE(OUT_DIR) puts the module in OUT_DIR instead.
+%   LUMASIFT_COMPILE(OUT_DIR) puts the modules in OUT_DIR instead, with
+%   copies of the M files.
 %
-%   See also LUMASIFT, LUMASIFT_DEMO.
+%   In MATLAB the modules use the separate complex API (mex -R2017b), which
+%   needs MATLAB R2018a or later. On Windows, MinGW-w64 and MSVC builds run
+%   the plain lanes, without AVX2 or AVX-512.
+%
+%   See also LUMASIFT, IMLUMASIFT, LUMASIFT_DEMO.
 
 root = fileparts(mfilename('fullpath'));
+gateway_dir = fullfile(root, 'gateway');
 if nargin < 1 || isempty(out_dir)
-    out_dir = fullfile(root, 'gateway');
+    out_dir = gateway_dir;
 end
-listing = [dir(fullfile(root, 'filter', '*.cpp')); dir(fullfile(root, 'filter', 'lanes', '*.cpp')); dir(fullfile(root, 'gateway', '*.cpp'))];
-sources = cell(1, numel(listing));
-for k = 1:numel(listing)
-    sources{k} = fullfile(listing(k).folder, listing(k).name);
+core = [files_in(fullfile(root, 'filter')), files_in(fullfile(root, 'filter', 'lanes')), ...
+        {fullfile(gateway_dir, 'interrupt.cpp')}];
+modules = {'lumasift', fullfile(gateway_dir, 'gateway.cpp'); ...
+           'imlumasift_mex', fullfile(gateway_dir, 'imlumasift_gateway.cpp')};
+for k = 1:size(modules, 1)
+    build(fullfile(out_dir, modules{k, 1}), [core, modules(k, 2)]);
+end
+if ~strcmp(out_dir, gateway_dir)
+    m_files = dir(fullfile(gateway_dir, '*.m'));
+    for k = 1:numel(m_files)
+        copyfile(fullfile(gateway_dir, m_files(k).name), out_dir);
+    end
+end
 end
 
-% Results must not depend on the compiler fusing a multiply and an add.
+function names = files_in(folder)
+listing = dir(fullfile(folder, '*.cpp'));
+names = cell(1, numel(listing));
+for k = 1:numel(listing)
+    names{k} = fullfile(folder, listing(k).name);
+end
+end
+
+% Results must not depend on the compiler fusing a multiply and an add, and
+% a module exports mexFunction alone.
+function build(output, sources)
 if exist('OCTAVE_VERSION', 'builtin')
-    output = fullfile(out_dir, 'lumasift.mex');
+    output = [output '.mex'];
     flags = getenv('CXXFLAGS');
-    setenv('CXXFLAGS', [flags ' -O2 -ffp-contract=off']);
+    setenv('CXXFLAGS', [flags ' -O2 -ffp-contract=off -fvisibility=hidden -fvisibility-inlines-hidden']);
     cleanup = onCleanup(@() setenv('CXXFLAGS', flags));
     [text, status] = mkoctfile('--mex', '-o', output, sources{:});
     if status ~= 0
         error('lumasift_compile: mkoctfile failed:\n%s', text);
     end
-elseif ispc
-    output = fullfile(out_dir, 'lumasift');
+elseif ispc && ~isempty(strfind(lower(mex.getCompilerConfigurations('C++', 'Selected').Name), 'microsoft'))
     mex('-R2017b', 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise', '-output', output, sources{:});
 else
-    output = fullfile(out_dir, 'lumasift');
-    mex('-R2017b', 'CXXFLAGS=$CXXFLAGS -std=c++17 -pthread -ffp-contract=off', ...
+    mex('-R2017b', 'CXXFLAGS=$CXXFLAGS -std=c++17 -pthread -ffp-contract=off -fvisibility=hidden', ...
         'LDFLAGS=$LDFLAGS -pthread', '-output', output, sources{:});
 end
 fprintf('built %s\n', output);

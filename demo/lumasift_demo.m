@@ -1,18 +1,16 @@
 function lumasift_demo(image_file, out_file)
 %LUMASIFT_DEMO Show lumasift next to a plain Gaussian on a noisy scene.
 %   LUMASIFT_DEMO makes a scene of flat shapes on a shaded background with a
-%   patch of texture, adds noise, derives an edge map from the gradient
-%   magnitude (scaled so that real edges lie above lumasift's threshold of
-%   100), and smooths the noisy scene with lumasift at two width settings and
-%   with a plain Gaussian of the same width. It writes the input, the edge
-%   map and the three results side by side, with titles, to
+%   patch of texture, adds noise, finds its edges with LUMASIFT_EDGES, and
+%   smooths the noisy scene with IMLUMASIFT (lumasift's rule) at two width
+%   settings and with a plain Gaussian of the same width. It writes the
+%   input, the edge map and the three results side by side, with titles, to
 %   lumasift_demo.png in the current folder, and prints the peak
 %   signal-to-noise ratio of each result against the clean scene and the
-%   time lumasift took.
+%   time the filter took.
 %
-%   LUMASIFT_DEMO(IMAGE_FILE) does the same with your own picture as the
-%   clean scene, converted to gray values in [0, 1] (at most 1000 by 1000
-%   pixels are used).
+%   LUMASIFT_DEMO(IMAGE_FILE) does the same with your own picture, gray or
+%   colour, of any size, as the clean scene, scaled to values in [0, 1].
 %
 %   LUMASIFT_DEMO(IMAGE_FILE, OUT_FILE) writes the picture to OUT_FILE; pass
 %   '' as IMAGE_FILE for the bundled scene.
@@ -20,24 +18,24 @@ function lumasift_demo(image_file, out_file)
 %   Example:
 %      lumasift_demo('', 'out/lumasift_demo.png')
 %
-%   See also LUMASIFT.
+%   See also LUMASIFT, IMLUMASIFT, LUMASIFT_EDGES.
 
 if nargin < 1 || isempty(image_file)
     clean = default_scene();
 else
-    clean = gray_image(image_file);
+    clean = picture_of(image_file);
 end
 if nargin < 2 || isempty(out_file)
     out_file = 'lumasift_demo.png';
 end
 
 noisy = clean + 0.05 * fixed_noise(size(clean));
-edges = edge_map(noisy);
+edges = lumasift_edges(noisy);
 settings = [1.5 0.3; 3 0.3];
 results = cell(1, size(settings, 1));
 for k = 1:size(settings, 1)
     tic;
-    results{k} = lumasift(noisy, edges, settings(k, 1), settings(k, 2));
+    results{k} = imlumasift(noisy, edges, settings(k, 1), settings(k, 2));
     seconds = toc;
     fprintf('lumasift, x3 = %g, x4 = %g: PSNR %5.2f dB, %.1f ms\n', settings(k, 1), ...
             settings(k, 2), psnr_of(results{k}, clean), 1e3 * seconds);
@@ -46,11 +44,11 @@ gaussian = plain_gaussian(noisy, settings(1, 1));
 fprintf('plain Gaussian, width %g:    PSNR %5.2f dB\n', settings(1, 1), psnr_of(gaussian, clean));
 fprintf('noisy input:                  PSNR %5.2f dB\n', psnr_of(noisy, clean));
 
-panels = {noisy, 'INPUT'; min(edges, 255) / 255, 'EDGE MAP'; ...
+panels = {noisy, 'INPUT'; double(edges > 100), 'EDGE MAP'; ...
           results{1}, sprintf('LUMASIFT %g / %g', settings(1, :)); ...
           results{2}, sprintf('LUMASIFT %g / %g', settings(2, :)); ...
           gaussian, sprintf('GAUSSIAN %g', settings(1, 1))};
-picture = side_by_side(panels);
+picture = side_by_side(panels, size(clean, 3));
 folder = fileparts(out_file);
 if ~isempty(folder) && ~isfolder(folder)
     mkdir(folder);
@@ -82,32 +80,18 @@ end
 noise = (noise - 2) * sqrt(3);
 end
 
-function gray = gray_image(image_file)
+function clean = picture_of(image_file)
+% The picture's values in [0, 1]: gray stays gray, colour stays colour.
 [pixels, map] = imread(image_file);
 if ~isempty(map)
     pixels = ind2rgb(pixels, map);
 end
 if isinteger(pixels)
-    gray = double(pixels) / double(intmax(class(pixels)));
+    clean = double(pixels) / double(intmax(class(pixels)));
 else
-    gray = double(pixels);
+    clean = double(pixels);
 end
-if size(gray, 3) >= 3
-    gray = 0.2989 * gray(:, :, 1) + 0.5870 * gray(:, :, 2) + 0.1140 * gray(:, :, 3);
-end
-gray = gray(1:min(end, 1000), 1:min(end, 1000), 1);
-end
-
-function edges = edge_map(image)
-% Gradient magnitude of the lightly smoothed image, scaled so that eight
-% times its median, well above what the noise gives, maps to 100.
-smooth = conv2(image, ones(5) / 25, 'same');
-[gx, gy] = gradient(smooth);
-magnitude = hypot(gx, gy);
-% The smoothing's zero padding makes false edges along the border.
-magnitude([1:3, end-2:end], :) = 0;
-magnitude(:, [1:3, end-2:end]) = 0;
-edges = 100 * magnitude / (8 * median(magnitude(:)) + eps);
+clean = clean(:, :, 1:min(end, 3));
 end
 
 function smooth = plain_gaussian(image, sigma)
@@ -116,7 +100,11 @@ function smooth = plain_gaussian(image, sigma)
 reach = fix(3 * sigma + 1);
 [dc, dr] = meshgrid(-reach:reach);
 kernel = exp(-(dr .^ 2 + dc .^ 2) / (2 * sigma) ^ 2);
-smooth = conv2(image, kernel, 'same') ./ conv2(ones(size(image)), kernel, 'same');
+weights = conv2(ones(size(image, 1), size(image, 2)), kernel, 'same');
+smooth = zeros(size(image));
+for c = 1:size(image, 3)
+    smooth(:, :, c) = conv2(image(:, :, c), kernel, 'same') ./ weights;
+end
 end
 
 function path = absolute_path(path)
@@ -129,19 +117,22 @@ function value = psnr_of(image, clean)
 value = 10 * log10(1 / mean((image(:) - clean(:)) .^ 2));
 end
 
-function picture = side_by_side(panels)
-% The panels in a row on a dark ground, each under its title.
-[height, width] = size(panels{1, 1});
+function picture = side_by_side(panels, channels)
+% The panels in a row on a dark ground, each under its title; gray panels
+% of a colour picture are repeated in every channel.
+[height, width, ~] = size(panels{1, 1});
 gap = 8;
 title_height = 22;
-picture = 0.15 * ones(title_height + height + gap, size(panels, 1) * (width + gap) + gap);
+picture = 0.15 * ones(title_height + height + gap, size(panels, 1) * (width + gap) + gap, channels);
 for k = 1:size(panels, 1)
     left = gap + (k - 1) * (width + gap);
-    picture(title_height + (1:height), left + (1:width)) = min(max(panels{k, 1}, 0), 1);
+    panel = min(max(panels{k, 1}, 0), 1);
+    picture(title_height + (1:height), left + (1:width), :) = repmat(panel, [1 1 channels / size(panel, 3)]);
     text = title_pixels(panels{k, 2});
     text = text(:, 1:min(end, width));
-    picture(4 + (1:size(text, 1)), left + (1:size(text, 2))) = ...
-        max(picture(4 + (1:size(text, 1)), left + (1:size(text, 2))), text);
+    rows = 4 + (1:size(text, 1));
+    cols = left + (1:size(text, 2));
+    picture(rows, cols, :) = max(picture(rows, cols, :), repmat(text, [1 1 channels]));
 end
 end
 

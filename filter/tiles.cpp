@@ -35,8 +35,21 @@ void with_element_type(ElementClass type, const F& f)
     case ElementClass::uint32: f(static_cast<std::uint32_t*>(nullptr)); break;
     case ElementClass::int64: f(static_cast<std::int64_t*>(nullptr)); break;
     case ElementClass::uint64: f(static_cast<std::uint64_t*>(nullptr)); break;
-    case ElementClass::logical: f(static_cast<bool*>(nullptr)); break;
+    case ElementClass::logical: f(static_cast<LogicalElement*>(nullptr)); break;
     }
+}
+
+// A value as a double, as the host converts it: exactly, but for 64-bit
+// integers, which go to the nearest double.
+template <class T>
+double as_double(T value)
+{
+    return static_cast<double>(value);
+}
+
+double as_double(LogicalElement element)
+{
+    return element.value != 0 ? 1.0 : 0.0;
 }
 
 // A filtered value in the result's class, as the host converts a double.
@@ -150,7 +163,7 @@ void prepare_line(const TileWork& work, int line)
             const T* source = static_cast<const T*>(image.values) + element_index(work, work.channel, line, 0);
             double* target = state.value_plane[line];
             for (int p = 0; p < length; ++p) {
-                target[p] = static_cast<double>(source[p]);
+                target[p] = as_double(source[p]);
             }
         });
     }
@@ -170,10 +183,12 @@ void store_part(const TileWork& work, const LinePart& part)
     const TiledImage& image = *work.image;
     with_element_type(result_class(image.value_class), [&](auto* type) {
         using T = std::remove_pointer_t<decltype(type)>;
-        const double* source = filter_state.result_plane[part.line];
-        T* target = static_cast<T*>(image.result) + element_index(work, work.channel, part.line, 0);
-        for (int p = part.first; p < part.end; ++p) {
-            target[p] = converted<T>(source[p]);
+        if constexpr (!std::is_same_v<T, LogicalElement>) {  // no result is logical
+            const double* source = filter_state.result_plane[part.line];
+            T* target = static_cast<T*>(image.result) + element_index(work, work.channel, part.line, 0);
+            for (int p = part.first; p < part.end; ++p) {
+                target[p] = converted<T>(source[p]);
+            }
         }
     });
 }

@@ -62,10 +62,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (!lumasift::filter_call(values, edges, static_cast<int>(rows), static_cast<int>(cols),
                                sigma_near, sigma_far, mxGetPr(plhs[0]),
                                &lumasift::host_interrupt_pending)) {
-        // An error, not an early return: a returned result would still be
-        // assigned. The filter's threads have all stopped by now.
-        mxDestroyArray(plhs[0]);
-        plhs[0] = nullptr;
-        mexErrMsgIdAndTxt("lumasift:interrupted", "Interrupted.");
+        lumasift::report_interrupted(plhs[0]);
     }
 }

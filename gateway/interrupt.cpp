@@ -61,4 +61,11 @@ bool host_interrupt_pending()
     return host.matlab_query != nullptr && host.matlab_query();
 }
 
+void report_interrupted(mxArray*& result)
+{
+    mxDestroyArray(result);
+    result = nullptr;
+    mexErrMsgIdAndTxt("lumasift:interrupted", "Interrupted.");
+}
+
 }  // namespace lumasift

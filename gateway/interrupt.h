@@ -4,6 +4,8 @@
 #ifndef LUMASIFT_GATEWAY_INTERRUPT_H
 #define LUMASIFT_GATEWAY_INTERRUPT_H
 
+#include "mex.h"
+
 #include "../filter/hidden.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
@@ -12,6 +14,11 @@ namespace lumasift LUMASIFT_HIDDEN {
 // octave_interrupt_state, or MATLAB's utIsInterruptPending() from libut.
 // False where neither is found. Ask it on the host's own thread only.
 bool host_interrupt_pending();
+
+// Ends a call that the interrupt stopped, once the filter's threads have
+// stopped: the unfinished result is freed and an error raised, since a
+// result returned would still be assigned.
+void report_interrupted(mxArray*& result);
 
 }  // namespace lumasift
 

@@ -9,12 +9,14 @@ out_dir=$(realpath -m "${1:-build}")
 version=$(sed -n 's/^Version: //p' package/DESCRIPTION)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-mkdir -p "$stage/lumasift/inst" "$stage/lumasift/src/filter/lanes" "$stage/lumasift/src/gateway" "$out_dir"
-cp package/DESCRIPTION package/COPYING package/INDEX "$stage/lumasift/"
-cp gateway/lumasift.m demo/lumasift_demo.m "$stage/lumasift/inst/"
-cp package/Makefile "$stage/lumasift/src/"
-cp filter/*.cpp filter/*.h "$stage/lumasift/src/filter/"
-cp filter/lanes/*.cpp filter/lanes/*.h "$stage/lumasift/src/filter/lanes/"
-cp gateway/*.cpp gateway/*.h "$stage/lumasift/src/gateway/"
+package=$stage/lumasift
+mkdir -p "$package/inst" "$package/src/filter/lanes" "$package/src/gateway" "$out_dir"
+cp package/DESCRIPTION package/INDEX "$package/"
+cp LICENSE "$package/COPYING"
+cp gateway/imlumasift.m gateway/lumasift_edges.m demo/lumasift_demo.m "$package/inst/"
+cp package/Makefile "$package/src/"
+cp filter/*.cpp filter/*.h "$package/src/filter/"
+cp filter/lanes/*.cpp filter/lanes/*.h "$package/src/filter/lanes/"
+cp gateway/*.cpp gateway/*.h gateway/lumasift.m "$package/src/gateway/"
 tar -czf "$out_dir/lumasift-$version.tar.gz" -C "$stage" lumasift
 echo "$out_dir/lumasift-$version.tar.gz"

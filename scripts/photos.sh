@@ -2,11 +2,11 @@
 # Fetches the public-domain sample photographs that Debian's python3-skimage
 # ships, without installing the package or anything it depends on: the
 # package is downloaded and only its images are unpacked, into the folder
-# given as the first argument (default: build/photos). Prints the folder.
+# given as the first argument (default: photos/). Prints the folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-out_dir=$(realpath -m "${1:-build/photos}")
+out_dir=$(realpath -m "${1:-photos}")
 wanted=(astronaut.png camera.png chelsea.png coffee.png hubble_deep_field.jpg retina.jpg)
 missing=0
 for name in "${wanted[@]}"; do

@@ -4,7 +4,7 @@
 
 #include "processor.h"
 
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#if defined(LUMASIFT_X86_LANES)
 
 #include <immintrin.h>
 

@@ -11,17 +11,22 @@
 
 namespace lumasift LUMASIFT_HIDDEN {
 
+// An element of a host's logical array: one byte, true where it is not zero.
+struct LogicalElement {
+    std::uint8_t value;
+};
+
 // A number marks an edge as x2 does once converted to a double; a logical
-// value marks one where it is true.
+// element marks one where it is true.
 template <class T>
 inline bool edge_flag(T value)
 {
     return is_edge_value(static_cast<double>(value));
 }
 
-inline bool edge_flag(bool value)
+inline bool edge_flag(LogicalElement element)
 {
-    return value;
+    return element.value != 0;
 }
 
 // Position p of the line at bit p % 64 of words[p / 64]; every bit past the

@@ -92,4 +92,11 @@ int filter_workers()
     return worker_count(pixels * window_samples(), SAMPLES_PER_THREAD);
 }
 
+// Not inline: a lambda of an inline function would give its threads' state
+// a type that the module exports.
+bool filter_lane_view(LineFilter line_filter)
+{
+    return filter_lane_view(line_filter, [](const LinePart&) {});
+}
+
 }  // namespace lumasift

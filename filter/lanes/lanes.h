@@ -53,10 +53,7 @@ bool filter_lane_view(LineFilter line_filter, const After& after)
     });
 }
 
-inline bool filter_lane_view(LineFilter line_filter)
-{
-    return filter_lane_view(line_filter, [](const LinePart&) {});
-}
+bool filter_lane_view(LineFilter line_filter);
 
 }  // namespace lumasift
 

@@ -138,7 +138,9 @@ TEST(StopRequestTest, EndsTheCallEarlyAndLeavesNothingForTheNext)
         for (const int threads : {1, 3}) {
             filter_state.kernel_path = path;
             filter_state.thread_count = threads;
-            for (const int polls : {0, 1, 7, 1000000}) {
+            // Helpers may take every unit but the calling thread's first of
+            // a pass, so only one thread polls a given number of times.
+            for (const int polls : {0, 1, threads == 1 ? 7 : 1, 1000000}) {
                 StopAfter::polls = polls;
                 StopAfter::asked = 0;
                 StopAfter::asked_elsewhere = false;

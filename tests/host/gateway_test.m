@@ -1,5 +1,5 @@
-## Tests of lumasift as the host calls it.  Needs lumasift.mex and the
-## literal evaluation lumasift_reference.mex on the path.
+## Tests of lumasift as the host calls it.  Needs lumasift.mex, the literal
+## evaluation lumasift_reference.mex and assert_same_bits.m on the path.
 
 %!function assert_message (msg, varargin)
 %!  ## The host puts "lumasift: " in front; the module's text must end it.
@@ -14,13 +14,6 @@
 %!  error ("no error raised, expected '%s'", msg);
 %!endfunction
 
-%!function assert_same_bits (actual, expected)
-%!  assert (size (actual), size (expected));
-%!  both_nan = isnan (actual) & isnan (expected);
-%!  a = typecast (actual(! both_nan), "uint64");
-%!  e = typecast (expected(! both_nan), "uint64");
-%!  assert (isequal (a, e), "%d of %d values differ in their bits", nnz (a != e), numel (a));
-%!endfunction
 
 %!function [x1, x2] = scene (rows, cols, seed)
 %!  rand ("seed", seed);

@@ -1,0 +1,194 @@
+## Tests of imlumasift and lumasift_edges as the host calls them.  Needs the
+## modules, the literal evaluation lumasift_reference.mex and
+## assert_same_bits.m on the path, and the photographs that
+## scripts/photos.sh fetches in the folder that LUMASIFT_PHOTOS names.
+
+%!function I = photo (name)
+%!  I = imread (fullfile (getenv ("LUMASIFT_PHOTOS"), name));
+%!endfunction
+
+## lumasift's rule on each channel of the whole image, with planes as large
+## as the image, before any conversion to I's class.
+%!function y = rule (I, E, x3, x4)
+%!  [rows, cols, channels] = size (I);
+%!  side = max ([rows, cols, 1000]);
+%!  y = zeros (rows, cols, channels);
+%!  for c = 1:channels
+%!    e = E(:, :, min (c, size (E, 3)));
+%!    if (islogical (e))
+%!      e = 101 * e;
+%!    endif
+%!    y(:, :, c) = lumasift_reference (double (I(:, :, c)), double (e), x3, x4, side);
+%!  endfor
+%!endfunction
+
+%!function assert_error (id, varargin)
+%!  try
+%!    imlumasift (varargin{:});
+%!  catch err
+%!    assert (err.identifier, id);
+%!    assert (strncmp (err.message, "imlumasift: ", 12), "message '%s'", err.message);
+%!    return;
+%!  end_try_catch
+%!  error ("no error raised, expected %s", id);
+%!endfunction
+
+## A real colour photograph over 1000 a side, in uint8, with its own edges:
+## tiles in both dimensions.
+%!test
+%! I = photo ("retina.jpg");
+%! E = lumasift_edges (I);
+%! J = imlumasift (I, E, 0.3, 0.5);
+%! assert_same_bits (J, uint8 (rule (I, E, 0.3, 0.5)));
+
+## Tall crops of it at reach 4, 10 and 19, with edges on the image's border,
+## lone edges scattered over it, and NaN values.
+%!test
+%! I = photo ("retina.jpg");
+%! for x3 = [1 3 6]
+%!   cols = round (600 / (3 * x3 + 1));
+%!   crop = double (I(:, 400 + (1:cols), 2));
+%!   crop(mod (1:numel (crop), 997) == 5) = NaN;
+%!   E = lumasift_edges (crop);
+%!   E([1 end], :) = 200;
+%!   E(:, end) = 200;
+%!   E(mod (1:numel (E), 409) == 7) = 150;
+%!   assert_same_bits (imlumasift (crop, E, x3, 0.5), rule (crop, E, x3, 0.5));
+%! endfor
+
+## A mosaic of photographs, 1200 by 1112, in double, shared and per-channel
+## edge maps.
+%!test
+%! a = im2double (photo ("astronaut.png"));
+%! b = im2double (photo ("coffee.png"));
+%! a = a(1:400, :, :);
+%! I = [a, b; b, a; a, b];
+%! shared = lumasift_edges (I);
+%! assert_same_bits (imlumasift (I, shared, 0.2, 0.3), rule (I, shared, 0.2, 0.3));
+%! each = cat (3, shared, lumasift_edges (I(:, :, 2)), 200 * (rand (size (shared)) < 0.05));
+%! assert_same_bits (imlumasift (I(:, 1:1001, :), each(:, 1:1001, :), 0, 2), ...
+%!                   rule (I(:, 1:1001, :), each(:, 1:1001, :), 0, 2));
+
+## Up to 1000 by 1000, each channel is lumasift's result.
+%!test
+%! I = im2double (photo ("hubble_deep_field.jpg"));
+%! E = lumasift_edges (I);
+%! J = imlumasift (I, E, 1, 0.3);
+%! for c = 1:3
+%!   assert_same_bits (J(:, :, c), lumasift (I(:, :, c), E, 1, 0.3));
+%! endfor
+%! gray = photo ("camera.png");
+%! assert_same_bits (imlumasift (gray, lumasift_edges (gray), 2, 0.3), ...
+%!                   uint8 (lumasift (double (gray), lumasift_edges (gray), 2, 0.3)));
+
+## Every class of I and of E; the result in I's class, converted as the host
+## converts.
+%!test
+%! rand ("seed", 4);
+%! values = 300 * (rand (1050, 30, 2) - 0.3);
+%! values(1:50:end) = 1e12;
+%! E = 90 * rand (1050, 30);
+%! E(rand (1050, 30) < 0.05) = 120;
+%! classes = {"double", "single", "int8", "uint8", "int16", "uint16", "int32", "uint32", "int64", "uint64"};
+%! for k = 1:numel (classes)
+%!   I = cast (values, classes{k});
+%!   J = imlumasift (I, cast (E, classes{k}), 1.2, 0.4);
+%!   assert_same_bits (J, cast (rule (I, cast (E, classes{k}), 1.2, 0.4), classes{k}));
+%! endfor
+%! L = values > 100;
+%! assert_same_bits (imlumasift (L, E > 100, 1.2, 0.4), rule (L, E > 100, 1.2, 0.4));
+
+## A logical E marks edges where it is true, like numbers above 100.
+%!test
+%! I = rand (40, 1300);
+%! mask = rand (40, 1300) < 0.02;
+%! assert_same_bits (imlumasift (I, mask, 1, 0.2), imlumasift (I, 101 * mask, 1, 0.2));
+%! assert_same_bits (imlumasift (I, mask, 1, 0.2), imlumasift (I, single (150 * mask), 1, 0.2));
+
+## Defaults, widths of any numeric class, empty images.
+%!test
+%! I = uint8 (255 * rand (50, 60, 3));
+%! assert_same_bits (imlumasift (I), imlumasift (I, lumasift_edges (I), 1.5, 0.3));
+%! assert_same_bits (imlumasift (I, []), imlumasift (I));
+%! assert_same_bits (imlumasift (I, [], int8 (2)), imlumasift (I, [], 2, 0.3));
+%! assert_same_bits (imlumasift (I, [], single (0.5), uint8 (1)), imlumasift (I, [], 0.5, 1));
+%! assert_same_bits (imlumasift (zeros (0, 5, "uint8")), zeros (0, 5, "uint8"));
+%! assert_same_bits (imlumasift (zeros (0, 0)), zeros (0, 0));
+%! assert_same_bits (imlumasift (true (3, 0, 2)), zeros (3, 0, 2));
+
+## Bad arguments get clear messages with identifiers.
+%!test
+%! I = rand (20, 30, 3);
+%! assert_error ("lumasift:arguments");
+%! assert_error ("lumasift:badImage", {I});
+%! assert_error ("lumasift:badImage", struct ("a", 1));
+%! assert_error ("lumasift:badImage", complex (I, 1));
+%! assert_error ("lumasift:badImage", sparse (I(:, :, 1)));
+%! assert_error ("lumasift:badImage", "text");
+%! assert_error ("lumasift:badImage", rand (2, 2, 2, 2));
+%! assert_error ("lumasift:badEdges", I, zeros (20, 31));
+%! assert_error ("lumasift:badEdges", I, zeros (20, 30, 2));
+%! assert_error ("lumasift:badEdges", I, complex (zeros (20, 30), 1));
+%! assert_error ("lumasift:badEdges", I, sparse (zeros (20, 30)));
+%! assert_error ("lumasift:badEdges", I, {zeros(20, 30)});
+%! assert_error ("lumasift:badEdges", I, "e");
+%! assert_error ("lumasift:badWidth", I, [], [1 2]);
+%! assert_error ("lumasift:badWidth", I, [], "1");
+%! assert_error ("lumasift:badWidth", I, [], true);
+%! assert_error ("lumasift:badWidth", I, [], 1, 1i);
+%! assert_error ("lumasift:badWidth", I, [], 1, {1});
+%! assert_error ("lumasift:badWidth", I, [], []);
+
+## A window too wide to tile is refused at once; the widest that tiles is
+## taken.
+%!test
+%! tic ();
+%! assert_error ("lumasift:windowTooWide", zeros (1001, 5), [], 166);
+%! assert_error ("lumasift:windowTooWide", zeros (5, 3000), [], Inf);
+%! assert_error ("lumasift:windowTooWide", zeros (4000, 3000, "uint8"), [], 1e9);
+%! assert (toc () < 1);
+%! x = rand (1001, 5);
+%! assert (size (imlumasift (x, zeros (1001, 5), 165.8, 1)), [1001 5]);
+%! assert (all (isnan (imlumasift (rand (1200, 3), [], NaN, 1)(:))));
+
+## The caller's arrays are left as they were.
+%!test
+%! I = uint8 (255 * rand (1100, 20, 3));
+%! E = 200 * (rand (1100, 20) < 0.1);
+%! x3 = single (1.5);
+%! copies = {I + 0, E + 0, x3 + 0};
+%! J = imlumasift (I, E, x3, 0.5);
+%! assert_same_bits (I, copies{1});
+%! assert_same_bits (E, copies{2});
+%! assert_same_bits (x3, copies{3});
+
+## lumasift_edges: the documented scaling, classes, the strongest channel.
+%!test
+%! I = photo ("astronaut.png");
+%! E = lumasift_edges (I);
+%! assert (class (E), "double");
+%! assert (size (E), [512 512]);
+%! assert (lumasift_edges (I, 10) * 10, lumasift_edges (I, 40) * 40, 1e-9);
+%! assert (lumasift_edges (double (I), 10), lumasift_edges (I, 10));
+%! channels = max (cat (3, lumasift_edges (I(:, :, 1), 10), lumasift_edges (I(:, :, 2), 10), ...
+%!                     lumasift_edges (I(:, :, 3), 10)), [], 3);
+%! assert (lumasift_edges (I, 10), channels, 1e-12);
+%! assert (lumasift_edges (zeros (5, 7)), zeros (5, 7));
+%! assert (size (lumasift_edges (zeros (0, 3))), [0 3]);
+
+## lumasift_edges marks the visible edges and not the noise: the rim of a
+## noisy disc, hardly anything of pure noise, and a few per cent of each
+## photograph.
+%!test
+%! randn ("seed", 1);
+%! [c, r] = meshgrid (1:200);
+%! disc = 0.5 * (hypot (r - 100, c - 100) < 60) + 0.05 * randn (200);
+%! E = lumasift_edges (disc);
+%! from_rim = abs (hypot (r - 100, c - 100) - 60);
+%! assert (all (E(from_rim < 1.5) > 100));
+%! assert (mean (E(from_rim > 5) > 100) < 0.001);
+%! assert (mean (lumasift_edges (randn (300))(:) > 100) < 0.001);
+%! for name = {"astronaut.png", "camera.png", "coffee.png", "retina.jpg"}
+%!   share = mean (lumasift_edges (photo (name{1}))(:) > 100);
+%!   assert (share > 0.01 && share < 0.2, "%s: %.3f of the pixels are edges", name{1}, share);
+%! endfor
