@@ -1,104 +1,272 @@
-// Samples per second of the literal evaluation and of the product, on images
-// with a few per cent of edge pixels in lines. Run from the build folder:
-//   ./bench/lumasift_bench --benchmark_counters_tabular=true
+// Speed of lumasift against the floor of this machine (floor.h), measured in
+// the same run, on 1000x1000 images with edges in lines and scattered, at
+// reach 1, 4, 10 and 32, on one thread and on all; each lane path alone; the
+// stop request's cost; small calls; imlumasift per pixel against lumasift;
+// and the literal evaluation. Ends with a table of the ratios. Run from the
+// build folder:
+//   ./bench/lumasift_bench --benchmark_repetitions=9 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "filter/filter.h"
+#include "filter/tiles.h"
+#include "floor.h"
 #include "support/reference.h"
-#include "support/scenes.h"
 
 using namespace lumasift;
 
 namespace {
 
-const int SIDES[] = {256, 512, 1000};
-const double NEAR_WIDTHS[] = {0.0, 1.0, 3.3};  // reach 1, 4 and 10
+const int REACHES[] = {1, 4, 10, 32};
 
-// Samples visited per call: every offset of the window once, the centre
-// twice, for a window inside the image.
-double samples_per_call(int side, double x3)
+double width_for(int reach)
 {
-    const int reach = static_cast<int>(3.0 * x3 + 1.0);
-    return static_cast<double>(side) * side * ((2.0 * reach + 1) * (2.0 * reach + 1) + 1);
+    return (reach - 0.5) / 3.0;
 }
 
-void report(benchmark::State& state, int side, double x3)
-{
-    state.counters["samples"] = benchmark::Counter(samples_per_call(side, x3) * state.iterations(),
-                                                   benchmark::Counter::kIsRate);
-    state.SetLabel("reach " + std::to_string(static_cast<int>(3.0 * x3 + 1.0)));
-}
+struct BenchScene {
+    int rows;
+    int cols;
+    std::vector<double> x1;
+    std::vector<double> x2;
+};
 
-void literal_evaluation(benchmark::State& state)
+// Blocks of several levels with noise over them, and an edge map: "lined"
+// has edge pixels on every 50th row and every 70th column, "scattered" lone
+// edge pixels, one in two hundred.
+BenchScene make_scene(const std::string& kind, int rows, int cols)
 {
-    const int side = static_cast<int>(state.range(0));
-    const double x3 = NEAR_WIDTHS[state.range(1)];
-    const Scene scene = lined_scene(side, side, x3, 4.0);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            reference_lumasift(scene.x1.data(), scene.x2.data(), side, side, x3, 4.0));
+    BenchScene s{rows, cols, {}, std::vector<double>(static_cast<std::size_t>(rows) * cols, 0.0)};
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> noise(-0.1, 0.1);
+    for (int c = 0; c < cols; ++c) {
+        for (int r = 0; r < rows; ++r) {
+            s.x1.push_back(((r / 50 + c / 70) % 3) * 0.3 + noise(rng));
+            const bool edge = kind == "lined" ? (r % 50 == 0 || c % 70 == 0) : rng() % 200 == 0;
+            s.x2[static_cast<std::size_t>(c) * rows + r] = edge ? 255.0 : 0.0;
+        }
     }
-    report(state, side, x3);
+    return s;
 }
 
-// range(2): threads, 0 for as many as the machine has; range(3): the path.
-void product(benchmark::State& state)
+const BenchScene& scene_named(const std::string& kind, int rows = 1000, int cols = 1000)
 {
-    const int side = static_cast<int>(state.range(0));
-    const double x3 = NEAR_WIDTHS[state.range(1)];
-    const Scene scene = lined_scene(side, side, x3, 4.0);
-    std::vector<double> result(scene.x1.size());
-    filter_state.thread_count = static_cast<int>(state.range(2));
-    filter_state.kernel_path = static_cast<KernelPath>(state.range(3));
+    static std::map<std::string, BenchScene> scenes;
+    const std::string key = kind + std::to_string(rows) + "x" + std::to_string(cols);
+    auto found = scenes.find(key);
+    if (found == scenes.end()) {
+        found = scenes.emplace(key, make_scene(kind, rows, cols)).first;
+    }
+    return found->second;
+}
+
+int threads_for(int threads)
+{
+    return threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency());
+}
+
+bool never_stop()
+{
+    return false;
+}
+
+void product(benchmark::State& state, std::string kind, int side, int reach, int threads,
+             KernelPath path, StopRequest stop)
+{
+    const BenchScene& s = scene_named(kind, side, side);
+    std::vector<double> result(s.x1.size());
+    filter_state.thread_count = threads;
+    filter_state.kernel_path = path;
     for (auto _ : state) {
-        filter_call(scene.x1.data(), scene.x2.data(), side, side, x3, 4.0, result.data(), nullptr);
+        filter_call(s.x1.data(), s.x2.data(), s.rows, s.cols, width_for(reach), 0.5, result.data(), stop);
         benchmark::DoNotOptimize(result.data());
     }
     filter_state.thread_count = 0;
     filter_state.kernel_path = KernelPath::fastest;
-    report(state, side, x3);
 }
 
-void literal_sizes(benchmark::internal::Benchmark* b)
+void floor_of(benchmark::State& state, std::string kind, int side, int reach, int threads)
 {
-    b->ArgNames({"side", "width"})->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(1);
-    for (const int side : SIDES) {
-        for (int width = 0; width < 3; ++width) {
-            b->Args({side, width});
-        }
+    if (!floor_available()) {
+        state.SkipWithError("the floor needs AVX-512F");
+        return;
+    }
+    const BenchScene& s = scene_named(kind, side, side);
+    FloorScene floor = make_floor_scene(s.x1, s.x2, s.rows, s.cols, reach);
+    // A thread only for work that pays for starting it, as the product does.
+    const double samples = static_cast<double>(side) * side * (2 * reach + 1) * (2 * reach + 1);
+    const int used = std::min(threads_for(threads), 1 + static_cast<int>(samples / 2e6));
+    for (auto _ : state) {
+        run_floor(floor, used);
+        benchmark::DoNotOptimize(floor.result.data());
     }
 }
 
-// This machine's speed wanders from run to run; with repetitions, the
-// fastest one shows what the code can do.
+// imlumasift's tiles on a rows x cols x channels image of one class; time
+// per pixel and channel is what compares with a 1000x1000 call.
+template <class T>
+void tiled(benchmark::State& state, int rows, int cols, int channels, ElementClass type, int reach)
+{
+    const BenchScene& s = scene_named("lined", rows, cols);
+    std::vector<T> values(s.x1.size() * channels);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        values[i] = static_cast<T>(std::is_integral_v<T> ? 255.0 * s.x1[i % s.x1.size()] : s.x1[i % s.x1.size()]);
+    }
+    std::vector<T> result(values.size());
+    const TiledImage image{values.data(), type, s.x2.data(), ElementClass::float64, false, result.data(),
+                           rows, cols, channels};
+    for (auto _ : state) {
+        filter_tiled(image, width_for(reach), 0.5, nullptr);
+        benchmark::DoNotOptimize(result.data());
+    }
+    state.counters["ns_per_pixel"] =
+        benchmark::Counter(static_cast<double>(rows) * cols * channels * state.iterations(),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void literal(benchmark::State& state, int reach)
+{
+    const BenchScene& s = scene_named("lined");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(reference_lumasift(s.x1.data(), s.x2.data(), s.rows, s.cols, width_for(reach), 0.5));
+    }
+}
+
 double fastest(const std::vector<double>& times)
 {
     return *std::min_element(times.begin(), times.end());
 }
 
-void product_sizes(benchmark::internal::Benchmark* b)
+// The machine's speed wanders from run to run; with repetitions, the
+// median and the fastest show what the code does and can do.
+benchmark::internal::Benchmark* timed(benchmark::internal::Benchmark* b)
 {
-    b->ArgNames({"side", "width", "threads", "path"})->Unit(benchmark::kMillisecond)->UseRealTime();
-    b->ComputeStatistics("min", fastest);
-    for (const int side : SIDES) {
-        for (int width = 0; width < 3; ++width) {
+    return b->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", fastest);
+}
+
+std::string name_of(const std::string& what, const std::string& kind, int side, int reach, int threads)
+{
+    return what + "/" + kind + "/" + std::to_string(side) + "/reach:" + std::to_string(reach) + "/" +
+           (threads == 0 ? "all_threads" : std::to_string(threads) + "_thread");
+}
+
+void register_benchmarks()
+{
+    for (const char* kind : {"lined", "scattered"}) {
+        for (const int reach : REACHES) {
             for (const int threads : {1, 0}) {
-                b->Args({side, width, threads, static_cast<int>(KernelPath::fastest)});
+                timed(benchmark::RegisterBenchmark(name_of("floor", kind, 1000, reach, threads).c_str(),
+                                                   floor_of, kind, 1000, reach, threads));
+                timed(benchmark::RegisterBenchmark(name_of("lumasift", kind, 1000, reach, threads).c_str(),
+                                                   product, kind, 1000, reach, threads, KernelPath::fastest,
+                                                   nullptr));
             }
         }
     }
-    // Each lane path alone, on one thread.
-    for (const KernelPath path : {KernelPath::scalar, KernelPath::avx2, KernelPath::avx512}) {
-        b->Args({1000, 1, 1, static_cast<int>(path)});
+    // Small calls, where the fixed costs show.
+    for (const auto& [side, reach] : {std::pair{64, 4}, std::pair{256, 10}}) {
+        timed(benchmark::RegisterBenchmark(name_of("floor", "lined", side, reach, 0).c_str(), floor_of,
+                                           "lined", side, reach, 0))
+            ->Unit(benchmark::kMicrosecond);
+        timed(benchmark::RegisterBenchmark(name_of("lumasift", "lined", side, reach, 0).c_str(), product,
+                                           "lined", side, reach, 0, KernelPath::fastest, nullptr))
+            ->Unit(benchmark::kMicrosecond);
+    }
+    // Each lane path alone, and the stop request's cost.
+    for (const auto& [path, name] : {std::pair{KernelPath::scalar, "scalar"}, std::pair{KernelPath::avx2, "avx2"},
+                                     std::pair{KernelPath::avx512, "avx512"}}) {
+        timed(benchmark::RegisterBenchmark(name_of(std::string("path_") + name, "lined", 1000, 4, 1).c_str(),
+                                           product, "lined", 1000, 4, 1, path, nullptr));
+    }
+    for (const int reach : {1, 4}) {
+        timed(benchmark::RegisterBenchmark(name_of("with_stop_request", "lined", 1000, reach, 0).c_str(),
+                                           product, "lined", 1000, reach, 0, KernelPath::fastest, &never_stop));
+    }
+    // imlumasift per pixel and channel.
+    for (const int reach : {1, 4, 10}) {
+        timed(benchmark::RegisterBenchmark(("imlumasift/double_gray/3000x4000/reach:" + std::to_string(reach)).c_str(),
+                                           tiled<double>, 3000, 4000, 1, ElementClass::float64, reach));
+        timed(benchmark::RegisterBenchmark(("imlumasift/uint8_rgb/3000x4000x3/reach:" + std::to_string(reach)).c_str(),
+                                           tiled<std::uint8_t>, 3000, 4000, 3, ElementClass::uint8, reach));
+    }
+    for (const int reach : {1, 4}) {
+        benchmark::RegisterBenchmark(("literal/lined/1000/reach:" + std::to_string(reach)).c_str(), literal, reach)
+            ->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(1);
     }
 }
 
-BENCHMARK(literal_evaluation)->Apply(literal_sizes);
-BENCHMARK(product)->Apply(product_sizes);
+// Records each benchmark's median (or only) real time per iteration, and
+// prints the ratios at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const bool wanted = run.run_type == Run::RT_Iteration ? !run.repetitions || run.repetitions == 1
+                                                                  : run.aggregate_name == "median";
+            if (wanted && !run.error_occurred) {
+                seconds_[run.run_name.function_name + run.run_name.args] = run.GetAdjustedRealTime() *
+                                               (run.time_unit == benchmark::kMicrosecond ? 1e-6 : 1e-3);
+            }
+        }
+    }
+
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        std::printf("\nMedian times, %u cores:\n", std::thread::hardware_concurrency());
+        std::printf("%-44s %12s %12s %8s\n", "lumasift over the floor", "lumasift", "floor", "ratio");
+        for (const auto& [name, seconds] : seconds_) {
+            if (name.rfind("lumasift/", 0) == 0) {
+                print_ratio(name.substr(9), seconds, "floor/" + name.substr(9));
+            }
+        }
+        std::printf("%-44s %12s %12s %8s\n", "per pixel and channel, against 1000x1000", "imlumasift",
+                    "lumasift", "ratio");
+        for (const auto& [name, seconds] : seconds_) {
+            if (name.rfind("imlumasift/", 0) == 0) {
+                const std::string reach = name.substr(name.find("reach:") + 6);
+                const double pixels = name.find("rgb") != std::string::npos ? 36e6 : 12e6;
+                print_ratio(name.substr(11), seconds / pixels * 1e6,
+                            name_of("lumasift", "lined", 1000, std::stoi(reach), 0));
+            }
+        }
+        const auto stop = seconds_.find(name_of("with_stop_request", "lined", 1000, 4, 0));
+        if (stop != seconds_.end()) {
+            print_ratio("with a stop request, reach 4", stop->second, name_of("lumasift", "lined", 1000, 4, 0));
+        }
+    }
+
+private:
+    void print_ratio(const std::string& label, double seconds, const std::string& against)
+    {
+        const auto other = seconds_.find(against);
+        if (other != seconds_.end()) {
+            std::printf("%-44s %9.3f ms %9.3f ms %7.2fx\n", label.c_str(), 1e3 * seconds, 1e3 * other->second,
+                        seconds / other->second);
+        }
+    }
+
+    std::map<std::string, double> seconds_;
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    register_benchmarks();
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
