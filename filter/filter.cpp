@@ -4,7 +4,6 @@
 
 #include <cstddef>
 
-#include "lanes/edge_bits.h"
 #include "lanes/lanes.h"
 #include "lanes/tables.h"
 #include "parallel.h"
@@ -106,7 +105,7 @@ void filter_literally(const double* values, double* result, const double* edges)
 // The lane engine on the whole image, in place: x1's columns are the lane
 // view's lines, so x1 and x2 are read and the result written where the host
 // keeps them.
-void filter_with_lanes(LineFilter line_filter, const double* values, double* result,
+void filter_with_lanes(const LanePath& lanes, const double* values, double* result,
                        const double* edges)
 {
     FilterState& state = filter_state;
@@ -115,15 +114,16 @@ void filter_with_lanes(LineFilter line_filter, const double* values, double* res
     state.lane_view = LaneView{values, result, rows, rows, cols, rows, 0, cols, 0, rows};
     build_tables(rows < cols ? rows : cols);
     const int workers = worker_count(static_cast<double>(rows) * cols, PIXELS_PER_THREAD);
-    if (!run_parallel(band_count(cols), workers, [rows, cols, edges](int band) {
+    if (!run_parallel(band_count(cols), workers, [&lanes, rows, cols, edges](int band) {
             for (int line = band * BAND; line < band_end(band, cols); ++line) {
-                pack_edge_bits(edges + static_cast<std::ptrdiff_t>(line) * rows, rows,
-                               filter_state.edge_bits[line]);
+                lanes.pack_edges(edges + static_cast<std::ptrdiff_t>(line) * rows, rows,
+                                 filter_state.edge_bits[line]);
+                find_near_edges(line);
             }
         })) {
         return;
     }
-    filter_lane_view(line_filter);
+    filter_lane_view(lanes.filter_line);
 }
 
 }  // namespace
@@ -135,11 +135,11 @@ void filter_image(const double* values, double* result, const double* edges)
         return;
     }
     state.reach = window_reach(state.window_radius, state.rows, state.cols);
-    const LineFilter line_filter = line_filter_for(state.kernel_path);
-    if (line_filter == nullptr) {
+    const LanePath lanes = lane_path_for(state.kernel_path);
+    if (lanes.filter_line == nullptr) {
         filter_literally(values, result, edges);
     } else {
-        filter_with_lanes(line_filter, values, result, edges);
+        filter_with_lanes(lanes, values, result, edges);
     }
 }
 

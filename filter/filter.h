@@ -75,9 +75,12 @@ struct FilterState {
     double plain_weight_total;
     LaneView lane_view;
     // The edge pixels of each line of the lane view as bits, position p at
-    // bit p % 64 of word p / 64. The lane kernels read their lanes' edges
-    // from here, many at a time.
-    std::uint64_t edge_bits[PLANE_STRIDE][EDGE_WORDS];
+    // bit EDGE_FRONT_BITS + p. The lane kernels read their lanes' edges from
+    // here, many at a time.
+    std::uint64_t edge_bits[PLANE_STRIDE][EDGE_ROW_WORDS];
+    // Bit p: an edge lies on the line within reach of position p. Set with
+    // the edge bits where the kernels follow a schedule.
+    std::uint64_t near_edge_bits[PLANE_STRIDE][EDGE_WORDS];
 
     // Choices that tests and benchmarks may set; zero means automatic: the
     // fastest path, and as many threads as the processor and the work justify.
@@ -121,9 +124,12 @@ inline std::int32_t edge_level(double edge_value)
 // edge_level(edge_value) > EDGE_THRESHOLD as two comparisons, which the lane
 // engine's pre-pass makes many at a time: truncation lifts a value above 100
 // exactly when the value is at least 101, and it fits 32 bits below 2^31.
+constexpr double LOWEST_EDGE_VALUE = EDGE_THRESHOLD + 1.0;
+constexpr double EDGE_VALUE_LIMIT = 2147483648.0;
+
 inline bool is_edge_value(double edge_value)
 {
-    return edge_value >= EDGE_THRESHOLD + 1.0 && edge_value < 2147483648.0;
+    return edge_value >= LOWEST_EDGE_VALUE && edge_value < EDGE_VALUE_LIMIT;
 }
 
 }  // namespace lumasift

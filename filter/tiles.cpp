@@ -152,7 +152,7 @@ std::ptrdiff_t element_index(const TileWork& work, std::ptrdiff_t channel, std::
 
 // The pass before filtering, for line `line` of the tile's lane view: its
 // values as doubles and its edge bits.
-void prepare_line(const TileWork& work, int line)
+void prepare_line(const TileWork& work, const LanePath& lanes, int line)
 {
     FilterState& state = filter_state;
     const TiledImage& image = *work.image;
@@ -169,11 +169,16 @@ void prepare_line(const TileWork& work, int line)
     }
     if (work.load_edges) {
         const std::ptrdiff_t edge_channel = image.edges_per_channel ? work.channel : 0;
-        with_element_type(image.edge_class, [&](auto* type) {
-            using T = std::remove_pointer_t<decltype(type)>;
-            pack_edge_bits(static_cast<const T*>(image.edges) + element_index(work, edge_channel, line, 0),
-                           length, state.edge_bits[line]);
-        });
+        const std::ptrdiff_t origin = element_index(work, edge_channel, line, 0);
+        if (image.edge_class == ElementClass::float64) {
+            lanes.pack_edges(static_cast<const double*>(image.edges) + origin, length, state.edge_bits[line]);
+        } else {
+            with_element_type(image.edge_class, [&](auto* type) {
+                using T = std::remove_pointer_t<decltype(type)>;
+                pack_edge_bits(static_cast<const T*>(image.edges) + origin, length, state.edge_bits[line]);
+            });
+        }
+        find_near_edges(line);
     }
 }
 
@@ -193,7 +198,7 @@ void store_part(const TileWork& work, const LinePart& part)
     });
 }
 
-bool filter_tile(const TileWork& work, LineFilter line_filter)
+bool filter_tile(const TileWork& work, const LanePath& lanes)
 {
     FilterState& state = filter_state;
     const TiledImage& image = *work.image;
@@ -213,13 +218,13 @@ bool filter_tile(const TileWork& work, LineFilter line_filter)
 
     if ((work.load_values || work.load_edges) &&
         !run_parallel(lines, worker_count(static_cast<double>(lines) * length, PIXELS_PER_THREAD),
-                      [&work](int line) { prepare_line(work, line); })) {
+                      [&work, &lanes](int line) { prepare_line(work, lanes, line); })) {
         return false;
     }
     if (!work.store_results) {
-        return filter_lane_view(line_filter);
+        return filter_lane_view(lanes.filter_line);
     }
-    return filter_lane_view(line_filter, [&work](const LinePart& part) { store_part(work, part); });
+    return filter_lane_view(lanes.filter_line, [&work](const LinePart& part) { store_part(work, part); });
 }
 
 }  // namespace
@@ -253,8 +258,8 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
     state.reach = image_reach(image.rows, image.cols, sigma_near);
     // The tiles read the lane engine only: a literal path asked for runs on
     // its plainest lanes, which give the same bits.
-    const LineFilter chosen = line_filter_for(state.kernel_path);
-    const LineFilter line_filter = chosen != nullptr ? chosen : scalar_line_filter();
+    const LanePath chosen = lane_path_for(state.kernel_path);
+    const LanePath lanes = chosen.filter_line != nullptr ? chosen : scalar_lanes();
 
     const int margin = tile_margin(state.reach);
     const TileCut row_cut(image.rows, margin);
@@ -276,7 +281,7 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
                                     load_values,
                                     channel == 0 || image.edges_per_channel,
                                     result_class(image.value_class) != ElementClass::float64};
-                if (!filter_tile(work, line_filter)) {
+                if (!filter_tile(work, lanes)) {
                     return false;
                 }
             }

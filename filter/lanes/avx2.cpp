@@ -57,6 +57,13 @@ struct Avx2Lanes {
     {
         return _mm256_load_pd(reinterpret_cast<const double*>(MASK_PATTERNS[bits & 15u]));
     }
+    LANES_TARGET static unsigned edge_flags(const double* p)
+    {
+        const __m256d v = _mm256_loadu_pd(p);
+        const __m256d low = _mm256_cmp_pd(v, _mm256_set1_pd(LOWEST_EDGE_VALUE), _CMP_GE_OQ);
+        const __m256d high = _mm256_cmp_pd(v, _mm256_set1_pd(EDGE_VALUE_LIMIT), _CMP_LT_OQ);
+        return static_cast<unsigned>(_mm256_movemask_pd(_mm256_and_pd(low, high)));
+    }
 };
 
 }  // namespace
@@ -67,12 +74,9 @@ struct Avx2Lanes {
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LineFilter avx2_line_filter()
+LanePath avx2_lanes()
 {
-    if (processor_has_avx2()) {
-        return &filter_line<Avx2Lanes>;
-    }
-    return nullptr;
+    return processor_has_avx2() ? LANES<Avx2Lanes> : LanePath{nullptr, nullptr};
 }
 
 }  // namespace lumasift
@@ -81,9 +85,9 @@ LineFilter avx2_line_filter()
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LineFilter avx2_line_filter()
+LanePath avx2_lanes()
 {
-    return nullptr;
+    return {nullptr, nullptr};
 }
 
 }  // namespace lumasift

@@ -40,6 +40,12 @@ struct Avx512Lanes {
         return _mm512_mask_blend_pd(far, near_weight, far_weight);
     }
     LANES_TARGET static Mask from_bits(unsigned bits) { return static_cast<Mask>(bits); }
+    LANES_TARGET static unsigned edge_flags(const double* p)
+    {
+        const __m512d v = _mm512_loadu_pd(p);
+        const __mmask8 low = _mm512_cmp_pd_mask(v, _mm512_set1_pd(LOWEST_EDGE_VALUE), _CMP_GE_OQ);
+        return _mm512_mask_cmp_pd_mask(low, v, _mm512_set1_pd(EDGE_VALUE_LIMIT), _CMP_LT_OQ);
+    }
 };
 
 }  // namespace
@@ -50,12 +56,9 @@ struct Avx512Lanes {
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LineFilter avx512_line_filter()
+LanePath avx512_lanes()
 {
-    if (processor_has_avx512f()) {
-        return &filter_line<Avx512Lanes>;
-    }
-    return nullptr;
+    return processor_has_avx512f() ? LANES<Avx512Lanes> : LanePath{nullptr, nullptr};
 }
 
 }  // namespace lumasift
@@ -64,9 +67,9 @@ LineFilter avx512_line_filter()
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LineFilter avx512_line_filter()
+LanePath avx512_lanes()
 {
-    return nullptr;
+    return {nullptr, nullptr};
 }
 
 }  // namespace lumasift

@@ -5,7 +5,8 @@
 //   WIDTH, Vec (WIDTH doubles), Mask (one flag per lane)
 //   zero(), broadcast(x), load(p), load(p, valid), add(a, b), mul(a, b),
 //   divide(a, b), store(p, v), add_where(valid, acc, x),
-//   select(far, near_weight, far_weight), from_bits(bits)
+//   select(far, near_weight, far_weight), from_bits(bits),
+//   edge_flags(p): bit i set where p[i] marks an edge, for WIDTH values
 //
 // Words of the lane engine:
 // - Lane view: the image with rows and columns swapped, so that the host's
@@ -26,6 +27,10 @@
 //   what the label plane would hold there.
 // - Segment: a run of the visiting schedule that starts from the near width:
 //   a ray point with its first walk, or a second walk.
+// - Interior: a span whose windows lie inside the image and off its border
+//   lines and positions, so that every sample is there and passes its shadow
+//   on. A plain group: one whose lanes' windows hold no edge, so that every
+//   sample has the near width and the weight total is known.
 //
 // The right wedge at reach 3, in the image's offsets; a digit s is a sample
 // of the walk from ray point Rs, s' of its second walk:
@@ -52,8 +57,12 @@
 // - Each lane visits its samples in the literal order and forms its sums with
 //   the same separate multiply and add, so no sum is reordered.
 // - A mark slot holds exactly what the label plane would at the place that
-//   reads it, as above.
+//   reads it, as above. A sample outside the image leaves its slot alone:
+//   the slot's next reader lies one step further out, outside too.
 // - Samples outside the image become lanes that add nothing and mark nothing.
+// - A plain group's lanes are never shadowed, so their weights are the near
+//   ones and their total the plain one; skipping their blends and their
+//   second additions changes no bit.
 #ifndef LUMASIFT_LANES_KERNEL_INL_H
 #define LUMASIFT_LANES_KERNEL_INL_H
 
@@ -61,11 +70,15 @@
 #error "define LANES_TARGET, and the lane traits, before including kernel-inl.h"
 #endif
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 
 #include "../filter.h"
 #include "../wedge.h"
+#include "edge_bits.h"
 #include "lanes.h"
 
 #if defined(__GNUC__)
@@ -116,142 +129,152 @@ LANES_TARGET LANES_INLINE typename L::Mask group_mask(LaneBits bits, int g)
     return L::from_bits((bits >> (g * L::WIDTH)) & ((1u << L::WIDTH) - 1u));
 }
 
-// Adds one sample to every group: the far weight in the lanes of `far`.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE void add_sample(LaneSums<L, GROUPS>& sums, const double* values,
-                                          LaneBits far, double near_weight, double far_weight)
-{
-    const typename L::Vec near = L::broadcast(near_weight);
-    const typename L::Vec far_vec = L::broadcast(far_weight);
-    FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-        const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_vec);
-        sums.sum[g] = L::add(sums.sum[g], L::mul(L::load(values + g * L::WIDTH), weight));
-        sums.total[g] = L::add(sums.total[g], weight);
-    }
-}
+constexpr LaneBits ALL_LANES = static_cast<LaneBits>((1ull << (GROUPS * L::WIDTH)) - 1u);
 
-// Divides and stores the results of the pixels from `position` on of a line
-// that are to be filtered: contiguous in the column-major result. Lanes past
-// the last of them computed what they liked.
+// Divides and stores the results of the span's lanes whose positions lie in
+// [first, end): contiguous in the column-major result. The other lanes
+// belong to the next part or to a tile's margin, or lie past the line.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE void store_results(const LaneSums<L, GROUPS>& sums, int line, int position)
+LANES_TARGET LANES_INLINE void store_results(const LaneSums<L, GROUPS>& sums, int line, int position,
+                                             int first, int end)
 {
     const LaneView& view = filter_state.lane_view;
     double* results = view.results + (line * view.result_stride + position);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-        const int count = view.end_position - (position + g * L::WIDTH);
-        if (count >= L::WIDTH) {
+        const int begin = position + g * L::WIDTH;
+        if (begin >= first && begin + L::WIDTH <= end) {
             L::store(results + g * L::WIDTH, L::divide(sums.sum[g], sums.total[g]));
-        } else if (count > 0) {
+        } else if (begin < end && begin + L::WIDTH > first) {
             double quotients[L::WIDTH];
             L::store(quotients, L::divide(sums.sum[g], sums.total[g]));
-            for (int lane = 0; lane < count; ++lane) {
-                results[g * L::WIDTH + lane] = quotients[lane];
+            for (int lane = 0; lane < L::WIDTH; ++lane) {
+                if (begin + lane >= first && begin + lane < end) {
+                    results[g * L::WIDTH + lane] = quotients[lane];
+                }
             }
         }
     }
 }
 
-// Edge flags of the positions p, p + 1, ... of a line, one per bit from bit
-// 0, 64 of them; p must lie inside the line.
-LANES_TARGET LANES_INLINE std::uint64_t edge_run_inside(int line, int position)
+// Where the edge flags of a span's first lane start: the byte of its line's
+// edge row that holds them, and the bit within.
+struct EdgeCursor {
+    const unsigned char* bytes;
+    int shift;
+};
+
+LANES_TARGET LANES_INLINE EdgeCursor edge_cursor(int line, int position)
 {
-    const std::uint64_t* words = filter_state.edge_bits[line];
-    const int shift = position & 63;
-    // Two shifts for the upper word, so that a shift of 0 shifts it out.
-    return (words[position >> 6] >> shift) | ((words[(position >> 6) + 1] << 1) << (63 - shift));
+    const int bit = EDGE_FRONT_BITS + position;
+    return {reinterpret_cast<const unsigned char*>(filter_state.edge_bits[line]) + bit / 8, bit % 8};
 }
 
-// The same for any position: those outside the line read as no edge.
+// The edge flags of the lanes' sample at a schedule entry, lane i at bit i:
+// one unaligned read and one shift, which leave at least 50 good bits.
+LANES_TARGET LANES_INLINE std::uint64_t entry_edges(const EdgeCursor& cursor, const ScheduleEntry& entry)
+{
+    std::uint64_t word;
+    std::memcpy(&word, cursor.bytes + entry.edge_offset, sizeof word);
+    return word >> (cursor.shift + entry.edge_shift);
+}
+
+// The edge flags of positions p, p + 1, ... of a line, any p within
+// EDGE_FRONT_BITS of it.
 LANES_TARGET LANES_INLINE std::uint64_t edge_run(int line, int position)
 {
-    if (position >= filter_state.lane_view.length || position <= -64) {
-        return 0;
-    }
-    return position >= 0 ? edge_run_inside(line, position) : edge_run_inside(line, 0) << -position;
+    const EdgeCursor cursor = edge_cursor(line, position);
+    std::uint64_t word;
+    std::memcpy(&word, cursor.bytes, sizeof word);
+    return word >> cursor.shift;
 }
 
 // ---------------------------------------------------------------------------
-// Windows inside the image: flat passes over the visiting schedule.
+// Interior spans: flat passes over the visiting schedule.
 
-// The span at (line, position), whose windows lie inside the image and hold
-// no edge: every sample has the near width, and the weight total is known.
-template <class L>
-LANES_TARGET void filter_scheduled_plain(int line, int position)
+// EDGED names the groups whose windows hold an edge: they blend their
+// weights and add them up; the plain ones add the near weight's products
+// only. A span with no edged group needs no shadow at all.
+template <class L, unsigned EDGED>
+LANES_TARGET void filter_interior_span(int line, int position, int first, int end)
 {
     constexpr int GROUPS = GROUPS_IN_FLIGHT;
     const FilterState& state = filter_state;
     const double* values = state.lane_view.values + (line * state.lane_view.value_stride + position);
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
-    const int length = state.schedule_length;
-    for (int i = 0; i < length; ++i) {
-        const ScheduleEntry& entry = state.schedule[i];
-        const double* sample = values + entry.offset;
-        const typename L::Vec weight = L::broadcast(entry.near_weight);
-        FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-            sums.sum[g] = L::add(sums.sum[g], L::mul(L::load(sample + g * L::WIDTH), weight));
+    if constexpr (EDGED == 0) {
+        const int length = state.schedule_length;
+        for (int i = 0; i < length; ++i) {
+            const ScheduleEntry& entry = state.schedule[i];
+            const double* sample = values + entry.offset;
+            const typename L::Vec weight = L::broadcast(entry.near_weight);
+            FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
+                sums.sum[g] = L::add(sums.sum[g], L::mul(L::load(sample + g * L::WIDTH), weight));
+            }
+        }
+    } else {
+        const EdgeCursor edges = edge_cursor(line, position);
+        LaneBits marks[2 * MAX_SCHEDULED_REACH + 1];
+        const int mark_count = 2 * state.reach + 1;
+        const int segment_count = state.segment_count;
+        for (int s = 0; s < segment_count; ++s) {
+            const ScheduleSegment& segment = state.segments[s];
+            if (segment.starts_wedge) {
+                for (int i = 0; i < mark_count; ++i) {
+                    marks[i] = 0;
+                }
+            }
+            LaneBits* slot = marks + segment.mark_slot;
+            LaneBits far = 0;
+            const ScheduleEntry* entry = state.schedule + segment.begin;
+            const ScheduleEntry* const last = state.schedule + segment.end;
+            for (; entry != last; ++entry, ++slot) {
+                const LaneBits shadow =
+                    (static_cast<LaneBits>(entry_edges(edges, *entry)) & ALL_LANES<L, GROUPS>) | *slot;
+                *slot = shadow;
+                far |= shadow;
+                const double* sample = values + entry->offset;
+                const typename L::Vec near = L::broadcast(entry->near_weight);
+                const typename L::Vec far_weight = L::broadcast(entry->far_weight);
+                FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
+                    const typename L::Vec value = L::load(sample + g * L::WIDTH);
+                    if ((EDGED >> g) & 1u) {
+                        const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_weight);
+                        sums.sum[g] = L::add(sums.sum[g], L::mul(value, weight));
+                        sums.total[g] = L::add(sums.total[g], weight);
+                    } else {
+                        sums.sum[g] = L::add(sums.sum[g], L::mul(value, near));
+                    }
+                }
+            }
         }
     }
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-        sums.total[g] = L::broadcast(state.plain_weight_total);
+        if (!((EDGED >> g) & 1u)) {
+            sums.total[g] = L::broadcast(state.plain_weight_total);
+        }
     }
-    store_results(sums, line, position);
+    store_results(sums, line, position, first, end);
 }
 
-// The same span when its windows, still inside the image and away from its
-// border lines and positions, may hold edges: every sample is valid and
-// passes its shadow on.
 template <class L>
-LANES_TARGET void filter_scheduled(int line, int position)
-{
-    constexpr int GROUPS = GROUPS_IN_FLIGHT;
-    constexpr LaneBits ALL_LANES = static_cast<LaneBits>((1ull << (GROUPS * L::WIDTH)) - 1u);
-    const FilterState& state = filter_state;
-    const double* values = state.lane_view.values + (line * state.lane_view.value_stride + position);
-    LaneSums<L, GROUPS> sums;
-    start_sums(sums);
-    LaneBits marks[2 * MAX_SCHEDULED_REACH + 1];
-    const int mark_count = 2 * state.reach + 1;
-    const int segment_count = state.segment_count;
+using SpanFilter = void (*)(int line, int position, int first, int end);
 
-    for (int s = 0; s < segment_count; ++s) {
-        const ScheduleSegment& segment = state.segments[s];
-        if (segment.starts_wedge) {
-            for (int i = 0; i < mark_count; ++i) {
-                marks[i] = 0;
-            }
-        }
-        LaneBits* slot = marks + segment.mark_slot;
-        LaneBits far = 0;
-        const ScheduleEntry* entry = state.schedule + segment.begin;
-        const ScheduleEntry* const end = state.schedule + segment.end;
-        for (; entry != end; ++entry, ++slot) {
-            const LaneBits edges = static_cast<LaneBits>(edge_run_inside(line + entry->dline,
-                                                                         position + entry->dposition)) &
-                                   ALL_LANES;
-            const LaneBits shadow = edges | *slot;
-            *slot = shadow;
-            far |= shadow;
-            add_sample(sums, values + entry->offset, far, entry->near_weight, entry->far_weight);
-        }
-    }
-    store_results(sums, line, position);
+template <class L, unsigned... EDGED>
+constexpr std::array<SpanFilter<L>, sizeof...(EDGED)> interior_span_filters(
+    std::integer_sequence<unsigned, EDGED...>)
+{
+    return {&filter_interior_span<L, EDGED>...};
 }
 
-// ---------------------------------------------------------------------------
-// Any window: wedge by wedge, with lanes masked where samples leave the image.
-
-// Mark slots for the next ray step: one for the ray point, and one per place
-// along each walk.
-struct LaneMarks {
-    LaneBits ray;
-    LaneBits first_walk[LANE_VIEW_SIDE + 1];
-    LaneBits second_walk[LANE_VIEW_SIDE + 1];
-};
+// One interior kernel for each pattern of edged groups.
+template <class L>
+constexpr auto INTERIOR_SPAN_FILTERS =
+    interior_span_filters<L>(std::make_integer_sequence<unsigned, 1u << GROUPS_IN_FLIGHT>{});
 
 // Bits of the lanes whose position first + lane lies in [low, high).
-LANES_TARGET LANES_INLINE LaneBits lane_bits(int first, int low, int high, int lanes)
+LANES_TARGET LANES_INLINE LaneBits lane_bits_in(int first, int low, int high, int lanes)
 {
     const int begin = low - first > 0 ? low - first : 0;
     const int end = high - first < lanes ? high - first : lanes;
@@ -260,6 +283,86 @@ LANES_TARGET LANES_INLINE LaneBits lane_bits(int first, int low, int high, int l
     }
     return static_cast<LaneBits>(((1ull << end) - 1u) & ~((1ull << begin) - 1u));
 }
+
+// ---------------------------------------------------------------------------
+// Border spans, whose windows the image cuts or whose samples lie on its
+// border: the same schedule, with lanes masked where samples leave the
+// image, and shadows passed on only from where the literal visit passes them.
+
+template <class L, int GROUPS>
+LANES_TARGET void filter_border_span(int line, int position, int first, int end)
+{
+    constexpr int LANES = GROUPS * L::WIDTH;
+    const FilterState& state = filter_state;
+    const LaneView& view = state.lane_view;
+    const int reach = state.reach;
+    const double* values = view.values + (line * view.value_stride + position);
+    const EdgeCursor edges = edge_cursor(line, position);
+    // By the samples' offset along the line: the lanes whose sample lies
+    // inside the image, and those whose sample lies off its border.
+    LaneBits inside_at[2 * MAX_SCHEDULED_REACH + 1];
+    LaneBits off_border_at[2 * MAX_SCHEDULED_REACH + 1];
+    for (int d = -reach; d <= reach; ++d) {
+        inside_at[d + reach] = lane_bits_in(position + d, 0, view.length, LANES);
+        off_border_at[d + reach] = lane_bits_in(position + d, 1, view.length - 1, LANES);
+    }
+    LaneSums<L, GROUPS> sums;
+    start_sums(sums);
+    LaneBits marks[2 * MAX_SCHEDULED_REACH + 1];
+    const int segment_count = state.segment_count;
+    for (int s = 0; s < segment_count; ++s) {
+        const ScheduleSegment& segment = state.segments[s];
+        if (segment.starts_wedge) {
+            for (int i = 0; i < 2 * reach + 1; ++i) {
+                marks[i] = 0;
+            }
+        }
+        LaneBits* slot = marks + segment.mark_slot;
+        LaneBits far = 0;
+        const ScheduleEntry* const begin = state.schedule + segment.begin;
+        const ScheduleEntry* const last = state.schedule + segment.end;
+        for (const ScheduleEntry* entry = begin; entry != last; ++entry, ++slot) {
+            const int sample_line = line + entry->dline;
+            const LaneBits inside = inside_at[entry->dposition + reach];
+            if (sample_line < 0 || sample_line >= view.lines || inside == 0) {
+                continue;
+            }
+            const LaneBits shadow =
+                (static_cast<LaneBits>(entry_edges(edges, *entry)) | *slot) & inside;
+            // A ray point passes its shadow on; a diagonal sample only from
+            // off the image's border.
+            const bool ray_point = segment.mark_slot == 0 && entry == begin;
+            const bool line_off_border = sample_line > 0 && sample_line < view.lines - 1;
+            *slot = shadow & (ray_point          ? inside
+                              : line_off_border ? off_border_at[entry->dposition + reach]
+                                                : 0u);
+            far |= shadow;
+            const double* sample = values + entry->offset;
+            const typename L::Vec near = L::broadcast(entry->near_weight);
+            const typename L::Vec far_weight = L::broadcast(entry->far_weight);
+            FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
+                const typename L::Mask lanes_inside = group_mask<L>(inside, g);
+                const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_weight);
+                const typename L::Vec value = L::load(sample + g * L::WIDTH, lanes_inside);
+                sums.sum[g] = L::add_where(lanes_inside, sums.sum[g], L::mul(value, weight));
+                sums.total[g] = L::add_where(lanes_inside, sums.total[g], weight);
+            }
+        }
+    }
+    store_results(sums, line, position, first, end);
+}
+
+// ---------------------------------------------------------------------------
+// Windows too wide for a schedule, or an image too thin for one: wedge by
+// wedge, with lanes masked where samples leave the image.
+
+// Mark slots for the next ray step: one for the ray point, and one per place
+// along each walk.
+struct LaneMarks {
+    LaneBits ray;
+    LaneBits first_walk[LANE_VIEW_SIDE + 1];
+    LaneBits second_walk[LANE_VIEW_SIDE + 1];
+};
 
 // Visits the sample at offset (dline, dposition) for every lane, as the
 // literal visit would: a shadowed sample switches its lane to the far width
@@ -275,25 +378,24 @@ LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, LaneBits& far, i
     const LaneView& view = state.lane_view;
     const int sample_line = line + dline;
     const int sample_position = position + dposition;
-    const LaneBits valid = lane_bits(sample_position, 0, view.length, LANES);
-    if (sample_line < 0 || sample_line >= view.lines || valid == 0) {
+    const LaneBits inside = lane_bits_in(sample_position, 0, view.length, LANES);
+    if (sample_line < 0 || sample_line >= view.lines || inside == 0) {
         return false;
     }
-    const LaneBits shadow =
-        (static_cast<LaneBits>(edge_run(sample_line, sample_position)) | mark) & valid;
+    const LaneBits shadow = (static_cast<LaneBits>(edge_run(sample_line, sample_position)) | mark) & inside;
     far |= shadow;
     // Diagonal samples on the image's border pass no shadow on.
-    const bool line_passes = on_ray || (sample_line > 0 && sample_line < view.lines - 1);
-    mark = shadow & (on_ray        ? valid
-                     : line_passes ? lane_bits(sample_position, 1, view.length - 1, LANES)
-                                   : 0u);
+    const bool line_off_border = sample_line > 0 && sample_line < view.lines - 1;
+    mark = shadow & (on_ray            ? inside
+                     : line_off_border ? lane_bits_in(sample_position, 1, view.length - 1, LANES)
+                                       : 0u);
 
     const double* values = view.values + (sample_line * view.value_stride + sample_position);
     const typename L::Vec near = L::broadcast(state.near_weight[along][across]);
-    const typename L::Vec far_vec = L::broadcast(state.far_weight[along][across]);
+    const typename L::Vec far_weight = L::broadcast(state.far_weight[along][across]);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-        const typename L::Mask lanes_inside = group_mask<L>(valid, g);
-        const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_vec);
+        const typename L::Mask lanes_inside = group_mask<L>(inside, g);
+        const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_weight);
         const typename L::Vec value = L::load(values + g * L::WIDTH, lanes_inside);
         sums.sum[g] = L::add_where(lanes_inside, sums.sum[g], L::mul(value, weight));
         sums.total[g] = L::add_where(lanes_inside, sums.total[g], weight);
@@ -320,9 +422,8 @@ LANES_TARGET LANES_INLINE void walk(LaneSums<L, GROUPS>& sums, LaneBits far, int
     }
 }
 
-// The GROUPS lane groups from (line, position) on, wherever they lie.
 template <class L, int GROUPS>
-LANES_TARGET void filter_lane_groups(int line, int position)
+LANES_TARGET void filter_lane_groups(int line, int position, int first, int end)
 {
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
@@ -347,56 +448,114 @@ LANES_TARGET void filter_lane_groups(int line, int position)
             walk(sums, LaneBits{0}, line, position, wedge, step, -1, marks.second_walk);
         }
     }
-    store_results(sums, line, position);
+    store_results(sums, line, position, first, end);
 }
 
 // ---------------------------------------------------------------------------
 
-// True when no edge pixel lies in the lines line - reach to line + reach,
-// positions first - reach to last + reach, all inside the image.
-LANES_TARGET LANES_INLINE bool windows_without_edges(int line, int first, int last)
+// Runs a kernel templated on the number of lane groups with as few groups as
+// cover the lanes still to be filtered.
+template <template <class, int> class Kernel, class L>
+LANES_TARGET LANES_INLINE void with_groups_for(int lanes, int line, int position, int first, int end)
 {
-    const FilterState& state = filter_state;
-    for (int l = line - state.reach; l <= line + state.reach; ++l) {
-        for (int p = first - state.reach; p <= last + state.reach; p += 64) {
-            const int count = last + state.reach + 1 - p;
-            const std::uint64_t wanted = count >= 64 ? ~0ull : (1ull << count) - 1u;
-            if ((edge_run_inside(l, p) & wanted) != 0) {
-                return false;
-            }
-        }
+    const int groups = (lanes + L::WIDTH - 1) / L::WIDTH;
+    if (groups >= 4) {
+        Kernel<L, 4>::run(line, position, first, end);
+    } else if (groups == 3) {
+        Kernel<L, 3>::run(line, position, first, end);
+    } else if (groups == 2) {
+        Kernel<L, 2>::run(line, position, first, end);
+    } else {
+        Kernel<L, 1>::run(line, position, first, end);
     }
-    return true;
 }
 
+template <class L, int GROUPS>
+struct BorderKernel {
+    LANES_TARGET static void run(int line, int position, int first, int end)
+    {
+        filter_border_span<L, GROUPS>(line, position, first, end);
+    }
+};
+
+template <class L, int GROUPS>
+struct WedgeKernel {
+    LANES_TARGET static void run(int line, int position, int first, int end)
+    {
+        filter_lane_groups<L, GROUPS>(line, position, first, end);
+    }
+};
+
+// Positions [first, end) of a line, span by span. Spans start at multiples
+// of eight positions, so that their lanes' edge flags start at a fixed bit
+// of a byte; lanes before `first` are filtered but not stored.
 template <class L>
 LANES_TARGET void filter_line(int line, int first, int end)
 {
     constexpr int SPAN = GROUPS_IN_FLIGHT * L::WIDTH;
     static_assert(SPAN <= 32, "every lane in flight has a bit of a LaneBits");
     const FilterState& state = filter_state;
-    const int lines = state.lane_view.lines;
-    const int length = state.lane_view.length;
+    const LaneView& view = state.lane_view;
     const int reach = state.reach;
-    const bool lines_interior =
-        state.schedule_length > 0 && line - reach >= 1 && line + reach <= lines - 2;
-    int position = first;
-    for (; position + SPAN <= end; position += SPAN) {
-        const bool interior = lines_interior && position - reach >= 1 &&
-                              position + SPAN - 1 + reach <= length - 2;
-        if (!interior) {
-            filter_lane_groups<L, GROUPS_IN_FLIGHT>(line, position);
-        } else if (windows_without_edges(line, position, position + SPAN - 1)) {
-            filter_scheduled_plain<L>(line, position);
-        } else {
-            filter_scheduled<L>(line, position);
+    const int start = first - first % 8;
+    const bool scheduled =
+        state.schedule_length > 0 && view.lines > reach && view.length > reach;
+    if (!scheduled) {
+        for (int position = start; position < end; position += SPAN) {
+            with_groups_for<WedgeKernel, L>(end - position, line, position, first, end);
+        }
+        return;
+    }
+    // Bit p: an edge lies in the window of position p.
+    std::uint64_t window_edges[EDGE_WORDS] = {};
+    const int top = line - reach > 0 ? line - reach : 0;
+    const int bottom = line + reach < view.lines - 1 ? line + reach : view.lines - 1;
+    for (int l = top; l <= bottom; ++l) {
+        for (int w = 0; w < EDGE_WORDS; ++w) {
+            window_edges[w] |= state.near_edge_bits[l][w];
         }
     }
-    // The last few pixels, one lane group at a time.
-    for (; position < end; position += L::WIDTH) {
-        filter_lane_groups<L, 1>(line, position);
+    const bool lines_interior = line - reach >= 1 && line + reach <= view.lines - 2;
+    for (int position = start; position < end; position += SPAN) {
+        const bool interior =
+            lines_interior && position - reach >= 1 && position + SPAN - 1 + reach <= view.length - 2;
+        if (!interior) {
+            with_groups_for<BorderKernel, L>(end - position, line, position, first, end);
+            continue;
+        }
+        const LaneBits edged_lanes =
+            static_cast<LaneBits>(bits_from(window_edges, EDGE_WORDS, position)) & ALL_LANES<L, GROUPS_IN_FLIGHT>;
+        unsigned pattern = 0;
+        for (int g = 0; g < GROUPS_IN_FLIGHT; ++g) {
+            pattern |= ((edged_lanes >> (g * L::WIDTH)) & ((1u << L::WIDTH) - 1u)) != 0 ? 1u << g : 0u;
+        }
+        INTERIOR_SPAN_FILTERS<L>[pattern](line, position, first, end);
     }
 }
+
+// pack_edge_bits for doubles, WIDTH values a compare.
+template <class L>
+LANES_TARGET void pack_double_edges(const double* values, int length, std::uint64_t* row)
+{
+    constexpr int FRONT_WORDS = EDGE_FRONT_BITS / 64;
+    for (int word = 0; word < EDGE_ROW_WORDS; ++word) {
+        const int first = (word - FRONT_WORDS) * 64;
+        std::uint64_t bits = 0;
+        if (first >= 0 && first + 64 <= length) {
+            for (int bit = 0; bit < 64; bit += L::WIDTH) {
+                bits |= static_cast<std::uint64_t>(L::edge_flags(values + first + bit)) << bit;
+            }
+        } else if (first >= 0) {
+            for (int bit = 0; first + bit < length && bit < 64; ++bit) {
+                bits |= static_cast<std::uint64_t>(is_edge_value(values[first + bit])) << bit;
+            }
+        }
+        row[word] = bits;
+    }
+}
+
+template <class L>
+constexpr LanePath LANES = {&filter_line<L>, &pack_double_edges<L>};
 
 }  // namespace
 

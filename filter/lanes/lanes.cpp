@@ -2,6 +2,8 @@
 
 #include "lanes.h"
 
+#include "edge_bits.h"
+
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -50,22 +52,50 @@ int parts_per_line()
 
 }  // namespace
 
-LineFilter line_filter_for(KernelPath path)
+LanePath lane_path_for(KernelPath path)
 {
-    LineFilter chosen = nullptr;
+    LanePath chosen{nullptr, nullptr};
     switch (path) {
-    case KernelPath::literal: return nullptr;
-    case KernelPath::scalar: return scalar_line_filter();
-    case KernelPath::avx2: chosen = avx2_line_filter(); break;
-    case KernelPath::avx512: chosen = avx512_line_filter(); break;
+    case KernelPath::literal: return chosen;
+    case KernelPath::scalar: return scalar_lanes();
+    case KernelPath::avx2: chosen = avx2_lanes(); break;
+    case KernelPath::avx512: chosen = avx512_lanes(); break;
     case KernelPath::fastest: break;
     }
-    for (LineFilter candidate : {chosen, avx512_line_filter(), avx2_line_filter()}) {
-        if (candidate != nullptr) {
+    for (const LanePath& candidate : {chosen, avx512_lanes(), avx2_lanes()}) {
+        if (candidate.filter_line != nullptr) {
             return candidate;
         }
     }
-    return scalar_line_filter();
+    return scalar_lanes();
+}
+
+// Spreads each edge over the positions within reach of it: a run of
+// 2 * reach + 1 bits from each set one, grown by doubling, then moved back
+// by reach so that it centres on the edge.
+void find_near_edges(int line)
+{
+    FilterState& state = filter_state;
+    const int reach = state.reach;
+    if (state.schedule_length == 0) {
+        return;
+    }
+    std::uint64_t spread[EDGE_ROW_WORDS];
+    for (int w = 0; w < EDGE_ROW_WORDS; ++w) {
+        spread[w] = state.edge_bits[line][w];
+    }
+    // Bit q of spread: an edge at one of the padded bits q to q + covered - 1.
+    for (int covered = 1; covered < 2 * reach + 1;) {
+        const int step = covered < 2 * reach + 1 - covered ? covered : 2 * reach + 1 - covered;
+        // Ascending, each word reads only words not yet grown.
+        for (int w = 0; w < EDGE_ROW_WORDS; ++w) {
+            spread[w] |= bits_from(spread, EDGE_ROW_WORDS, 64 * w + step);
+        }
+        covered += step;
+    }
+    for (int w = 0; w < EDGE_WORDS; ++w) {
+        state.near_edge_bits[line][w] = bits_from(spread, EDGE_ROW_WORDS, EDGE_FRONT_BITS - reach + 64 * w);
+    }
 }
 
 int line_part_count()

@@ -11,20 +11,33 @@
 namespace lumasift LUMASIFT_HIDDEN {
 
 // Filters positions [first, end) of one line of the lane view. Expects
-// lane_view, edge_bits, reach and the tables of filter_state to be set up.
-// Lines, and parts of one line, may run on different threads at once.
+// lane_view, edge_bits, near_edge_bits, reach and the tables of
+// filter_state to be set up. Lines, and parts of one line, may run on
+// different threads at once.
 using LineFilter = void (*)(int line, int first, int end);
 
-// One pixel per lane group: portable, and the path where no wider one is.
-LineFilter scalar_line_filter();
-// Null where the processor, or the compiler the module was built with, lacks
-// the instructions.
-LineFilter avx2_line_filter();
-LineFilter avx512_line_filter();
+// pack_edge_bits for a line of doubles, many positions at a time.
+using EdgePacker = void (*)(const double* line, int length, std::uint64_t* row);
 
-// The line filter of a path: null for the literal one, and the fastest one
+// The lane kernels of one instruction set.
+struct LanePath {
+    LineFilter filter_line;
+    EdgePacker pack_edges;
+};
+
+// One pixel per lane group: portable, and the path where no wider one is.
+LanePath scalar_lanes();
+// With a null filter where the processor, or the compiler the module was
+// built with, lacks the instructions.
+LanePath avx2_lanes();
+LanePath avx512_lanes();
+
+// The lanes of a path: a null filter for the literal one, and the fastest
 // the processor has for `fastest` or for a path it lacks.
-LineFilter line_filter_for(KernelPath path);
+LanePath lane_path_for(KernelPath path);
+
+// The near edge bits of a line from its edge bits, where a schedule exists.
+void find_near_edges(int line);
 
 // The part of a line that one unit of the filter pass covers.
 struct LinePart {

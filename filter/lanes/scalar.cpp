@@ -25,6 +25,7 @@ struct ScalarLanes {
     static Vec add_where(Mask valid, Vec acc, Vec x) { return valid ? acc + x : acc; }
     static Vec select(Mask far, Vec near_weight, Vec far_weight) { return far ? far_weight : near_weight; }
     static Mask from_bits(unsigned bits) { return (bits & 1u) != 0; }
+    static unsigned edge_flags(const double* p) { return is_edge_value(*p); }
 };
 
 }  // namespace
@@ -35,9 +36,9 @@ struct ScalarLanes {
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LineFilter scalar_line_filter()
+LanePath scalar_lanes()
 {
-    return &filter_line<ScalarLanes>;
+    return LANES<ScalarLanes>;
 }
 
 }  // namespace lumasift

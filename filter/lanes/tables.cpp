@@ -38,6 +38,10 @@ void append_sample(int dline, int dposition, int along, int across)
     entry.offset = dline * state.lane_view.value_stride + dposition;
     entry.near_weight = state.near_weight[along][across];
     entry.far_weight = state.far_weight[along][across];
+    // dposition >> 3 rounds toward minus infinity, and & 7 leaves the
+    // remainder that goes with it, for negative offsets too.
+    entry.edge_offset = dline * EDGE_ROW_BYTES + (dposition >> 3);
+    entry.edge_shift = dposition & 7;
     // Summed in visiting order, so it equals the weight total of every
     // pixel whose window lies inside the image and meets no edge.
     state.plain_weight_total = state.plain_weight_total + entry.near_weight;
@@ -76,8 +80,9 @@ void build_schedule(int smaller_side)
     state.schedule_length = 0;
     state.segment_count = 0;
     state.plain_weight_total = 0.0;
-    // Only windows that stay off the image's border rows and columns use it.
-    if (reach > MAX_SCHEDULED_REACH || smaller_side < 2 * reach + 3) {
+    // A window that the image holds no more than a sliver of is walked
+    // wedge by wedge instead, which stops where it leaves the image.
+    if (reach < 0 || reach > MAX_SCHEDULED_REACH || smaller_side <= reach) {
         return;
     }
     for (const Wedge& wedge : LANE_VIEW_WEDGES) {

@@ -10,8 +10,8 @@ namespace lumasift LUMASIFT_HIDDEN {
 // Fills near_weight, far_weight, schedule and plain_weight_total of
 // filter_state for its reach, sigma_near, sigma_far and the value stride of
 // lane_view, for images whose smaller side is at most `smaller_side`. The
-// schedule stays empty when the reach exceeds MAX_SCHEDULED_REACH or no
-// window fits inside such an image.
+// schedule stays empty when the reach exceeds MAX_SCHEDULED_REACH or the
+// smaller side.
 void build_tables(int smaller_side);
 
 }  // namespace lumasift

@@ -19,8 +19,17 @@ constexpr int LANE_VIEW_SIDE = 1000;
 constexpr int MAX_SCHEDULED_REACH = 100;
 constexpr int MAX_SCHEDULE_LENGTH = (2 * MAX_SCHEDULED_REACH + 1) * (2 * MAX_SCHEDULED_REACH + 1) + 1;
 constexpr int MAX_SCHEDULE_SEGMENTS = 4 * 2 * (MAX_SCHEDULED_REACH + 1);
-// 64-bit words of edge flags per line, with a spare word for reads that
-// straddle two.
+// A line's edge flags: EDGE_FRONT_BITS zero bits, then one bit per position,
+// then zeros to the end of EDGE_ROW_WORDS words, so that a kernel may read
+// 64 bits from any byte that a window within MAX_SCHEDULED_REACH of the
+// line, or any sample inside it, starts in.
+constexpr int EDGE_FRONT_BITS = 128;
+constexpr int EDGE_ROW_WORDS = (EDGE_FRONT_BITS + LANE_VIEW_SIDE + MAX_SCHEDULED_REACH + 32 + 64 + 63) / 64;
+constexpr int EDGE_ROW_BYTES = 8 * EDGE_ROW_WORDS;
+static_assert(EDGE_FRONT_BITS % 64 == 0 && EDGE_FRONT_BITS >= MAX_SCHEDULED_REACH + 8,
+              "a window's first byte lies in the row");
+// Words of a flag per position, from position 0, with a spare word for reads
+// that straddle two.
 constexpr int EDGE_WORDS = LANE_VIEW_SIDE / 64 + 2;
 
 // The image as the lane kernels see it: lines are the image's columns and
@@ -53,6 +62,11 @@ struct ScheduleEntry {
     std::ptrdiff_t offset;
     double near_weight;
     double far_weight;
+    // Where the edge flags of the lanes' samples start, from those of the
+    // span's first lane: dline * EDGE_ROW_BYTES + floor(dposition / 8) bytes
+    // on, then dposition mod 8 bits.
+    std::int32_t edge_offset;
+    std::int32_t edge_shift;
 };
 
 // A run of the schedule that starts from the near width: a ray point with

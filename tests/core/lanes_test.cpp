@@ -66,21 +66,21 @@ const SceneSet& large_images()
 bool path_available(KernelPath path)
 {
     switch (path) {
-    case KernelPath::avx2: return avx2_line_filter() != nullptr;
-    case KernelPath::avx512: return avx512_line_filter() != nullptr;
+    case KernelPath::avx2: return avx2_lanes().filter_line != nullptr;
+    case KernelPath::avx512: return avx512_lanes().filter_line != nullptr;
     default: return true;
     }
 }
 
 TEST(LineFilterForTest, GivesTheAskedPathWhereTheProcessorHasIt)
 {
-    EXPECT_EQ(line_filter_for(KernelPath::literal), nullptr);
-    EXPECT_EQ(line_filter_for(KernelPath::scalar), scalar_line_filter());
-    const LineFilter fastest = line_filter_for(KernelPath::fastest);
+    EXPECT_EQ(lane_path_for(KernelPath::literal).filter_line, nullptr);
+    EXPECT_EQ(lane_path_for(KernelPath::scalar).filter_line, scalar_lanes().filter_line);
+    const LineFilter fastest = lane_path_for(KernelPath::fastest).filter_line;
     EXPECT_NE(fastest, nullptr);
-    for (const auto& [path, filter] : {std::pair{KernelPath::avx2, avx2_line_filter()},
-                                      std::pair{KernelPath::avx512, avx512_line_filter()}}) {
-        EXPECT_EQ(line_filter_for(path), filter != nullptr ? filter : fastest);
+    for (const auto& [path, filter] : {std::pair{KernelPath::avx2, avx2_lanes().filter_line},
+                                      std::pair{KernelPath::avx512, avx512_lanes().filter_line}}) {
+        EXPECT_EQ(lane_path_for(path).filter_line, filter != nullptr ? filter : fastest);
     }
 }
 

@@ -50,8 +50,8 @@ protected:
     void SetUp() override
     {
         const KernelPath path = GetParam();
-        if ((path == KernelPath::avx2 && avx2_line_filter() == nullptr) ||
-            (path == KernelPath::avx512 && avx512_line_filter() == nullptr)) {
+        if ((path == KernelPath::avx2 && avx2_lanes().filter_line == nullptr) ||
+            (path == KernelPath::avx512 && avx512_lanes().filter_line == nullptr)) {
             GTEST_SKIP() << "this processor lacks the instructions";
         }
         filter_state.kernel_path = path;
