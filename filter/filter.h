@@ -70,8 +70,6 @@ struct FilterState {
     // MAX_SCHEDULED_REACH, and its weight total when it holds no edge.
     ScheduleEntry schedule[MAX_SCHEDULE_LENGTH];
     std::int32_t schedule_length;
-    ScheduleSegment segments[MAX_SCHEDULE_SEGMENTS];
-    std::int32_t segment_count;
     double plain_weight_total;
     LaneView lane_view;
     // The edge pixels of each line of the lane view as bits, position p at

@@ -25,8 +25,8 @@
 //   axis, which is the sample at the same place of the next ray step's
 //   matching walk. So a slot per place along a walk holds, for every lane,
 //   what the label plane would hold there.
-// - Segment: a run of the visiting schedule that starts from the near width:
-//   a ray point with its first walk, or a second walk.
+// - Run: a stretch of the visiting schedule that starts from the near
+//   width: a ray point with its first walk, or a second walk.
 // - Interior: a span whose windows lie inside the image and off its border
 //   lines and positions, so that every sample is there and passes its shadow
 //   on. A plain group: one whose lanes' windows hold no edge, so that every
@@ -215,37 +215,29 @@ LANES_TARGET void filter_interior_span(int line, int position, int first, int en
         }
     } else {
         const EdgeCursor edges = edge_cursor(line, position);
-        LaneBits marks[2 * MAX_SCHEDULED_REACH + 1];
-        const int mark_count = 2 * state.reach + 1;
-        const int segment_count = state.segment_count;
-        for (int s = 0; s < segment_count; ++s) {
-            const ScheduleSegment& segment = state.segments[s];
-            if (segment.starts_wedge) {
-                for (int i = 0; i < mark_count; ++i) {
-                    marks[i] = 0;
-                }
-            }
-            LaneBits* slot = marks + segment.mark_slot;
-            LaneBits far = 0;
-            const ScheduleEntry* entry = state.schedule + segment.begin;
-            const ScheduleEntry* const last = state.schedule + segment.end;
-            for (; entry != last; ++entry, ++slot) {
-                const LaneBits shadow =
-                    (static_cast<LaneBits>(entry_edges(edges, *entry)) & ALL_LANES<L, GROUPS>) | *slot;
-                *slot = shadow;
-                far |= shadow;
-                const double* sample = values + entry->offset;
-                const typename L::Vec near = L::broadcast(entry->near_weight);
-                const typename L::Vec far_weight = L::broadcast(entry->far_weight);
-                FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-                    const typename L::Vec value = L::load(sample + g * L::WIDTH);
-                    if ((EDGED >> g) & 1u) {
-                        const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_weight);
-                        sums.sum[g] = L::add(sums.sum[g], L::mul(value, weight));
-                        sums.total[g] = L::add(sums.total[g], weight);
-                    } else {
-                        sums.sum[g] = L::add(sums.sum[g], L::mul(value, near));
-                    }
+        LaneBits marks[MARK_SLOTS];
+        for (int i = 0; i < 4 * (2 * state.reach + 1); ++i) {
+            marks[i] = 0;
+        }
+        LaneBits far = 0;
+        const ScheduleEntry* const last = state.schedule + state.schedule_length;
+        for (const ScheduleEntry* entry = state.schedule; entry != last; ++entry) {
+            LaneBits& slot = marks[entry->mark_slot];
+            const LaneBits shadow =
+                (static_cast<LaneBits>(entry_edges(edges, *entry)) & ALL_LANES<L, GROUPS>) | slot;
+            slot = shadow;
+            far = (far & entry->keeps_width) | shadow;
+            const double* sample = values + entry->offset;
+            const typename L::Vec near = L::broadcast(entry->near_weight);
+            const typename L::Vec far_weight = L::broadcast(entry->far_weight);
+            FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
+                const typename L::Vec value = L::load(sample + g * L::WIDTH);
+                if ((EDGED >> g) & 1u) {
+                    const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_weight);
+                    sums.sum[g] = L::add(sums.sum[g], L::mul(value, weight));
+                    sums.total[g] = L::add(sums.total[g], weight);
+                } else {
+                    sums.sum[g] = L::add(sums.sum[g], L::mul(value, near));
                 }
             }
         }
@@ -289,7 +281,9 @@ LANES_TARGET LANES_INLINE LaneBits lane_bits_in(int first, int low, int high, in
 // border: the same schedule, with lanes masked where samples leave the
 // image, and shadows passed on only from where the literal visit passes them.
 
-template <class L, int GROUPS>
+// LINES_INSIDE: the window's lines all lie off the image's border, so that
+// only positions can leave it.
+template <class L, int GROUPS, bool LINES_INSIDE>
 LANES_TARGET void filter_border_span(int line, int position, int first, int end)
 {
     constexpr int LANES = GROUPS * L::WIDTH;
@@ -308,45 +302,37 @@ LANES_TARGET void filter_border_span(int line, int position, int first, int end)
     }
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
-    LaneBits marks[2 * MAX_SCHEDULED_REACH + 1];
-    const int segment_count = state.segment_count;
-    for (int s = 0; s < segment_count; ++s) {
-        const ScheduleSegment& segment = state.segments[s];
-        if (segment.starts_wedge) {
-            for (int i = 0; i < 2 * reach + 1; ++i) {
-                marks[i] = 0;
-            }
+    LaneBits marks[MARK_SLOTS];
+    for (int i = 0; i < 4 * (2 * reach + 1); ++i) {
+        marks[i] = 0;
+    }
+    LaneBits far = 0;
+    const ScheduleEntry* const last = state.schedule + state.schedule_length;
+    for (const ScheduleEntry* entry = state.schedule; entry != last; ++entry) {
+        const int sample_line = line + entry->dline;
+        const LaneBits inside = inside_at[entry->dposition + reach];
+        // Skipped, as the literal visit skips it: nothing changes.
+        if ((!LINES_INSIDE && (sample_line < 0 || sample_line >= view.lines)) || inside == 0) {
+            continue;
         }
-        LaneBits* slot = marks + segment.mark_slot;
-        LaneBits far = 0;
-        const ScheduleEntry* const begin = state.schedule + segment.begin;
-        const ScheduleEntry* const last = state.schedule + segment.end;
-        for (const ScheduleEntry* entry = begin; entry != last; ++entry, ++slot) {
-            const int sample_line = line + entry->dline;
-            const LaneBits inside = inside_at[entry->dposition + reach];
-            if (sample_line < 0 || sample_line >= view.lines || inside == 0) {
-                continue;
-            }
-            const LaneBits shadow =
-                (static_cast<LaneBits>(entry_edges(edges, *entry)) | *slot) & inside;
-            // A ray point passes its shadow on; a diagonal sample only from
-            // off the image's border.
-            const bool ray_point = segment.mark_slot == 0 && entry == begin;
-            const bool line_off_border = sample_line > 0 && sample_line < view.lines - 1;
-            *slot = shadow & (ray_point          ? inside
-                              : line_off_border ? off_border_at[entry->dposition + reach]
-                                                : 0u);
-            far |= shadow;
-            const double* sample = values + entry->offset;
-            const typename L::Vec near = L::broadcast(entry->near_weight);
-            const typename L::Vec far_weight = L::broadcast(entry->far_weight);
-            FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-                const typename L::Mask lanes_inside = group_mask<L>(inside, g);
-                const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_weight);
-                const typename L::Vec value = L::load(sample + g * L::WIDTH, lanes_inside);
-                sums.sum[g] = L::add_where(lanes_inside, sums.sum[g], L::mul(value, weight));
-                sums.total[g] = L::add_where(lanes_inside, sums.total[g], weight);
-            }
+        LaneBits& slot = marks[entry->mark_slot];
+        const LaneBits shadow = (static_cast<LaneBits>(entry_edges(edges, *entry)) | slot) & inside;
+        // A ray point passes its shadow on; a diagonal sample only from off
+        // the image's border.
+        const bool line_off_border = LINES_INSIDE || (sample_line > 0 && sample_line < view.lines - 1);
+        slot = shadow & (entry->ray_point  ? inside
+                         : line_off_border ? off_border_at[entry->dposition + reach]
+                                           : 0u);
+        far = (far & entry->keeps_width) | shadow;
+        const double* sample = values + entry->offset;
+        const typename L::Vec near = L::broadcast(entry->near_weight);
+        const typename L::Vec far_weight = L::broadcast(entry->far_weight);
+        FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
+            const typename L::Mask lanes_inside = group_mask<L>(inside, g);
+            const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_weight);
+            const typename L::Vec value = L::load(sample + g * L::WIDTH, lanes_inside);
+            sums.sum[g] = L::add_where(lanes_inside, sums.sum[g], L::mul(value, weight));
+            sums.total[g] = L::add_where(lanes_inside, sums.total[g], weight);
         }
     }
     store_results(sums, line, position, first, end);
@@ -454,27 +440,38 @@ LANES_TARGET void filter_lane_groups(int line, int position, int first, int end)
 // ---------------------------------------------------------------------------
 
 // Runs a kernel templated on the number of lane groups with as few groups as
-// cover the lanes still to be filtered.
+// cover `lanes` lanes, up to a span; returns the lanes it covered.
 template <template <class, int> class Kernel, class L>
-LANES_TARGET LANES_INLINE void with_groups_for(int lanes, int line, int position, int first, int end)
+LANES_TARGET LANES_INLINE int with_groups_for(int lanes, int line, int position, int first, int end)
 {
     const int groups = (lanes + L::WIDTH - 1) / L::WIDTH;
     if (groups >= 4) {
         Kernel<L, 4>::run(line, position, first, end);
-    } else if (groups == 3) {
+        return 4 * L::WIDTH;
+    }
+    if (groups == 3) {
         Kernel<L, 3>::run(line, position, first, end);
     } else if (groups == 2) {
         Kernel<L, 2>::run(line, position, first, end);
     } else {
         Kernel<L, 1>::run(line, position, first, end);
     }
+    return groups * L::WIDTH;
 }
 
 template <class L, int GROUPS>
 struct BorderKernel {
     LANES_TARGET static void run(int line, int position, int first, int end)
     {
-        filter_border_span<L, GROUPS>(line, position, first, end);
+        filter_border_span<L, GROUPS, false>(line, position, first, end);
+    }
+};
+
+template <class L, int GROUPS>
+struct BorderKernelInsideLines {
+    LANES_TARGET static void run(int line, int position, int first, int end)
+    {
+        filter_border_span<L, GROUPS, true>(line, position, first, end);
     }
 };
 
@@ -486,9 +483,8 @@ struct WedgeKernel {
     }
 };
 
-// Positions [first, end) of a line, span by span. Spans start at multiples
-// of eight positions, so that their lanes' edge flags start at a fixed bit
-// of a byte; lanes before `first` are filtered but not stored.
+// Positions [first, end) of a line, span by span: interior spans wherever
+// they fit, border spans of as few groups as cover the rest.
 template <class L>
 LANES_TARGET void filter_line(int line, int first, int end)
 {
@@ -497,12 +493,11 @@ LANES_TARGET void filter_line(int line, int first, int end)
     const FilterState& state = filter_state;
     const LaneView& view = state.lane_view;
     const int reach = state.reach;
-    const int start = first - first % 8;
     const bool scheduled =
         state.schedule_length > 0 && view.lines > reach && view.length > reach;
     if (!scheduled) {
-        for (int position = start; position < end; position += SPAN) {
-            with_groups_for<WedgeKernel, L>(end - position, line, position, first, end);
+        for (int position = first; position < end;) {
+            position += with_groups_for<WedgeKernel, L>(end - position, line, position, first, end);
         }
         return;
     }
@@ -516,11 +511,15 @@ LANES_TARGET void filter_line(int line, int first, int end)
         }
     }
     const bool lines_interior = line - reach >= 1 && line + reach <= view.lines - 2;
-    for (int position = start; position < end; position += SPAN) {
-        const bool interior =
-            lines_interior && position - reach >= 1 && position + SPAN - 1 + reach <= view.length - 2;
-        if (!interior) {
-            with_groups_for<BorderKernel, L>(end - position, line, position, first, end);
+    // The positions whose windows lie off the border, where lines allow.
+    const int interior_first = lines_interior ? reach + 1 : view.length;
+    const int interior_last = view.length - 2 - reach;
+    for (int position = first; position < end;) {
+        if (position < interior_first || position + SPAN - 1 > interior_last) {
+            const int stop = position < interior_first && interior_first < end ? interior_first : end;
+            position += lines_interior
+                            ? with_groups_for<BorderKernelInsideLines, L>(stop - position, line, position, first, end)
+                            : with_groups_for<BorderKernel, L>(stop - position, line, position, first, end);
             continue;
         }
         const LaneBits edged_lanes =
@@ -530,6 +529,7 @@ LANES_TARGET void filter_line(int line, int first, int end)
             pattern |= ((edged_lanes >> (g * L::WIDTH)) & ((1u << L::WIDTH) - 1u)) != 0 ? 1u << g : 0u;
         }
         INTERIOR_SPAN_FILTERS<L>[pattern](line, position, first, end);
+        position += SPAN;
     }
 }
 

@@ -29,7 +29,11 @@ void build_weight_tables(int smaller_side)
     }
 }
 
-void append_sample(int dline, int dposition, int along, int across)
+// A sample in visiting order. Marks of wedge w's ray points and first walks
+// take slots w * (2 reach + 1) + j for place j along the walk, those of its
+// second walks the reach + 1 slots after them; a run that starts from the
+// near width starts at place 0.
+void append_sample(int dline, int dposition, int along, int across, int mark_slot, bool starts_run)
 {
     FilterState& state = filter_state;
     ScheduleEntry& entry = state.schedule[state.schedule_length++];
@@ -42,58 +46,48 @@ void append_sample(int dline, int dposition, int along, int across)
     // remainder that goes with it, for negative offsets too.
     entry.edge_offset = dline * EDGE_ROW_BYTES + (dposition >> 3);
     entry.edge_shift = dposition & 7;
+    entry.mark_slot = mark_slot;
+    entry.keeps_width = starts_run ? 0u : ~0u;
+    entry.ray_point = across == 0;
     // Summed in visiting order, so it equals the weight total of every
     // pixel whose window lies inside the image and meets no edge.
     state.plain_weight_total = state.plain_weight_total + entry.near_weight;
 }
 
-void append_walk(const Wedge& wedge, int step, int cross_sign)
+// A diagonal walk, whose samples continue the width of the sample before.
+void append_walk(const Wedge& wedge, int step, int cross_sign, int first_slot, bool starts_run)
 {
     for (int j = 1; j <= filter_state.reach - step; ++j) {
         const int along = step + j;
         const int across = j * cross_sign;
         append_sample(along * wedge.axis[0] + across * wedge.cross[0],
-                      along * wedge.axis[1] + across * wedge.cross[1], along, j);
+                      along * wedge.axis[1] + across * wedge.cross[1], along, j, first_slot + j - 1,
+                      starts_run && j == 1);
     }
 }
 
-void start_segment(int mark_slot, bool starts_wedge)
-{
-    FilterState& state = filter_state;
-    ScheduleSegment& segment = state.segments[state.segment_count++];
-    segment.begin = state.schedule_length;
-    segment.mark_slot = mark_slot;
-    segment.starts_wedge = starts_wedge;
-}
-
-void end_segment()
-{
-    filter_state.segments[filter_state.segment_count - 1].end = filter_state.schedule_length;
-}
-
 // The order of wedge_sum for a window that the image contains, in the lane
-// view's offsets, cut where it resets the width to the near one.
+// view's offsets.
 void build_schedule(int smaller_side)
 {
     FilterState& state = filter_state;
     const int reach = state.reach;
     state.schedule_length = 0;
-    state.segment_count = 0;
     state.plain_weight_total = 0.0;
     // A window that the image holds no more than a sliver of is walked
     // wedge by wedge instead, which stops where it leaves the image.
     if (reach < 0 || reach > MAX_SCHEDULED_REACH || smaller_side <= reach) {
         return;
     }
-    for (const Wedge& wedge : LANE_VIEW_WEDGES) {
+    for (int w = 0; w < 4; ++w) {
+        const Wedge& wedge = LANE_VIEW_WEDGES[w];
+        const int slots = w * (2 * reach + 1);
         for (int step = wedge.first_step; step <= reach; ++step) {
-            start_segment(0, step == wedge.first_step);
-            append_sample(step * wedge.axis[0], step * wedge.axis[1], step, 0);
-            append_walk(wedge, step, +1);
-            end_segment();
-            start_segment(reach + 1, false);
-            append_walk(wedge, step, -1);
-            end_segment();
+            // The first walk inherits the ray point's width; the second
+            // starts from the near one.
+            append_sample(step * wedge.axis[0], step * wedge.axis[1], step, 0, slots, true);
+            append_walk(wedge, step, +1, slots + 1, false);
+            append_walk(wedge, step, -1, slots + reach + 1, true);
         }
     }
 }

@@ -18,7 +18,6 @@ constexpr int LANE_VIEW_SIDE = 1000;
 // walked wedge by wedge, which costs little next to their many samples.
 constexpr int MAX_SCHEDULED_REACH = 100;
 constexpr int MAX_SCHEDULE_LENGTH = (2 * MAX_SCHEDULED_REACH + 1) * (2 * MAX_SCHEDULED_REACH + 1) + 1;
-constexpr int MAX_SCHEDULE_SEGMENTS = 4 * 2 * (MAX_SCHEDULED_REACH + 1);
 // A line's edge flags: EDGE_FRONT_BITS zero bits, then one bit per position,
 // then zeros to the end of EDGE_ROW_WORDS words, so that a kernel may read
 // 64 bits from any byte that a window within MAX_SCHEDULED_REACH of the
@@ -67,21 +66,17 @@ struct ScheduleEntry {
     // on, then dposition mod 8 bits.
     std::int32_t edge_offset;
     std::int32_t edge_shift;
+    // Where the sample keeps, for every lane, the mark it passes on to the
+    // next ray step: MARK_SLOTS of them per span, zero at its start.
+    std::int32_t mark_slot;
+    // All ones where the sample continues the width of the sample before,
+    // zero where its run starts from the near width.
+    std::uint32_t keeps_width;
+    // A ray point passes its shadow on even from the image's border.
+    bool ray_point;
 };
 
-// A run of the schedule that starts from the near width: a ray point with
-// its first diagonal walk, which inherits the ray point's width, or a second
-// diagonal walk.
-struct ScheduleSegment {
-    std::int32_t begin;
-    std::int32_t end;
-    // Where the run's first sample keeps its mark for the next ray step; the
-    // others follow. Marks of the ray point and first walk take slots 0 to
-    // reach, those of the second walk reach + 1 onward.
-    std::int32_t mark_slot;
-    // The first run of a wedge, which finds no marks.
-    bool starts_wedge;
-};
+constexpr int MARK_SLOTS = 4 * (2 * MAX_SCHEDULED_REACH + 1);
 
 }  // namespace lumasift
 

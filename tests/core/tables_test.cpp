@@ -42,19 +42,53 @@ TEST(TablesTest, ScheduleVisitsTheWindowOnceAndTheCentreTwice)
     build_for(reach, 1.0, 2.0);
     ASSERT_EQ(filter_state.schedule_length, (2 * reach + 1) * (2 * reach + 1) + 1);
     std::map<int, int> visits;
-    int expected_begin = 0;
-    for (int s = 0; s < filter_state.segment_count; ++s) {
-        const ScheduleSegment& segment = filter_state.segments[s];
-        EXPECT_EQ(segment.begin, expected_begin);
-        EXPECT_LE(segment.mark_slot + (segment.end - segment.begin), 2 * reach + 1);
-        expected_begin = segment.end;
-        for (int i = segment.begin; i < segment.end; ++i) {
-            ++visits[filter_state.schedule[i].dline * 1000 + filter_state.schedule[i].dposition];
-        }
+    int runs = 0;
+    for (int i = 0; i < filter_state.schedule_length; ++i) {
+        const ScheduleEntry& entry = filter_state.schedule[i];
+        ++visits[entry.dline * 1000 + entry.dposition];
+        runs += entry.keeps_width == 0;
+        EXPECT_EQ(entry.ray_point, entry.dline == 0 || entry.dposition == 0) << i;
+        EXPECT_TRUE(entry.keeps_width == 0 || entry.keeps_width == ~0u) << i;
     }
-    EXPECT_EQ(expected_begin, filter_state.schedule_length);
     EXPECT_EQ(visits.size(), static_cast<std::size_t>((2 * reach + 1) * (2 * reach + 1)));
     EXPECT_EQ(visits[0], 2);
+    // Each ray point, and each second walk that has samples, starts from the
+    // near width: reach + 1 and reach of them in the right and left wedges,
+    // reach and reach - 1 in the up and down wedges.
+    EXPECT_EQ(runs, 8 * reach);
+}
+
+// A shadowed sample marks the point one step further out along its wedge's
+// axis; that point must come later in the same wedge and read the same slot,
+// and no other sample of the wedge may write that slot in between.
+TEST(TablesTest, EachMarkReachesThePointBehindItsSample)
+{
+    const int reach = 6;
+    build_for(reach, 1.0, 2.0);
+    const int slots = 2 * reach + 1;
+    for (int i = 0; i < filter_state.schedule_length; ++i) {
+        const ScheduleEntry& entry = filter_state.schedule[i];
+        const int wedge = entry.mark_slot / slots;
+        ASSERT_GE(entry.mark_slot, 0);
+        ASSERT_LT(wedge, 4);
+        const Wedge& w = LANE_VIEW_WEDGES[wedge];
+        const int dline = entry.dline + w.axis[0];
+        const int dposition = entry.dposition + w.axis[1];
+        if (std::abs(dline) > reach || std::abs(dposition) > reach) {
+            continue;
+        }
+        int reader = -1;
+        for (int k = i + 1; k < filter_state.schedule_length && reader < 0; ++k) {
+            const ScheduleEntry& later = filter_state.schedule[k];
+            if (later.mark_slot == entry.mark_slot) {
+                EXPECT_TRUE(later.dline == dline && later.dposition == dposition)
+                    << "entry " << i << ": slot " << entry.mark_slot << " next used by (" << later.dline << ", "
+                    << later.dposition << ") instead of (" << dline << ", " << dposition << ")";
+                reader = k;
+            }
+        }
+        EXPECT_GE(reader, 0) << "entry " << i << ": its mark is never read";
+    }
 }
 
 TEST(TablesTest, PlainTotalIsTheLiteralTotalOfAnEdgeFreeWindow)
@@ -80,7 +114,6 @@ TEST(TablesTest, WindowsTooWideGetNoSchedule)
 {
     build_for(MAX_SCHEDULED_REACH + 1, 40.0, 1.0);
     EXPECT_EQ(filter_state.schedule_length, 0);
-    EXPECT_EQ(filter_state.segment_count, 0);
 }
 
 }  // namespace
