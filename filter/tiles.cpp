@@ -2,10 +2,13 @@
 
 #include "tiles.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
+#include "convert.h"
 #include "lanes/edge_bits.h"
 #include "lanes/lanes.h"
 #include "lanes/tables.h"
@@ -36,44 +39,6 @@ void with_element_type(ElementClass type, const F& f)
     case ElementClass::int64: f(static_cast<std::int64_t*>(nullptr)); break;
     case ElementClass::uint64: f(static_cast<std::uint64_t*>(nullptr)); break;
     case ElementClass::logical: f(static_cast<LogicalElement*>(nullptr)); break;
-    }
-}
-
-// A value as a double, as the host converts it: exactly, but for 64-bit
-// integers, which go to the nearest double.
-template <class T>
-double as_double(T value)
-{
-    return static_cast<double>(value);
-}
-
-double as_double(LogicalElement element)
-{
-    return element.value != 0 ? 1.0 : 0.0;
-}
-
-// A filtered value in the result's class, as the host converts a double.
-template <class T>
-T converted(double y)
-{
-    if constexpr (std::is_floating_point_v<T>) {
-        return static_cast<T>(y);
-    } else {
-        if (std::isnan(y)) {
-            return 0;
-        }
-        const double rounded = std::round(y);
-        // The bounds as doubles: the upper one of a 64-bit type rounds up to
-        // a power of two that the type cannot hold, so equal saturates too.
-        constexpr double lowest = static_cast<double>(std::numeric_limits<T>::min());
-        constexpr double highest = static_cast<double>(std::numeric_limits<T>::max());
-        if (rounded <= lowest) {
-            return std::numeric_limits<T>::min();
-        }
-        if (rounded >= highest) {
-            return std::numeric_limits<T>::max();
-        }
-        return static_cast<T>(rounded);
     }
 }
 
@@ -157,14 +122,14 @@ void prepare_line(const TileWork& work, const LanePath& lanes, int line)
     FilterState& state = filter_state;
     const TiledImage& image = *work.image;
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
-    if (work.load_values) {
+    if (work.load_values && image.value_class == ElementClass::uint8) {
+        lanes.load_bytes(static_cast<const std::uint8_t*>(image.values) + element_index(work, work.channel, line, 0),
+                         state.value_plane[line], length);
+    } else if (work.load_values) {
         with_element_type(image.value_class, [&](auto* type) {
             using T = std::remove_pointer_t<decltype(type)>;
-            const T* source = static_cast<const T*>(image.values) + element_index(work, work.channel, line, 0);
-            double* target = state.value_plane[line];
-            for (int p = 0; p < length; ++p) {
-                target[p] = as_double(source[p]);
-            }
+            convert_in_chunks(static_cast<const T*>(image.values) + element_index(work, work.channel, line, 0),
+                              state.value_plane[line], length, [](T value) { return as_double(value); });
         });
     }
     if (work.load_edges) {
@@ -183,17 +148,21 @@ void prepare_line(const TileWork& work, const LanePath& lanes, int line)
 }
 
 // The results of part of a line, from result_plane into the result's class.
-void store_part(const TileWork& work, const LinePart& part)
+void store_part(const TileWork& work, const LanePath& lanes, const LinePart& part)
 {
     const TiledImage& image = *work.image;
+    const std::ptrdiff_t origin = element_index(work, work.channel, part.line, part.first);
+    if (image.value_class == ElementClass::uint8) {
+        lanes.store_bytes(filter_state.result_plane[part.line] + part.first,
+                          static_cast<std::uint8_t*>(image.result) + origin, part.end - part.first);
+        return;
+    }
     with_element_type(result_class(image.value_class), [&](auto* type) {
         using T = std::remove_pointer_t<decltype(type)>;
         if constexpr (!std::is_same_v<T, LogicalElement>) {  // no result is logical
-            const double* source = filter_state.result_plane[part.line];
-            T* target = static_cast<T*>(image.result) + element_index(work, work.channel, part.line, 0);
-            for (int p = part.first; p < part.end; ++p) {
-                target[p] = converted<T>(source[p]);
-            }
+            convert_in_chunks(filter_state.result_plane[part.line] + part.first,
+                              static_cast<T*>(image.result) + origin, part.end - part.first,
+                              [](double y) { return converted<T>(y); });
         }
     });
 }
@@ -224,7 +193,7 @@ bool filter_tile(const TileWork& work, const LanePath& lanes)
     if (!work.store_results) {
         return filter_lane_view(lanes.filter_line);
     }
-    return filter_lane_view(lanes.filter_line, [&work](const LinePart& part) { store_part(work, part); });
+    return filter_lane_view(lanes.filter_line, [&work, &lanes](const LinePart& part) { store_part(work, lanes, part); });
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstring>
+
+#include "../convert.h"
 
 // Compiled for AVX2 function by function, so that the module builds with any
 // flags and runs these only after asking the processor.
@@ -64,6 +67,27 @@ struct Avx2Lanes {
         const __m256d high = _mm256_cmp_pd(v, _mm256_set1_pd(EDGE_VALUE_LIMIT), _CMP_LT_OQ);
         return static_cast<unsigned>(_mm256_movemask_pd(_mm256_and_pd(low, high)));
     }
+    LANES_TARGET static void load_bytes(const std::uint8_t* bytes, double* values)
+    {
+        std::int32_t four;
+        std::memcpy(&four, bytes, sizeof four);
+        _mm256_storeu_pd(values, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(four))));
+    }
+    // NaN to 0, saturated to [0, 255], then up by one where the fraction is
+    // at least one half: exactly converted<std::uint8_t>.
+    LANES_TARGET static void store_bytes(const double* values, std::uint8_t* bytes)
+    {
+        const __m256d y = _mm256_loadu_pd(values);
+        const __m256d number = _mm256_and_pd(y, _mm256_cmp_pd(y, y, _CMP_ORD_Q));
+        const __m256d held = _mm256_min_pd(_mm256_max_pd(number, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
+        const __m128i whole = _mm256_cvttpd_epi32(held);
+        const __m256d fraction = _mm256_sub_pd(held, _mm256_cvtepi32_pd(whole));
+        const __m256d up = _mm256_and_pd(_mm256_cmp_pd(fraction, _mm256_set1_pd(0.5), _CMP_GE_OQ), _mm256_set1_pd(1.0));
+        const __m128i rounded = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_cvtepi32_pd(whole), up));
+        const __m128i packed = _mm_packus_epi16(_mm_packus_epi32(rounded, rounded), _mm_setzero_si128());
+        const std::int32_t four = _mm_cvtsi128_si32(packed);
+        std::memcpy(bytes, &four, sizeof four);
+    }
 };
 
 }  // namespace
@@ -76,7 +100,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LanePath avx2_lanes()
 {
-    return processor_has_avx2() ? LANES<Avx2Lanes> : LanePath{nullptr, nullptr};
+    return processor_has_avx2() ? LANES<Avx2Lanes> : LanePath{nullptr, nullptr, nullptr, nullptr};
 }
 
 }  // namespace lumasift
@@ -87,7 +111,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LanePath avx2_lanes()
 {
-    return {nullptr, nullptr};
+    return {nullptr, nullptr, nullptr, nullptr};
 }
 
 }  // namespace lumasift

@@ -8,6 +8,16 @@
 
 #include <immintrin.h>
 
+#include <cstdint>
+#include <cstring>
+
+#include "../convert.h"
+
+// GCC 12 warns of the undefined vectors that its own intrinsics start from.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 // Compiled for AVX-512 function by function, so that the module builds with
 // any flags and runs these only after asking the processor.
 #define LANES_TARGET __attribute__((target("avx512f")))
@@ -46,6 +56,26 @@ struct Avx512Lanes {
         const __mmask8 low = _mm512_cmp_pd_mask(v, _mm512_set1_pd(LOWEST_EDGE_VALUE), _CMP_GE_OQ);
         return _mm512_mask_cmp_pd_mask(low, v, _mm512_set1_pd(EDGE_VALUE_LIMIT), _CMP_LT_OQ);
     }
+    LANES_TARGET static void load_bytes(const std::uint8_t* bytes, double* values)
+    {
+        std::int64_t eight;
+        std::memcpy(&eight, bytes, sizeof eight);
+        const __m512i wide = _mm512_cvtepu8_epi32(_mm_cvtsi64_si128(eight));
+        _mm512_storeu_pd(values, _mm512_cvtepi32_pd(_mm512_castsi512_si256(wide)));
+    }
+    // NaN to 0, saturated to [0, 255], then up by one where the fraction is
+    // at least one half: exactly converted<std::uint8_t>.
+    LANES_TARGET static void store_bytes(const double* values, std::uint8_t* bytes)
+    {
+        const __m512d y = _mm512_loadu_pd(values);
+        const __m512d number = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(y, y, _CMP_ORD_Q), y);
+        const __m512d held = _mm512_min_pd(_mm512_max_pd(number, _mm512_setzero_pd()), _mm512_set1_pd(255.0));
+        const __m512d whole = _mm512_cvtepi32_pd(_mm512_cvttpd_epi32(held));
+        const __mmask8 up = _mm512_cmp_pd_mask(_mm512_sub_pd(held, whole), _mm512_set1_pd(0.5), _CMP_GE_OQ);
+        const __m256i rounded = _mm512_cvttpd_epi32(_mm512_mask_add_pd(whole, up, whole, _mm512_set1_pd(1.0)));
+        const __m128i packed = _mm512_cvtepi32_epi8(_mm512_castsi256_si512(rounded));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), packed);
+    }
 };
 
 }  // namespace
@@ -58,7 +88,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LanePath avx512_lanes()
 {
-    return processor_has_avx512f() ? LANES<Avx512Lanes> : LanePath{nullptr, nullptr};
+    return processor_has_avx512f() ? LANES<Avx512Lanes> : LanePath{nullptr, nullptr, nullptr, nullptr};
 }
 
 }  // namespace lumasift
@@ -69,7 +99,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LanePath avx512_lanes()
 {
-    return {nullptr, nullptr};
+    return {nullptr, nullptr, nullptr, nullptr};
 }
 
 }  // namespace lumasift

@@ -6,7 +6,9 @@
 //   zero(), broadcast(x), load(p), load(p, valid), add(a, b), mul(a, b),
 //   divide(a, b), store(p, v), add_where(valid, acc, x),
 //   select(far, near_weight, far_weight), from_bits(bits),
-//   edge_flags(p): bit i set where p[i] marks an edge, for WIDTH values
+//   edge_flags(p): bit i set where p[i] marks an edge, for WIDTH values,
+//   load_bytes(bytes, values) and store_bytes(values, bytes): WIDTH bytes to
+//   doubles and back, as the host converts
 //
 // Words of the lane engine:
 // - Lane view: the image with rows and columns swapped, so that the host's
@@ -76,6 +78,7 @@
 #include <cstring>
 #include <utility>
 
+#include "../convert.h"
 #include "../filter.h"
 #include "../wedge.h"
 #include "edge_bits.h"
@@ -554,8 +557,34 @@ LANES_TARGET void pack_double_edges(const double* values, int length, std::uint6
     }
 }
 
+// Bytes to doubles and back, WIDTH at a time by the traits' load_bytes and
+// store_bytes, which convert as as_double and converted<std::uint8_t> do.
 template <class L>
-constexpr LanePath LANES = {&filter_line<L>, &pack_double_edges<L>};
+LANES_TARGET void bytes_to_doubles(const std::uint8_t* bytes, double* values, int count)
+{
+    int i = 0;
+    for (; i + L::WIDTH <= count; i += L::WIDTH) {
+        L::load_bytes(bytes + i, values + i);
+    }
+    for (; i < count; ++i) {
+        values[i] = as_double(bytes[i]);
+    }
+}
+
+template <class L>
+LANES_TARGET void doubles_to_bytes(const double* values, std::uint8_t* bytes, int count)
+{
+    int i = 0;
+    for (; i + L::WIDTH <= count; i += L::WIDTH) {
+        L::store_bytes(values + i, bytes + i);
+    }
+    for (; i < count; ++i) {
+        bytes[i] = converted<std::uint8_t>(values[i]);
+    }
+}
+
+template <class L>
+constexpr LanePath LANES = {&filter_line<L>, &pack_double_edges<L>, &bytes_to_doubles<L>, &doubles_to_bytes<L>};
 
 }  // namespace
 

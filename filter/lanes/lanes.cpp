@@ -54,7 +54,7 @@ int parts_per_line()
 
 LanePath lane_path_for(KernelPath path)
 {
-    LanePath chosen{nullptr, nullptr};
+    LanePath chosen{nullptr, nullptr, nullptr, nullptr};
     switch (path) {
     case KernelPath::literal: return chosen;
     case KernelPath::scalar: return scalar_lanes();

@@ -4,6 +4,8 @@
 #ifndef LUMASIFT_LANES_LANES_H
 #define LUMASIFT_LANES_LANES_H
 
+#include <cstdint>
+
 #include "../filter.h"
 #include "../hidden.h"
 #include "../parallel.h"
@@ -19,10 +21,17 @@ using LineFilter = void (*)(int line, int first, int end);
 // pack_edge_bits for a line of doubles, many positions at a time.
 using EdgePacker = void (*)(const double* line, int length, std::uint64_t* row);
 
-// The lane kernels of one instruction set.
+// The conversions of photographs' bytes, as the host converts them.
+using BytesToDoubles = void (*)(const std::uint8_t* bytes, double* values, int count);
+using DoublesToBytes = void (*)(const double* values, std::uint8_t* bytes, int count);
+
+// The lane kernels of one instruction set, and the passes around them that
+// profit from its vectors.
 struct LanePath {
     LineFilter filter_line;
     EdgePacker pack_edges;
+    BytesToDoubles load_bytes;
+    DoublesToBytes store_bytes;
 };
 
 // One pixel per lane group: portable, and the path where no wider one is.

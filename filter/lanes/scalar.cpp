@@ -2,6 +2,10 @@
 
 #include "lanes.h"
 
+#include <cstdint>
+
+#include "../convert.h"
+
 #define LANES_TARGET
 
 namespace lumasift LUMASIFT_HIDDEN {
@@ -26,6 +30,8 @@ struct ScalarLanes {
     static Vec select(Mask far, Vec near_weight, Vec far_weight) { return far ? far_weight : near_weight; }
     static Mask from_bits(unsigned bits) { return (bits & 1u) != 0; }
     static unsigned edge_flags(const double* p) { return is_edge_value(*p); }
+    static void load_bytes(const std::uint8_t* bytes, double* values) { *values = as_double(*bytes); }
+    static void store_bytes(const double* values, std::uint8_t* bytes) { *bytes = converted<std::uint8_t>(*values); }
 };
 
 }  // namespace
