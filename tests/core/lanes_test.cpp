@@ -1,6 +1,7 @@
 #include "filter/lanes/lanes.h"
 
 #include <limits>
+#include <map>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -124,6 +125,108 @@ TEST_P(EveryPath, MatchesTheLiteralEvaluationOnLargeImages)
 {
     expect_literal_results(large_images());
 }
+
+std::string path_name(const testing::TestParamInfo<PathAndThreads>& info);
+
+// Every lane path on the windows and edges that reach each kernel: interior
+// spans with and without edges in each group, border spans, and the
+// wedge-by-wedge kernel past the largest schedule.
+class EveryLanePath : public EveryPath {
+protected:
+    // The product against the rule at some pixels: whole columns through
+    // interior spans and the border, and whole rows.
+    static void expect_rule_at(const Scene& s, const std::vector<int>& columns, const std::vector<int>& rows)
+    {
+        std::vector<std::pair<int, int>> pixels;
+        for (const int c : columns) {
+            for (int r = 0; r < s.rows; ++r) {
+                pixels.emplace_back(r, c);
+            }
+        }
+        for (const int r : rows) {
+            for (int c = 0; c < s.cols; ++c) {
+                pixels.emplace_back(r, c);
+            }
+        }
+        static std::map<std::string, std::vector<double>> known;
+        std::vector<double>& expected = known[s.description];
+        if (expected.empty()) {
+            expected = reference_lumasift_at(s.x1.data(), s.x2.data(), s.rows, s.cols, s.x3, s.x4, pixels);
+        }
+        const std::vector<double> actual = run_filter(s);
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            const auto [r, c] = pixels[i];
+            const double y = actual[static_cast<std::size_t>(c) * s.rows + r];
+            ASSERT_EQ(first_difference({y}, {expected[i]}), -1)
+                << s.description << "; pixel (" << r << ", " << c << "): " << y << " instead of " << expected[i];
+        }
+    }
+};
+
+// Reach 32, the largest scheduled reach (100) and one past it, on an image
+// just large enough for interior spans at reach 100: 215 lines, and 240
+// positions of which 101 to 138 are interior. Catches, among others, a mark
+// buffer or an edge row's front sized for a smaller reach, and a schedule
+// built one reach too far.
+TEST_P(EveryLanePath, WideWindowsAtAndPastTheLargestSchedule)
+{
+    std::uint64_t seed = 30;
+    for (const int reach : {32, MAX_SCHEDULED_REACH, MAX_SCHEDULED_REACH + 1}) {
+        for (const EdgeKind kind : {EDGE_LINES, reach == 32 ? SPARSE_EDGES : BORDER_EDGES}) {
+            const Scene s = make_scene(240, 215, (reach + 0.5 - 1.0) / 3.0, 0.6, kind, kind == SPARSE_EDGES, ++seed);
+            expect_rule_at(s, {0, 1, 57, 106, 107, 108, 150, 213, 214}, {0, 100, 119, 120, 239});
+        }
+    }
+}
+
+// Blocks without edges, wider than two spans, with one lone edge moved over
+// every place of the spans and their windows, along positions and along
+// lines. Catches an edge spread one position short of the reach, a window
+// that ORs one line too few, and a group's pattern bit given to the group
+// beside it: each makes a shadowed lane take the plain kernel's near weights.
+TEST_P(EveryLanePath, LoneEdgesAnywhereInEdgeFreeBlocks)
+{
+    for (const double x3 : {1.0, 3.0}) {  // reach 4 and 10
+        Scene s = make_scene(150, 70, x3, 0.2, NO_EDGES, false, 40);
+        for (int row = 25; row < 120; ++row) {
+            s.x2.assign(s.x2.size(), 0.0);
+            s.x2[static_cast<std::size_t>(35) * s.rows + row] = 200.0;
+            s.description = "lone edge at row " + std::to_string(row) + ", x3 " + std::to_string(x3);
+            expect_rule_at(s, {35 - 11, 35 - 4, 34, 35, 36, 35 + 4, 35 + 11}, {row - 10, row - 1, row, row + 3});
+        }
+        for (int col = 15; col < 56; ++col) {
+            s.x2.assign(s.x2.size(), 0.0);
+            s.x2[static_cast<std::size_t>(col) * s.rows + 70] = 200.0;
+            s.description = "lone edge at column " + std::to_string(col) + ", x3 " + std::to_string(x3);
+            expect_rule_at(s, {col - 10, col - 4, col, col + 1, col + 4, col + 10}, {60, 69, 70, 71, 80});
+        }
+    }
+}
+
+// Whole 1000 x 1000 images, byte for byte, at reach 1, 4 and 10, with lines
+// of edges and edges on the border: every kernel at once, every border.
+TEST_P(EveryLanePath, MegapixelImagesByteForByte)
+{
+    static std::vector<std::vector<double>> expected;
+    const double widths[] = {0.0, 1.0, 3.0};
+    for (int k = 0; k < 3; ++k) {
+        Scene s = lined_scene(1000, 1000, widths[k], 0.4);
+        for (int i = 0; i < 1000; i += 3) {
+            s.x2[i] = s.x2[999 * 1000 + i] = s.x2[static_cast<std::size_t>(i) * 1000] = 180.0;
+        }
+        if (expected.size() <= static_cast<std::size_t>(k)) {
+            expected.push_back(reference_lumasift(s.x1.data(), s.x2.data(), 1000, 1000, s.x3, s.x4));
+        }
+        const long at = first_difference(run_filter(s), expected[k]);
+        ASSERT_EQ(at, -1) << "x3 " << s.x3 << ": first difference at row " << at % 1000 << ", column " << at / 1000;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(LaneKernelTest, EveryLanePath,
+                         testing::Values(PathAndThreads{KernelPath::scalar, 3}, PathAndThreads{KernelPath::avx2, 1},
+                                         PathAndThreads{KernelPath::avx512, 3},
+                                         PathAndThreads{KernelPath::fastest, 0}),
+                         [](const testing::TestParamInfo<PathAndThreads>& info) { return path_name(info); });
 
 std::string path_name(const testing::TestParamInfo<PathAndThreads>& info)
 {

@@ -159,17 +159,12 @@ double wedge_sum(Literal& s, int a, int b, int serial)
     return sum;
 }
 
-}  // namespace
-
-std::vector<double> reference_lumasift(const double* x1, const double* x2, int rows, int cols,
-                                       double x3, double x4, int plane_side)
+// The planes for an image, as the driver's first two passes leave them.
+// Like the filter's own state, they outlive the call: cells outside the
+// image keep what earlier calls left, and are never read.
+Literal& loaded(const double* x1, const double* x2, int rows, int cols, double x3, double x4, int plane_side)
 {
-    // Like the filter's own state, the planes outlive the call: cells outside
-    // the image keep what earlier calls left, and are never read.
     static Literal s;
-    if (rows > plane_side || cols > plane_side) {
-        return {};
-    }
     if (s.plane_side != plane_side) {
         const std::size_t cells = static_cast<std::size_t>(plane_side) * plane_side;
         s.plane_side = plane_side;
@@ -191,13 +186,29 @@ std::vector<double> reference_lumasift(const double* x1, const double* x2, int r
             s.label[s.cell(r, c)] = -1;
         }
     }
-    int serial = 0;
+    return s;
+}
+
+// The driver's third pass for one pixel, with the serial it has there.
+double filter_pixel(Literal& s, int r, int c)
+{
+    s.weight_total = 0;
+    const double sum = wedge_sum(s, r, c, r * s.cols + c);
+    return sum / s.weight_total;
+}
+
+}  // namespace
+
+std::vector<double> reference_lumasift(const double* x1, const double* x2, int rows, int cols,
+                                       double x3, double x4, int plane_side)
+{
+    if (rows > plane_side || cols > plane_side) {
+        return {};
+    }
+    Literal& s = loaded(x1, x2, rows, cols, x3, x4, plane_side);
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < cols; ++c) {
-            s.weight_total = 0;
-            const double sum = wedge_sum(s, r, c, serial);
-            serial = serial + 1;
-            s.result[s.cell(r, c)] = sum / s.weight_total;
+            s.result[s.cell(r, c)] = filter_pixel(s, r, c);
         }
     }
     std::vector<double> y(static_cast<std::size_t>(rows) * cols);
@@ -205,6 +216,19 @@ std::vector<double> reference_lumasift(const double* x1, const double* x2, int r
         for (int c = 0; c < cols; ++c) {
             y[static_cast<std::size_t>(c) * rows + r] = s.result[s.cell(r, c)];
         }
+    }
+    return y;
+}
+
+// A pixel's result depends on no other pixel's: each reads only the marks
+// of its own serial. So some pixels alone give the same values.
+std::vector<double> reference_lumasift_at(const double* x1, const double* x2, int rows, int cols, double x3,
+                                          double x4, const std::vector<std::pair<int, int>>& pixels)
+{
+    Literal& s = loaded(x1, x2, rows, cols, x3, x4, 1000);
+    std::vector<double> y;
+    for (const auto& [r, c] : pixels) {
+        y.push_back(filter_pixel(s, r, c));
     }
     return y;
 }

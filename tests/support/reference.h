@@ -4,6 +4,7 @@
 #ifndef LUMASIFT_TESTS_REFERENCE_H
 #define LUMASIFT_TESTS_REFERENCE_H
 
+#include <utility>
 #include <vector>
 
 // x1 and x2 hold rows * cols doubles, column-major; x3 and x4 are the widths.
@@ -12,5 +13,10 @@
 // them, or more for the rule on larger images.
 std::vector<double> reference_lumasift(const double* x1, const double* x2, int rows, int cols,
                                        double x3, double x4, int plane_side = 1000);
+
+// The same rule at the listed (row, column) pixels only, in their order, on
+// planes of 1000: for windows too wide to evaluate every pixel of.
+std::vector<double> reference_lumasift_at(const double* x1, const double* x2, int rows, int cols, double x3,
+                                          double x4, const std::vector<std::pair<int, int>>& pixels);
 
 #endif
