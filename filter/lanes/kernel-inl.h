@@ -518,13 +518,20 @@ LANES_TARGET void filter_line(int line, int first, int end)
     const int interior_first = lines_interior ? reach + 1 : view.length;
     const int interior_last = view.length - 2 - reach;
     for (int position = first; position < end;) {
-        if (position < interior_first || position + SPAN - 1 > interior_last) {
-            const int stop = position < interior_first && interior_first < end ? interior_first : end;
+        // The last interior span moves back so as to end with the interior,
+        // covering again some pixels of the one before it rather than
+        // leaving them to border spans.
+        const int start = position + SPAN - 1 <= interior_last ? position : interior_last - SPAN + 1;
+        if (position < interior_first || position > interior_last || start < interior_first) {
+            const int stop = position < interior_first   ? (interior_first < end ? interior_first : end)
+                             : position > interior_last ? end
+                                                        : (interior_last + 1 < end ? interior_last + 1 : end);
             position += lines_interior
                             ? with_groups_for<BorderKernelInsideLines, L>(stop - position, line, position, first, end)
                             : with_groups_for<BorderKernel, L>(stop - position, line, position, first, end);
             continue;
         }
+        position = start;
         const LaneBits edged_lanes =
             static_cast<LaneBits>(bits_from(window_edges, EDGE_WORDS, position)) & ALL_LANES<L, GROUPS_IN_FLIGHT>;
         unsigned pattern = 0;

@@ -80,21 +80,26 @@ void find_near_edges(int line)
     if (state.schedule_length == 0) {
         return;
     }
+    // Only the words that hold the line, and the reach before it, matter.
+    const int length = state.lane_view.length;
+    const int words = (EDGE_FRONT_BITS + length + 63) / 64;
+    const int wanted = (length + 63) / 64;
     std::uint64_t spread[EDGE_ROW_WORDS];
-    for (int w = 0; w < EDGE_ROW_WORDS; ++w) {
+    for (int w = 0; w < words; ++w) {
         spread[w] = state.edge_bits[line][w];
     }
     // Bit q of spread: an edge at one of the padded bits q to q + covered - 1.
     for (int covered = 1; covered < 2 * reach + 1;) {
         const int step = covered < 2 * reach + 1 - covered ? covered : 2 * reach + 1 - covered;
         // Ascending, each word reads only words not yet grown.
-        for (int w = 0; w < EDGE_ROW_WORDS; ++w) {
-            spread[w] |= bits_from(spread, EDGE_ROW_WORDS, 64 * w + step);
+        for (int w = 0; w < words; ++w) {
+            spread[w] |= bits_from(spread, words, 64 * w + step);
         }
         covered += step;
     }
     for (int w = 0; w < EDGE_WORDS; ++w) {
-        state.near_edge_bits[line][w] = bits_from(spread, EDGE_ROW_WORDS, EDGE_FRONT_BITS - reach + 64 * w);
+        state.near_edge_bits[line][w] =
+            w < wanted ? bits_from(spread, words, EDGE_FRONT_BITS - reach + 64 * w) : 0;
     }
 }
 
