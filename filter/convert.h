@@ -57,19 +57,25 @@ CONVERT_INLINE T converted(double y)
             const double fraction = held - static_cast<double>(whole);
             return static_cast<T>(whole + static_cast<Whole>(fraction >= 0.5) - static_cast<Whole>(fraction <= -0.5));
         } else {
+            // No C library's round: some round 0.49999999999999994 up.
             if (std::isnan(y)) {
                 return 0;
             }
             // The upper bound as a double is a power of two that the type
             // cannot hold, so equal saturates too.
-            const double rounded = std::round(y);
-            if (rounded <= lowest) {
+            if (y <= lowest) {
                 return std::numeric_limits<T>::min();
             }
-            if (rounded >= highest) {
+            if (y >= highest) {
                 return std::numeric_limits<T>::max();
             }
-            return static_cast<T>(rounded);
+            // From 2^52 on every double is an integer.
+            if (std::fabs(y) >= 4503599627370496.0) {
+                return static_cast<T>(y);
+            }
+            const std::int64_t whole = static_cast<std::int64_t>(y);
+            const double fraction = y - static_cast<double>(whole);
+            return static_cast<T>(whole + (fraction >= 0.5) - (fraction <= -0.5));
         }
     }
 }

@@ -38,6 +38,7 @@ enum class KernelPath : std::int32_t {
     scalar,       // the lane kernel one pixel wide: weight tables, private marks
     avx2,         // four pixels per lane group
     avx512,       // eight pixels per lane group
+    neon,         // two pixels per lane group, on AArch64
 };
 
 // Asked on the calling thread between units of work: true ends the call

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever building and testing lumasift
-# needs and the machine lacks. Needs root only when something is missing.
+# needs and the machine lacks, and the packages named as arguments. Needs
+# root only when something is missing.
 set -euo pipefail
 
-packages=(g++ make cmake octave liboctave-dev libgtest-dev libbenchmark-dev clang libclang-rt-dev)
+packages=(g++ make cmake octave liboctave-dev libgtest-dev libbenchmark-dev clang libclang-rt-dev "$@")
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds, and runs every test: the C++ core under GoogleTest and the
 # module inside Octave, then the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the threads under ThreadSanitizer, and a bounded
-# fuzzing run (LUMASIFT_FUZZ_SECONDS, default 60). Any report fails.
+# UndefinedBehaviorSanitizer, the threads under ThreadSanitizer, a bounded
+# fuzzing run (LUMASIFT_FUZZ_SECONDS, default 60), and a bounded part of the
+# arm64 and Windows cross tests. Any report fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +23,9 @@ ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R '3_threads|automat
 
 echo "== Fuzzing against the literal evaluation"
 bash scripts/fuzz.sh "${LUMASIFT_FUZZ_SECONDS:-60}"
+
+echo "== arm64 and Windows builds, under qemu-aarch64 and wine64 (a bounded part)"
+bash scripts/cross-test.sh --quick
 
 echo "== The tests"
 ctest --test-dir build --output-on-failure -j "$jobs"

@@ -60,14 +60,25 @@ LanePath lane_path_for(KernelPath path)
     case KernelPath::scalar: return scalar_lanes();
     case KernelPath::avx2: chosen = avx2_lanes(); break;
     case KernelPath::avx512: chosen = avx512_lanes(); break;
+    case KernelPath::neon: chosen = neon_lanes(); break;
     case KernelPath::fastest: break;
     }
-    for (const LanePath& candidate : {chosen, avx512_lanes(), avx2_lanes()}) {
+    for (const LanePath& candidate : {chosen, avx512_lanes(), avx2_lanes(), neon_lanes()}) {
         if (candidate.filter_line != nullptr) {
             return candidate;
         }
     }
     return scalar_lanes();
+}
+
+bool has_lane_path(KernelPath path)
+{
+    switch (path) {
+    case KernelPath::avx2: return avx2_lanes().filter_line != nullptr;
+    case KernelPath::avx512: return avx512_lanes().filter_line != nullptr;
+    case KernelPath::neon: return neon_lanes().filter_line != nullptr;
+    default: return true;
+    }
 }
 
 // Spreads each edge over the positions within reach of it: a run of

@@ -40,10 +40,14 @@ LanePath scalar_lanes();
 // built with, lacks the instructions.
 LanePath avx2_lanes();
 LanePath avx512_lanes();
+LanePath neon_lanes();
 
 // The lanes of a path: a null filter for the literal one, and the fastest
 // the processor has for `fastest` or for a path it lacks.
 LanePath lane_path_for(KernelPath path);
+
+// Whether this build and processor have the path itself.
+bool has_lane_path(KernelPath path);
 
 // The near edge bits of a line from its edge bits, where a schedule exists.
 void find_near_edges(int line);

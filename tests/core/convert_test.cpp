@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "filter/lanes/lanes.h"
+#include "support/host_conversion.h"
 
 using namespace lumasift;
 
@@ -15,24 +16,6 @@ namespace {
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double Inf = std::numeric_limits<double>::infinity();
-
-// The host's rule, written out in long double: NaN to 0, rounded half away
-// from zero, saturated.
-template <class T>
-T host_rule(double y)
-{
-    if (std::isnan(y)) {
-        return 0;
-    }
-    const long double r = std::round(static_cast<long double>(y));
-    if (r < static_cast<long double>(std::numeric_limits<T>::min())) {
-        return std::numeric_limits<T>::min();
-    }
-    if (r > static_cast<long double>(std::numeric_limits<T>::max())) {
-        return std::numeric_limits<T>::max();
-    }
-    return static_cast<T>(r);
-}
 
 // Halves, their neighbours, both bounds of every class and past them.
 std::vector<double> awkward_values()
@@ -60,7 +43,7 @@ template <class T>
 void expect_host_rule()
 {
     for (const double y : awkward_values()) {
-        EXPECT_EQ(converted<T>(y), host_rule<T>(y)) << y << " as a " << sizeof(T) << "-byte integer";
+        EXPECT_EQ(converted<T>(y), host_conversion<T>(y)) << y << " as a " << sizeof(T) << "-byte integer";
     }
 }
 
@@ -81,7 +64,7 @@ TEST(ConvertTest, IntegersRoundHalfAwayFromZeroAndSaturate)
 TEST(ConvertTest, LanePathsConvertBytesAsTheRuleDoes)
 {
     const std::vector<double> values = awkward_values();
-    for (const LanePath& lanes : {scalar_lanes(), avx2_lanes(), avx512_lanes()}) {
+    for (const LanePath& lanes : {scalar_lanes(), avx2_lanes(), avx512_lanes(), neon_lanes()}) {
         if (lanes.filter_line == nullptr) {
             continue;
         }
@@ -90,7 +73,7 @@ TEST(ConvertTest, LanePathsConvertBytesAsTheRuleDoes)
                 std::vector<std::uint8_t> bytes(count + 1, 77);
                 lanes.store_bytes(values.data() + first, bytes.data(), static_cast<int>(count));
                 for (std::size_t i = 0; i < count; ++i) {
-                    ASSERT_EQ(bytes[i], host_rule<std::uint8_t>(values[first + i])) << values[first + i];
+                    ASSERT_EQ(bytes[i], host_conversion<std::uint8_t>(values[first + i])) << values[first + i];
                 }
                 ASSERT_EQ(bytes[count], 77) << "written past the end";
                 std::vector<double> back(count + 1, -7.0);

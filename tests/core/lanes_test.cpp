@@ -64,15 +64,6 @@ const SceneSet& large_images()
     return set;
 }
 
-bool path_available(KernelPath path)
-{
-    switch (path) {
-    case KernelPath::avx2: return avx2_lanes().filter_line != nullptr;
-    case KernelPath::avx512: return avx512_lanes().filter_line != nullptr;
-    default: return true;
-    }
-}
-
 TEST(LineFilterForTest, GivesTheAskedPathWhereTheProcessorHasIt)
 {
     EXPECT_EQ(lane_path_for(KernelPath::literal).filter_line, nullptr);
@@ -80,7 +71,8 @@ TEST(LineFilterForTest, GivesTheAskedPathWhereTheProcessorHasIt)
     const LineFilter fastest = lane_path_for(KernelPath::fastest).filter_line;
     EXPECT_NE(fastest, nullptr);
     for (const auto& [path, filter] : {std::pair{KernelPath::avx2, avx2_lanes().filter_line},
-                                      std::pair{KernelPath::avx512, avx512_lanes().filter_line}}) {
+                                      std::pair{KernelPath::avx512, avx512_lanes().filter_line},
+                                      std::pair{KernelPath::neon, neon_lanes().filter_line}}) {
         EXPECT_EQ(lane_path_for(path).filter_line, filter != nullptr ? filter : fastest);
     }
 }
@@ -92,7 +84,7 @@ protected:
     void SetUp() override
     {
         const auto [path, threads] = GetParam();
-        if (!path_available(path)) {
+        if (!has_lane_path(path)) {
             GTEST_SKIP() << "this processor lacks the instructions";
         }
         filter_state.kernel_path = path;
@@ -224,13 +216,13 @@ TEST_P(EveryLanePath, MegapixelImagesByteForByte)
 
 INSTANTIATE_TEST_SUITE_P(LaneKernelTest, EveryLanePath,
                          testing::Values(PathAndThreads{KernelPath::scalar, 3}, PathAndThreads{KernelPath::avx2, 1},
-                                         PathAndThreads{KernelPath::avx512, 3},
+                                         PathAndThreads{KernelPath::avx512, 3}, PathAndThreads{KernelPath::neon, 3},
                                          PathAndThreads{KernelPath::fastest, 0}),
                          [](const testing::TestParamInfo<PathAndThreads>& info) { return path_name(info); });
 
 std::string path_name(const testing::TestParamInfo<PathAndThreads>& info)
 {
-    const char* names[] = {"fastest", "literal", "scalar", "avx2", "avx512"};
+    const char* names[] = {"fastest", "literal", "scalar", "avx2", "avx512", "neon"};
     const auto [path, threads] = info.param;
     return std::string(names[static_cast<int>(path)]) + "_" +
            (threads == 0 ? std::string("automatic") : std::to_string(threads) + "_threads");
@@ -241,7 +233,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(PathAndThreads{KernelPath::literal, 1}, PathAndThreads{KernelPath::scalar, 1},
                     PathAndThreads{KernelPath::scalar, 3}, PathAndThreads{KernelPath::avx2, 1},
                     PathAndThreads{KernelPath::avx2, 3}, PathAndThreads{KernelPath::avx512, 1},
-                    PathAndThreads{KernelPath::avx512, 3}, PathAndThreads{KernelPath::fastest, 0}),
+                    PathAndThreads{KernelPath::avx512, 3}, PathAndThreads{KernelPath::neon, 1},
+                    PathAndThreads{KernelPath::neon, 3}, PathAndThreads{KernelPath::fastest, 0}),
     path_name);
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "filter/filter.h"
 #include "filter/lanes/lanes.h"
+#include "support/host_conversion.h"
 #include "support/reference.h"
 #include "support/scenes.h"
 
@@ -50,8 +51,7 @@ protected:
     void SetUp() override
     {
         const KernelPath path = GetParam();
-        if ((path == KernelPath::avx2 && avx2_lanes().filter_line == nullptr) ||
-            (path == KernelPath::avx512 && avx512_lanes().filter_line == nullptr)) {
+        if (!has_lane_path(path)) {
             GTEST_SKIP() << "this processor lacks the instructions";
         }
         filter_state.kernel_path = path;
@@ -112,12 +112,12 @@ TEST_P(TiledPaths, ImagesThatFitThePlanesGiveTheModulesBits)
 
 std::string path_name(const testing::TestParamInfo<KernelPath>& info)
 {
-    const char* names[] = {"fastest", "literal", "scalar", "avx2", "avx512"};
+    const char* names[] = {"fastest", "literal", "scalar", "avx2", "avx512", "neon"};
     return names[static_cast<int>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(TilesTest, TiledPaths,
-                         testing::Values(KernelPath::scalar, KernelPath::avx2, KernelPath::avx512,
+                         testing::Values(KernelPath::scalar, KernelPath::avx2, KernelPath::avx512, KernelPath::neon,
                                          KernelPath::fastest),
                          path_name);
 
@@ -132,28 +132,6 @@ TEST(TilesTest, WindowsWiderThanATileAreRefused)
     EXPECT_FALSE(tiles_fit(3000, 4000, std::numeric_limits<double>::infinity()));
     EXPECT_TRUE(tiles_fit(3000, 4000, NaN));
     EXPECT_TRUE(tiles_fit(3000, 4000, -5.0));
-}
-
-// The host's conversion of a double, written out: NaN to 0, rounded half
-// away from zero, saturated; to the nearest single for single.
-template <class T>
-T host_conversion(double y)
-{
-    if constexpr (std::is_floating_point_v<T>) {
-        return static_cast<T>(y);
-    } else {
-        if (std::isnan(y)) {
-            return 0;
-        }
-        const long double r = std::round(static_cast<long double>(y));
-        if (r < static_cast<long double>(std::numeric_limits<T>::min())) {
-            return std::numeric_limits<T>::min();
-        }
-        if (r > static_cast<long double>(std::numeric_limits<T>::max())) {
-            return std::numeric_limits<T>::max();
-        }
-        return static_cast<T>(r);
-    }
 }
 
 // Three channels of 1100 x 30 with values spread over every class's range
