@@ -284,6 +284,24 @@ LANES_TARGET LANES_INLINE LaneBits lane_bits_in(int first, int low, int high, in
 // border: the same schedule, with lanes masked where samples leave the
 // image, and shadows passed on only from where the literal visit passes them.
 
+// Adds a sample to the lanes of `inside` only, with the far weight in the
+// lanes of `far`; the others' values are not read, since they may lie
+// outside the image.
+template <class L, int GROUPS>
+LANES_TARGET LANES_INLINE void add_sample_inside(LaneSums<L, GROUPS>& sums, const double* values, LaneBits inside,
+                                                 LaneBits far, double near_weight, double far_weight)
+{
+    const typename L::Vec near = L::broadcast(near_weight);
+    const typename L::Vec far_vec = L::broadcast(far_weight);
+    FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
+        const typename L::Mask lanes_inside = group_mask<L>(inside, g);
+        const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_vec);
+        const typename L::Vec value = L::load(values + g * L::WIDTH, lanes_inside);
+        sums.sum[g] = L::add_where(lanes_inside, sums.sum[g], L::mul(value, weight));
+        sums.total[g] = L::add_where(lanes_inside, sums.total[g], weight);
+    }
+}
+
 // LINES_INSIDE: the window's lines all lie off the image's border, so that
 // only positions can leave it.
 template <class L, int GROUPS, bool LINES_INSIDE>
@@ -327,16 +345,7 @@ LANES_TARGET void filter_border_span(int line, int position, int first, int end)
                          : line_off_border ? off_border_at[entry->dposition + reach]
                                            : 0u);
         far = (far & entry->keeps_width) | shadow;
-        const double* sample = values + entry->offset;
-        const typename L::Vec near = L::broadcast(entry->near_weight);
-        const typename L::Vec far_weight = L::broadcast(entry->far_weight);
-        FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-            const typename L::Mask lanes_inside = group_mask<L>(inside, g);
-            const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_weight);
-            const typename L::Vec value = L::load(sample + g * L::WIDTH, lanes_inside);
-            sums.sum[g] = L::add_where(lanes_inside, sums.sum[g], L::mul(value, weight));
-            sums.total[g] = L::add_where(lanes_inside, sums.total[g], weight);
-        }
+        add_sample_inside(sums, values + entry->offset, inside, far, entry->near_weight, entry->far_weight);
     }
     store_results(sums, line, position, first, end);
 }
@@ -379,16 +388,8 @@ LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, LaneBits& far, i
                      : line_off_border ? lane_bits_in(sample_position, 1, view.length - 1, LANES)
                                        : 0u);
 
-    const double* values = view.values + (sample_line * view.value_stride + sample_position);
-    const typename L::Vec near = L::broadcast(state.near_weight[along][across]);
-    const typename L::Vec far_weight = L::broadcast(state.far_weight[along][across]);
-    FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
-        const typename L::Mask lanes_inside = group_mask<L>(inside, g);
-        const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_weight);
-        const typename L::Vec value = L::load(values + g * L::WIDTH, lanes_inside);
-        sums.sum[g] = L::add_where(lanes_inside, sums.sum[g], L::mul(value, weight));
-        sums.total[g] = L::add_where(lanes_inside, sums.total[g], weight);
-    }
+    add_sample_inside(sums, view.values + (sample_line * view.value_stride + sample_position), inside, far,
+                      state.near_weight[along][across], state.far_weight[along][across]);
     return true;
 }
 
