@@ -2,9 +2,6 @@
 
 #include "tiles.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
 #include <limits>
 #include <type_traits>
 
