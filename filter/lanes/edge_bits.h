@@ -29,21 +29,36 @@ inline bool edge_flag(LogicalElement element)
     return element.value != 0;
 }
 
-// Position p of the line at bit EDGE_FRONT_BITS + p of `row`, which holds
-// EDGE_ROW_WORDS words; every other bit is cleared, so that reads which run
-// past either end of the line find no edge.
+// The edge flags of `count` positions of a line, from `first` on, as bits 0
+// to count - 1.
+template <class T>
+inline std::uint64_t edge_word(const T* line, int first, int count)
+{
+    std::uint64_t bits = 0;
+    for (int bit = 0; bit < count; ++bit) {
+        bits |= static_cast<std::uint64_t>(edge_flag(line[first + bit])) << bit;
+    }
+    return bits;
+}
+
+// Where position p of a line lies in its edge row: at bit EDGE_FRONT_BITS + p
+// of EDGE_ROW_WORDS words, every other bit cleared, so that reads which run
+// past either end of the line find no edge. Word w of the row holds the
+// positions from `first` on, as many as this returns: 64, fewer at the
+// line's end, none in the front and past the end.
+inline int edge_word_positions(int w, int length, int& first)
+{
+    first = w * 64 - EDGE_FRONT_BITS;
+    return first < 0 ? 0 : length - first < 64 ? (length - first > 0 ? length - first : 0) : 64;
+}
+
 template <class T>
 void pack_edge_bits(const T* line, int length, std::uint64_t* row)
 {
-    constexpr int FRONT_WORDS = EDGE_FRONT_BITS / 64;
-    for (int word = 0; word < EDGE_ROW_WORDS; ++word) {
-        const int first = (word - FRONT_WORDS) * 64;
-        const int count = first < 0 ? 0 : length - first < 64 ? length - first : 64;
-        std::uint64_t bits = 0;
-        for (int bit = 0; bit < count; ++bit) {
-            bits |= static_cast<std::uint64_t>(edge_flag(line[first + bit])) << bit;
-        }
-        row[word] = bits;
+    for (int w = 0; w < EDGE_ROW_WORDS; ++w) {
+        int first;
+        const int count = edge_word_positions(w, length, first);
+        row[w] = edge_word(line, first, count);
     }
 }
 

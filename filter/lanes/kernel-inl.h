@@ -544,24 +544,22 @@ LANES_TARGET void filter_line(int line, int first, int end)
     }
 }
 
-// pack_edge_bits for doubles, WIDTH values a compare.
+// pack_edge_bits for doubles, WIDTH values a compare for whole words.
 template <class L>
 LANES_TARGET void pack_double_edges(const double* values, int length, std::uint64_t* row)
 {
-    constexpr int FRONT_WORDS = EDGE_FRONT_BITS / 64;
-    for (int word = 0; word < EDGE_ROW_WORDS; ++word) {
-        const int first = (word - FRONT_WORDS) * 64;
-        std::uint64_t bits = 0;
-        if (first >= 0 && first + 64 <= length) {
-            for (int bit = 0; bit < 64; bit += L::WIDTH) {
-                bits |= static_cast<std::uint64_t>(L::edge_flags(values + first + bit)) << bit;
-            }
-        } else if (first >= 0) {
-            for (int bit = 0; first + bit < length && bit < 64; ++bit) {
-                bits |= static_cast<std::uint64_t>(is_edge_value(values[first + bit])) << bit;
-            }
+    for (int w = 0; w < EDGE_ROW_WORDS; ++w) {
+        int first;
+        const int count = edge_word_positions(w, length, first);
+        if (count < 64) {
+            row[w] = edge_word(values, first, count);
+            continue;
         }
-        row[word] = bits;
+        std::uint64_t bits = 0;
+        for (int bit = 0; bit < 64; bit += L::WIDTH) {
+            bits |= static_cast<std::uint64_t>(L::edge_flags(values + first + bit)) << bit;
+        }
+        row[w] = bits;
     }
 }
 

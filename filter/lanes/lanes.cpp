@@ -32,24 +32,6 @@ double window_samples()
            clipped(side, state.lane_view.length);
 }
 
-int part_length()
-{
-    const double fitting = SAMPLES_PER_UNIT / window_samples();
-    const int length = filter_state.lane_view.end_position - filter_state.lane_view.first_position;
-    if (fitting >= length) {
-        return length > 0 ? length : 1;
-    }
-    const int steps = static_cast<int>(fitting) / PART_STEP;
-    return (steps > 1 ? steps : 1) * PART_STEP;
-}
-
-int parts_per_line()
-{
-    const LaneView& view = filter_state.lane_view;
-    const int step = part_length();
-    return (view.end_position - view.first_position + step - 1) / step;
-}
-
 }  // namespace
 
 LanePath lane_path_for(KernelPath path)
@@ -114,28 +96,21 @@ void find_near_edges(int line)
     }
 }
 
-int line_part_count()
+LineParts line_parts()
 {
     const LaneView& view = filter_state.lane_view;
-    return (view.end_line - view.first_line) * parts_per_line();
-}
-
-LinePart line_part(int unit)
-{
-    const LaneView& view = filter_state.lane_view;
-    const int per_line = parts_per_line();
-    const int step = part_length();
-    const int first = view.first_position + (unit % per_line) * step;
-    const int end = first + step < view.end_position ? first + step : view.end_position;
-    return {view.first_line + unit / per_line, first, end};
-}
-
-int filter_workers()
-{
-    const LaneView& view = filter_state.lane_view;
-    const double pixels = static_cast<double>(view.end_line - view.first_line) *
-                          (view.end_position - view.first_position);
-    return worker_count(pixels * window_samples(), SAMPLES_PER_THREAD);
+    const int length = view.end_position - view.first_position;
+    const double samples = window_samples();
+    const double fitting = SAMPLES_PER_UNIT / samples;
+    int step = length > 0 ? length : 1;
+    if (fitting < length) {
+        const int steps = static_cast<int>(fitting) / PART_STEP;
+        step = (steps > 1 ? steps : 1) * PART_STEP;
+    }
+    const int per_line = (length + step - 1) / step;
+    const double pixels = static_cast<double>(view.end_line - view.first_line) * length;
+    return {step, per_line, (view.end_line - view.first_line) * per_line,
+            worker_count(pixels * samples, SAMPLES_PER_THREAD)};
 }
 
 // Not inline: a lambda of an inline function would give its threads' state

@@ -59,11 +59,23 @@ struct LinePart {
     int end;
 };
 
-// The filter pass's units for lane_view and reach, in order, and the
-// threads worth starting for them.
-int line_part_count();
-LinePart line_part(int unit);
-int filter_workers();
+// The filter pass's units for lane_view and reach, worked out once a pass:
+// parts of `step` positions, `per_line` of them on each line to filter.
+struct LineParts {
+    int step;
+    int per_line;
+    int count;
+    int workers;  // threads worth starting for them
+
+    LinePart at(int unit) const
+    {
+        const LaneView& view = filter_state.lane_view;
+        const int first = view.first_position + (unit % per_line) * step;
+        return {view.first_line + unit / per_line, first, first + step < view.end_position ? first + step : view.end_position};
+    }
+};
+
+LineParts line_parts();
 
 // Runs `line_filter` over lane_view's pixels to filter, on as many threads
 // as the work justifies, in parts of lines short enough that a stop request
@@ -72,8 +84,9 @@ int filter_workers();
 template <class After>
 bool filter_lane_view(LineFilter line_filter, const After& after)
 {
-    return run_parallel(line_part_count(), filter_workers(), [line_filter, &after](int unit) {
-        const LinePart part = line_part(unit);
+    const LineParts parts = line_parts();
+    return run_parallel(parts.count, parts.workers, [&parts, line_filter, &after](int unit) {
+        const LinePart part = parts.at(unit);
         line_filter(part.line, part.first, part.end);
         after(part);
     });
