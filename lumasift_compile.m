@@ -1,10 +1,10 @@
 function lumasift_compile(out_dir)
 %LUMASIFT_COMPILE Build the lumasift modules for this host, MATLAB or Octave.
-%   LUMASIFT_COMPILE builds both modules from the sources of filter/ and
-%   gateway/ into gateway/, beside their M files, with the host's own
+%   LUMASIFT_COMPILE builds the three modules from the sources of filter/
+%   and gateway/ into gateway/, beside their M files, with the host's own
 %   compiler command: mex in MATLAB, mkoctfile --mex in Octave. They are
-%   lumasift (the filter itself) and imlumasift_mex (the tiles behind
-%   IMLUMASIFT). Then
+%   lumasift (the filter itself), imlumasift_mex (the tiles behind
+%   IMLUMASIFT) and lumasift_edges_mex (behind LUMASIFT_EDGES). Then
 %      addpath(fullfile(pwd, 'gateway'), fullfile(pwd, 'demo'))
 %   makes lumasift, imlumasift, lumasift_edges, their help and lumasift_demo
 %   work from anywhere.
@@ -25,10 +25,12 @@ if nargin < 1 || isempty(out_dir)
 end
 core = [files_in(fullfile(root, 'filter')), files_in(fullfile(root, 'filter', 'lanes')), ...
         {fullfile(gateway_dir, 'interrupt.cpp')}];
-modules = {'lumasift', fullfile(gateway_dir, 'gateway.cpp'); ...
-           'imlumasift_mex', fullfile(gateway_dir, 'imlumasift_gateway.cpp')};
+images = fullfile(gateway_dir, 'images.cpp');
+modules = {'lumasift', {fullfile(gateway_dir, 'gateway.cpp')}; ...
+           'imlumasift_mex', {images, fullfile(gateway_dir, 'imlumasift_gateway.cpp')}; ...
+           'lumasift_edges_mex', {images, fullfile(gateway_dir, 'lumasift_edges_gateway.cpp')}};
 for k = 1:size(modules, 1)
-    build(fullfile(out_dir, modules{k, 1}), [core, modules(k, 2)]);
+    build(fullfile(out_dir, modules{k, 1}), [core, modules{k, 2}]);
 end
 if ~strcmp(out_dir, gateway_dir)
     m_files = dir(fullfile(gateway_dir, '*.m'));

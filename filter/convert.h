@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "hidden.h"
-#include "lanes/edge_bits.h"
+#include "image.h"
 
 // Inlined wherever used, so that callers compiled for wider vectors
 // convert with them.

@@ -143,6 +143,12 @@ void filter_image(const double* values, double* result, const double* edges)
     }
 }
 
+void begin_call(StopRequest stop)
+{
+    filter_state.stop_request = stop;
+    filter_state.stopping.store(false);
+}
+
 bool filter_call(const double* values, const double* edges, int rows, int cols, double sigma_near,
                  double sigma_far, double* result, StopRequest stop)
 {
@@ -154,8 +160,7 @@ bool filter_call(const double* values, const double* edges, int rows, int cols, 
     state.sigma_far = sigma_far;
     state.sigma_active = sigma_near;
     state.window_radius = RADIUS_FACTOR * sigma_near + 1.0;
-    state.stop_request = stop;
-    state.stopping.store(false);
+    begin_call(stop);
     filter_image(values, result, edges);
     return !state.stopping.load();
 }

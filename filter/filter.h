@@ -103,6 +103,10 @@ extern FilterState filter_state;
 // window_radius to be set. Calls must not overlap.
 void filter_image(const double* values, double* result, const double* edges);
 
+// Starts a call of any entry point, under call_lock: `stop` (which may be
+// null) is its stop request, not yet answered.
+void begin_call(StopRequest stop);
+
 // Sets a call's parameters and runs filter_image, holding call_lock so that
 // calls from several host threads take turns. Returns false when `stop`
 // (which may be null) ended the call early; `result` is then incomplete.

@@ -4,8 +4,10 @@
 
 #include <limits>
 #include <type_traits>
+#include <vector>
 
 #include "convert.h"
+#include "edges.h"
 #include "lanes/edge_bits.h"
 #include "lanes/lanes.h"
 #include "lanes/tables.h"
@@ -19,25 +21,6 @@ namespace {
 // Below this many pixels a second thread costs more than it saves in the
 // pass before filtering.
 constexpr double PIXELS_PER_THREAD = 2e5;
-
-// Calls f with a null pointer of the element type of a class.
-template <class F>
-void with_element_type(ElementClass type, const F& f)
-{
-    switch (type) {
-    case ElementClass::float64: f(static_cast<double*>(nullptr)); break;
-    case ElementClass::float32: f(static_cast<float*>(nullptr)); break;
-    case ElementClass::int8: f(static_cast<std::int8_t*>(nullptr)); break;
-    case ElementClass::uint8: f(static_cast<std::uint8_t*>(nullptr)); break;
-    case ElementClass::int16: f(static_cast<std::int16_t*>(nullptr)); break;
-    case ElementClass::uint16: f(static_cast<std::uint16_t*>(nullptr)); break;
-    case ElementClass::int32: f(static_cast<std::int32_t*>(nullptr)); break;
-    case ElementClass::uint32: f(static_cast<std::uint32_t*>(nullptr)); break;
-    case ElementClass::int64: f(static_cast<std::int64_t*>(nullptr)); break;
-    case ElementClass::uint64: f(static_cast<std::uint64_t*>(nullptr)); break;
-    case ElementClass::logical: f(static_cast<LogicalElement*>(nullptr)); break;
-    }
-}
 
 // The tiles along one dimension of the image.
 struct TileSpan {
@@ -103,6 +86,7 @@ struct TileWork {
     bool load_values;  // values of another class than double go through value_plane
     bool load_edges;   // false where the edge bits still hold this tile's shared edge map
     bool store_results;
+    double* made_edges;  // where the tile's edges are made when the image has no map
 };
 
 std::ptrdiff_t element_index(const TileWork& work, std::ptrdiff_t channel, std::ptrdiff_t line,
@@ -129,7 +113,10 @@ void prepare_line(const TileWork& work, const LanePath& lanes, int line)
                               state.value_plane[line], length, [](T value) { return as_double(value); });
         });
     }
-    if (work.load_edges) {
+    if (work.load_edges && image.edges == nullptr) {
+        lanes.pack_edges(work.made_edges + static_cast<std::ptrdiff_t>(line) * length, length, state.edge_bits[line]);
+        find_near_edges(line);
+    } else if (work.load_edges) {
         const std::ptrdiff_t edge_channel = image.edges_per_channel ? work.channel : 0;
         const std::ptrdiff_t origin = element_index(work, edge_channel, line, 0);
         if (image.edge_class == ElementClass::float64) {
@@ -182,6 +169,13 @@ bool filter_tile(const TileWork& work, const LanePath& lanes)
     view.first_position = static_cast<int>(work.rows.kept_begin - work.rows.begin);
     view.end_position = static_cast<int>(work.rows.kept_end - work.rows.begin);
 
+    if (work.load_edges && image.edges == nullptr) {
+        const HostImage source{image.values, image.value_class, image.rows, image.cols, image.channels};
+        const EdgeBlock block{work.rows.begin, work.rows.end, work.cols.begin, work.cols.end, work.made_edges, length};
+        if (!make_edges(source, image.edge_threshold, lanes.edges, block)) {
+            return false;
+        }
+    }
     if ((work.load_values || work.load_edges) &&
         !run_parallel(lines, worker_count(static_cast<double>(lines) * length, PIXELS_PER_THREAD),
                       [&work, &lanes](int line) { prepare_line(work, lanes, line); })) {
@@ -212,8 +206,7 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
 {
     const std::lock_guard<std::mutex> hold(filter_state.call_lock);
     FilterState& state = filter_state;
-    state.stop_request = stop;
-    state.stopping.store(false);
+    begin_call(stop);
     if (image.rows <= 0 || image.cols <= 0 || image.channels <= 0) {
         return true;
     }
@@ -236,6 +229,7 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
     const std::ptrdiff_t longest_rows = row_cut.longest();
     const std::ptrdiff_t longest_cols = col_cut.longest();
     build_tables(static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols));
+    std::vector<double> made_edges(image.edges == nullptr ? static_cast<std::size_t>(longest_rows * longest_cols) : 0);
 
     for (std::ptrdiff_t tile_col = 0; tile_col < col_cut.count; ++tile_col) {
         for (std::ptrdiff_t tile_row = 0; tile_row < row_cut.count; ++tile_row) {
@@ -246,7 +240,8 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
                                     col_cut.tile(tile_col),
                                     load_values,
                                     channel == 0 || image.edges_per_channel,
-                                    result_class(image.value_class) != ElementClass::float64};
+                                    result_class(image.value_class) != ElementClass::float64,
+                                    made_edges.data()};
                 if (!filter_tile(work, lanes)) {
                     return false;
                 }

@@ -19,24 +19,9 @@
 
 #include "filter.h"
 #include "hidden.h"
+#include "image.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
-
-// The element classes of the host's numeric and logical arrays. A logical
-// element is one byte, true where it is not zero.
-enum class ElementClass : std::int32_t {
-    float64,
-    float32,
-    int8,
-    uint8,
-    int16,
-    uint16,
-    int32,
-    uint32,
-    int64,
-    uint64,
-    logical,
-};
 
 // The class of the filtered image: that of the values, but double for
 // logical values.
@@ -44,7 +29,9 @@ ElementClass result_class(ElementClass value_class);
 
 // A rows x cols x channels image, its edge map and the result, column-major
 // as the host keeps them. The edge map has one channel, shared by all, or as
-// many as the image.
+// many as the image; without one (null edges), each tile makes the edge
+// values of make_edges with `edge_threshold` from the image's own pixels
+// around it, so no map as large as the image is ever made.
 struct TiledImage {
     const void* values;
     ElementClass value_class;
@@ -55,6 +42,7 @@ struct TiledImage {
     std::ptrdiff_t rows;
     std::ptrdiff_t cols;
     std::ptrdiff_t channels;
+    double edge_threshold;
 };
 
 // Whether tiles can hold the window of sigma_near on a rows x cols image:
@@ -68,7 +56,8 @@ bool tiles_fit(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near);
 // Values and results are converted as the host converts: to double exactly
 // (int64 and uint64 to the nearest double), and back rounded half away from
 // zero and saturated for integers, NaN to 0, and to the nearest single.
-// Returns false when `stop` (which may be null) ended the call early.
+// Returns false when `stop` (which may be null) ended the call early. May
+// throw std::bad_alloc before any work when it makes the edges.
 bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, StopRequest stop);
 
 }  // namespace lumasift

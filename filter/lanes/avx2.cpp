@@ -47,6 +47,13 @@ struct Avx2Lanes {
     LANES_TARGET static Vec add(Vec a, Vec b) { return _mm256_add_pd(a, b); }
     LANES_TARGET static Vec mul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
     LANES_TARGET static Vec divide(Vec a, Vec b) { return _mm256_div_pd(a, b); }
+    LANES_TARGET static Vec sub(Vec a, Vec b) { return _mm256_sub_pd(a, b); }
+    LANES_TARGET static Vec sqrt(Vec a) { return _mm256_sqrt_pd(a); }
+    // std::fmax: max_pd gives its second operand where either is NaN.
+    LANES_TARGET static Vec max_number(Vec a, Vec b)
+    {
+        return _mm256_blendv_pd(_mm256_max_pd(a, b), a, _mm256_cmp_pd(b, b, _CMP_UNORD_Q));
+    }
     LANES_TARGET static void store(double* p, Vec v) { _mm256_storeu_pd(p, v); }
     LANES_TARGET static Vec add_where(Mask valid, Vec acc, Vec x)
     {
@@ -100,7 +107,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LanePath avx2_lanes()
 {
-    return processor_has_avx2() ? LANES<Avx2Lanes> : LanePath{nullptr, nullptr, nullptr, nullptr};
+    return processor_has_avx2() ? LANES<Avx2Lanes> : LanePath{};
 }
 
 }  // namespace lumasift
@@ -111,7 +118,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LanePath avx2_lanes()
 {
-    return {nullptr, nullptr, nullptr, nullptr};
+    return LanePath{};
 }
 
 }  // namespace lumasift

@@ -40,6 +40,13 @@ struct Avx512Lanes {
     LANES_TARGET static Vec add(Vec a, Vec b) { return _mm512_add_pd(a, b); }
     LANES_TARGET static Vec mul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
     LANES_TARGET static Vec divide(Vec a, Vec b) { return _mm512_div_pd(a, b); }
+    LANES_TARGET static Vec sub(Vec a, Vec b) { return _mm512_sub_pd(a, b); }
+    LANES_TARGET static Vec sqrt(Vec a) { return _mm512_sqrt_pd(a); }
+    // std::fmax: max_pd gives its second operand where either is NaN.
+    LANES_TARGET static Vec max_number(Vec a, Vec b)
+    {
+        return _mm512_mask_blend_pd(_mm512_cmp_pd_mask(b, b, _CMP_UNORD_Q), _mm512_max_pd(a, b), a);
+    }
     LANES_TARGET static void store(double* p, Vec v) { _mm512_storeu_pd(p, v); }
     LANES_TARGET static Vec add_where(Mask valid, Vec acc, Vec x)
     {
@@ -88,7 +95,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LanePath avx512_lanes()
 {
-    return processor_has_avx512f() ? LANES<Avx512Lanes> : LanePath{nullptr, nullptr, nullptr, nullptr};
+    return processor_has_avx512f() ? LANES<Avx512Lanes> : LanePath{};
 }
 
 }  // namespace lumasift
@@ -99,7 +106,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LanePath avx512_lanes()
 {
-    return {nullptr, nullptr, nullptr, nullptr};
+    return LanePath{};
 }
 
 }  // namespace lumasift

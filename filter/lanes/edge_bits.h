@@ -7,14 +7,10 @@
 
 #include "../filter.h"
 #include "../hidden.h"
+#include "../image.h"
 #include "types.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
-
-// An element of a host's logical array: one byte, true where it is not zero.
-struct LogicalElement {
-    std::uint8_t value;
-};
 
 // A number marks an edge as x2 does once converted to a double; a logical
 // element marks one where it is true.

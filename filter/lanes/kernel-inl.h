@@ -8,7 +8,9 @@
 //   select(far, near_weight, far_weight), from_bits(bits),
 //   edge_flags(p): bit i set where p[i] marks an edge, for WIDTH values,
 //   load_bytes(bytes, values) and store_bytes(values, bytes): WIDTH bytes to
-//   doubles and back, as the host converts
+//   doubles and back, as the host converts,
+//   sub(a, b), sqrt(a), max_number(a, b): the last as std::fmax, NaN lost
+//   to a number (edges-inl.h)
 //
 // Words of the lane engine:
 // - Lane view: the image with rows and columns swapped, so that the host's
@@ -99,6 +101,8 @@
 #else
 #define FOR_EACH_GROUP for
 #endif
+
+#include "edges-inl.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -590,7 +594,8 @@ LANES_TARGET void doubles_to_bytes(const double* values, std::uint8_t* bytes, in
 }
 
 template <class L>
-constexpr LanePath LANES = {&filter_line<L>, &pack_double_edges<L>, &bytes_to_doubles<L>, &doubles_to_bytes<L>};
+constexpr LanePath LANES = {&filter_line<L>, &pack_double_edges<L>, &bytes_to_doubles<L>, &doubles_to_bytes<L>,
+                            EDGE_KERNELS<L>};
 
 }  // namespace
 

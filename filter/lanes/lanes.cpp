@@ -36,7 +36,7 @@ double window_samples()
 
 LanePath lane_path_for(KernelPath path)
 {
-    LanePath chosen{nullptr, nullptr, nullptr, nullptr};
+    LanePath chosen{};
     switch (path) {
     case KernelPath::literal: return chosen;
     case KernelPath::scalar: return scalar_lanes();

@@ -25,6 +25,15 @@ using EdgePacker = void (*)(const double* line, int length, std::uint64_t* row);
 using BytesToDoubles = void (*)(const std::uint8_t* bytes, double* values, int count);
 using DoublesToBytes = void (*)(const double* values, std::uint8_t* bytes, int count);
 
+// The edge map's steps along a line of `count` positions (edges-inl.h).
+struct EdgeKernels {
+    void (*smooth_along)(const double* x, double* out, int count);
+    void (*smooth_across)(const double* const* lines, double* out, int count);
+    void (*keep_strongest_gradient)(const double* before, const double* line, const double* after,
+                                    double* strongest, int count);
+    void (*scale_edges)(const double* strongest, double* edges, int count, double threshold);
+};
+
 // The lane kernels of one instruction set, and the passes around them that
 // profit from its vectors.
 struct LanePath {
@@ -32,6 +41,7 @@ struct LanePath {
     EdgePacker pack_edges;
     BytesToDoubles load_bytes;
     DoublesToBytes store_bytes;
+    EdgeKernels edges;
 };
 
 // One pixel per lane group: portable, and the path where no wider one is.

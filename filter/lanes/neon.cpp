@@ -40,6 +40,10 @@ struct NeonLanes {
     static Vec add(Vec a, Vec b) { return vaddq_f64(a, b); }
     static Vec mul(Vec a, Vec b) { return vmulq_f64(a, b); }
     static Vec divide(Vec a, Vec b) { return vdivq_f64(a, b); }
+    static Vec sub(Vec a, Vec b) { return vsubq_f64(a, b); }
+    static Vec sqrt(Vec a) { return vsqrtq_f64(a); }
+    // IEEE maxNum, which is std::fmax.
+    static Vec max_number(Vec a, Vec b) { return vmaxnmq_f64(a, b); }
     static void store(double* p, Vec v) { vst1q_f64(p, v); }
     static Vec add_where(Mask valid, Vec acc, Vec x) { return vbslq_f64(valid, vaddq_f64(acc, x), acc); }
     static Vec select(Mask far, Vec near_weight, Vec far_weight) { return vbslq_f64(far, far_weight, near_weight); }
@@ -84,7 +88,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LanePath neon_lanes()
 {
-    return {nullptr, nullptr, nullptr, nullptr};
+    return LanePath{};
 }
 
 }  // namespace lumasift

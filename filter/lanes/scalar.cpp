@@ -2,6 +2,7 @@
 
 #include "lanes.h"
 
+#include <cmath>
 #include <cstdint>
 
 #include "../convert.h"
@@ -25,6 +26,9 @@ struct ScalarLanes {
     static Vec add(Vec a, Vec b) { return a + b; }
     static Vec mul(Vec a, Vec b) { return a * b; }
     static Vec divide(Vec a, Vec b) { return a / b; }
+    static Vec sub(Vec a, Vec b) { return a - b; }
+    static Vec sqrt(Vec a) { return std::sqrt(a); }
+    static Vec max_number(Vec a, Vec b) { return std::fmax(a, b); }
     static void store(double* p, Vec v) { *p = v; }
     static Vec add_where(Mask valid, Vec acc, Vec x) { return valid ? acc + x : acc; }
     static Vec select(Mask far, Vec near_weight, Vec far_weight) { return far ? far_weight : near_weight; }

@@ -17,7 +17,7 @@ octave-cli --no-gui --quiet --no-init-file --eval "
   pkg('global_list', '$work/global_packages');
   pkg('install', '-local', '$tarball');
   pkg('load', 'lumasift');
-  for name = {'lumasift', 'imlumasift_mex'}
+  for name = {'lumasift', 'imlumasift_mex', 'lumasift_edges_mex'}
     where = which(name{1});
     assert(strncmp(where, '$work/arch/', numel('$work/arch/')), '%s is at %s', name{1}, where);
   end

@@ -1,0 +1,383 @@
+#include "exact_arithmetic.h"
+
+#include "edges.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+#include <vector>
+
+#include "convert.h"
+#include "parallel.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+namespace {
+
+// The default rule's constants (see DefaultParameters).
+constexpr double FALSE_EDGE_RATE = 0.004;
+constexpr double X3_PER_RELATIVE_NOISE = 21.7;
+constexpr double X3_LEAST = 0.01;
+constexpr double X3_MOST = 1.5;
+constexpr double X4_PER_RELATIVE_NOISE = 13.0;
+constexpr double X4_LEAST = 0.01;
+constexpr double X4_MOST = 0.5;
+// Widths of X3_LEAST and X4_LEAST give every sample but the centre the
+// weight exp(-1 / (4 * 0.01^2)), which is 0: a noiseless image comes back
+// as it is.
+// The median of |N(0, 1)|.
+constexpr double HALF_NORMAL_MEDIAN = 0.6744897501960817;
+
+// Below this many values a second thread costs more than it saves.
+constexpr double VALUES_PER_THREAD = 2e5;
+// Columns per unit of work: enough that the columns a unit reads beyond its
+// own cost little, few enough that a stop request is answered at once.
+constexpr std::ptrdiff_t NOISE_COLUMNS_PER_UNIT = 64;
+constexpr std::ptrdiff_t EDGE_COLUMNS_PER_UNIT = 64;
+// Each thread of the noise pass keeps its own counts.
+constexpr int MOST_COUNTING_WORKERS = 8;
+// |h| in single precision is selected 16 bits at a time: its bit pattern
+// orders non-negative floats as their values.
+constexpr int KEY_HALF_BITS = 16;
+constexpr std::size_t KEY_BINS = std::size_t{1} << KEY_HALF_BITS;
+// Side of the blocks whose means measure a floating-point image's range.
+constexpr std::ptrdiff_t SCALE_BLOCK = 4;
+
+std::ptrdiff_t clamp_index(std::ptrdiff_t k, std::ptrdiff_t length)
+{
+    return k < 0 ? 0 : k >= length ? length - 1 : k;
+}
+
+int unit_count(std::ptrdiff_t columns, std::ptrdiff_t per_unit)
+{
+    return static_cast<int>((columns + per_unit - 1) / per_unit);
+}
+
+// Rows [first, first + count) of one column of one channel, as doubles.
+void read_column(const HostImage& image, std::ptrdiff_t channel, std::ptrdiff_t col, std::ptrdiff_t first,
+                 std::ptrdiff_t count, double* out)
+{
+    with_element_type(image.value_class, [&](auto* type) {
+        using T = std::remove_pointer_t<decltype(type)>;
+        const T* column = static_cast<const T*>(image.values) + (channel * image.cols + col) * image.rows + first;
+        constexpr std::ptrdiff_t PIECE = 1 << 20;
+        for (std::ptrdiff_t done = 0; done < count; done += PIECE) {
+            const int n = static_cast<int>(count - done < PIECE ? count - done : PIECE);
+            convert_in_chunks(column + done, out + done, n, [](T value) { return as_double(value); });
+        }
+    });
+}
+
+// What one thread of the noise pass gathers.
+struct NoiseTally {
+    std::vector<std::uint64_t> bins;
+    double lowest_mean;
+    double highest_mean;
+    std::vector<double> lines;  // scratch: a column and three second differences
+};
+
+// Second differences down column `col`: d[p - 1] = (x[p - 1] + x[p + 1]) - 2 x[p].
+void second_differences(const HostImage& image, std::ptrdiff_t channel, std::ptrdiff_t col, double* x, double* d)
+{
+    read_column(image, channel, col, 0, image.rows, x);
+    for (std::ptrdiff_t p = 1; p + 1 < image.rows; ++p) {
+        d[p - 1] = (x[p - 1] + x[p + 1]) - 2.0 * x[p];
+    }
+}
+
+// Counts the keys of |h| over the unit's columns: by their upper half when
+// `prefix` is negative, else by their lower half where the upper is `prefix`.
+void count_keys(const HostImage& image, std::ptrdiff_t first_col, std::ptrdiff_t end_col, long prefix,
+                NoiseTally& tally)
+{
+    const std::ptrdiff_t rows = image.rows;
+    const std::ptrdiff_t first = std::max<std::ptrdiff_t>(first_col, 1);
+    const std::ptrdiff_t end = std::min<std::ptrdiff_t>(end_col, image.cols - 1);
+    if (rows < 3 || first >= end) {
+        return;
+    }
+    double* x = tally.lines.data();
+    double* ring[3] = {x + rows, x + 2 * rows, x + 3 * rows};
+    std::uint64_t* bins = tally.bins.data();
+    for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
+        second_differences(image, channel, first - 1, x, ring[(first - 1) % 3]);
+        second_differences(image, channel, first, x, ring[first % 3]);
+        for (std::ptrdiff_t col = first; col < end; ++col) {
+            second_differences(image, channel, col + 1, x, ring[(col + 1) % 3]);
+            const double* left = ring[(col - 1) % 3];
+            const double* centre = ring[col % 3];
+            const double* right = ring[(col + 1) % 3];
+            for (std::ptrdiff_t i = 0; i + 2 < rows; ++i) {
+                const double h = (left[i] + right[i]) - 2.0 * centre[i];
+                if (!std::isfinite(h)) {
+                    continue;
+                }
+                const float magnitude = static_cast<float>(std::fabs(h));
+                std::uint32_t key;
+                std::memcpy(&key, &magnitude, sizeof key);
+                if (prefix < 0) {
+                    ++bins[key >> KEY_HALF_BITS];
+                } else if (static_cast<long>(key >> KEY_HALF_BITS) == prefix) {
+                    ++bins[key & (KEY_BINS - 1)];
+                }
+            }
+        }
+    }
+}
+
+// The lowest and highest finite mean of the whole blocks that start in the
+// unit's columns; each block's sum runs down its columns, one after another.
+void block_mean_range(const HostImage& image, std::ptrdiff_t first_col, std::ptrdiff_t end_col, NoiseTally& tally)
+{
+    const std::ptrdiff_t side = std::min({SCALE_BLOCK, image.rows, image.cols});
+    const std::ptrdiff_t block_rows = image.rows / side;
+    double* columns = tally.lines.data();
+    for (std::ptrdiff_t start = (first_col + side - 1) / side * side; start < end_col && start + side <= image.cols;
+         start += side) {
+        for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
+            for (std::ptrdiff_t q = 0; q < side; ++q) {
+                read_column(image, channel, start + q, 0, image.rows, columns + q * image.rows);
+            }
+            for (std::ptrdiff_t block = 0; block < block_rows; ++block) {
+                double total = 0.0;
+                for (std::ptrdiff_t q = 0; q < side; ++q) {
+                    for (std::ptrdiff_t p = 0; p < side; ++p) {
+                        total += columns[q * image.rows + block * side + p];
+                    }
+                }
+                const double mean = total / static_cast<double>(side * side);
+                if (std::isfinite(mean)) {
+                    tally.lowest_mean = std::min(tally.lowest_mean, mean);
+                    tally.highest_mean = std::max(tally.highest_mean, mean);
+                }
+            }
+        }
+    }
+}
+
+// The bin in which the count, added up from bin 0, passes `rank`; `rank`
+// becomes the rank within that bin.
+std::size_t bin_of_rank(const std::vector<std::uint64_t>& bins, std::uint64_t& rank)
+{
+    std::size_t bin = 0;
+    while (rank >= bins[bin]) {
+        rank -= bins[bin];
+        ++bin;
+    }
+    return bin;
+}
+
+double class_range(ElementClass type)
+{
+    double range = 1.0;  // logical
+    with_element_type(type, [&range](auto* element) {
+        using T = std::remove_pointer_t<decltype(element)>;
+        if constexpr (std::is_integral_v<T>) {
+            range = static_cast<double>(std::numeric_limits<T>::max()) -
+                    static_cast<double>(std::numeric_limits<T>::min());
+        }
+    });
+    return range;
+}
+
+bool is_floating(ElementClass type)
+{
+    return type == ElementClass::float64 || type == ElementClass::float32;
+}
+
+}  // namespace
+
+bool measure_image(const HostImage& image, ImageStatistics& statistics)
+{
+    statistics = {0.0, is_floating(image.value_class) ? 0.0 : class_range(image.value_class)};
+    if (image.rows <= 0 || image.cols <= 0 || image.channels <= 0) {
+        return true;
+    }
+    const double values = static_cast<double>(image.rows) * static_cast<double>(image.cols) * image.channels;
+    const int workers = std::min(worker_count(values, VALUES_PER_THREAD), MOST_COUNTING_WORKERS);
+    const int units = unit_count(image.cols, NOISE_COLUMNS_PER_UNIT);
+    const double infinity = std::numeric_limits<double>::infinity();
+    std::vector<NoiseTally> tallies(static_cast<std::size_t>(workers));
+    for (NoiseTally& tally : tallies) {
+        tally.bins.assign(KEY_BINS, 0);
+        tally.lowest_mean = infinity;
+        tally.highest_mean = -infinity;
+        tally.lines.resize(static_cast<std::size_t>(std::max<std::ptrdiff_t>(4, SCALE_BLOCK) * image.rows));
+    }
+    const bool floating = is_floating(image.value_class);
+    const auto pass = [&](long prefix) {
+        for (NoiseTally& tally : tallies) {
+            std::fill(tally.bins.begin(), tally.bins.end(), 0);
+        }
+        const bool finished = run_parallel(units, workers, [&](int unit, int worker) {
+            const std::ptrdiff_t first = unit * NOISE_COLUMNS_PER_UNIT;
+            const std::ptrdiff_t end = std::min(first + NOISE_COLUMNS_PER_UNIT, image.cols);
+            if (prefix < 0 && floating) {
+                block_mean_range(image, first, end, tallies[static_cast<std::size_t>(worker)]);
+            }
+            count_keys(image, first, end, prefix, tallies[static_cast<std::size_t>(worker)]);
+        });
+        for (std::size_t w = 1; w < tallies.size(); ++w) {
+            for (std::size_t bin = 0; bin < KEY_BINS; ++bin) {
+                tallies[0].bins[bin] += tallies[w].bins[bin];
+            }
+        }
+        return finished;
+    };
+
+    if (!pass(-1)) {
+        return false;
+    }
+    if (floating) {
+        double lowest = infinity;
+        double highest = -infinity;
+        for (const NoiseTally& tally : tallies) {
+            lowest = std::min(lowest, tally.lowest_mean);
+            highest = std::max(highest, tally.highest_mean);
+        }
+        statistics.scale = lowest <= highest ? highest - lowest : 0.0;
+    }
+    std::uint64_t count = 0;
+    for (const std::uint64_t n : tallies[0].bins) {
+        count += n;
+    }
+    if (count == 0) {
+        return true;
+    }
+    // The lower median: rank (count - 1) / 2 from 0.
+    std::uint64_t rank = (count - 1) / 2;
+    const std::size_t upper = bin_of_rank(tallies[0].bins, rank);
+    if (!pass(static_cast<long>(upper))) {
+        return false;
+    }
+    const std::size_t lower = bin_of_rank(tallies[0].bins, rank);
+    const std::uint32_t key = static_cast<std::uint32_t>(upper << KEY_HALF_BITS | lower);
+    float median;
+    std::memcpy(&median, &key, sizeof median);
+    statistics.noise = static_cast<double>(median) / (6.0 * HALF_NORMAL_MEDIAN);
+    return true;
+}
+
+DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptrdiff_t channels)
+{
+    const double relative = statistics.scale > 0.0 ? statistics.noise / statistics.scale : 0.0;
+    // Each component of the gradient carries noise of this deviation, in
+    // units of the image's: sqrt(sum([1 4 5 0 5 4 1].^2) * sum([1 4 6 4 1].^2)) / 512.
+    const double gradient_noise_gain = std::sqrt(84.0 * 70.0) / 512.0;
+    // The magnitude of noise alone is Rayleigh distributed; the strongest of
+    // `channels` exceeds t with probability 1 - (1 - exp(-t^2 / 2))^channels.
+    const double per_channel = std::pow(1.0 - FALSE_EDGE_RATE, 1.0 / static_cast<double>(std::max<std::ptrdiff_t>(channels, 1)));
+    DefaultParameters defaults;
+    defaults.threshold = statistics.noise * gradient_noise_gain * std::sqrt(-2.0 * std::log(1.0 - per_channel));
+    defaults.x3 = std::min(std::max(X3_PER_RELATIVE_NOISE * relative, X3_LEAST), X3_MOST);
+    defaults.x4 = std::min(std::max(X4_PER_RELATIVE_NOISE * relative, X4_LEAST), X4_MOST);
+    return defaults;
+}
+
+bool make_edges(const HostImage& image, double threshold, const EdgeKernels& kernels, const EdgeBlock& block)
+{
+    const std::ptrdiff_t rows = block.end_row - block.first_row;
+    const std::ptrdiff_t cols = block.end_col - block.first_col;
+    if (rows <= 0 || cols <= 0) {
+        return true;
+    }
+    if (!(threshold > 0.0)) {
+        for (std::ptrdiff_t col = 0; col < cols; ++col) {
+            std::fill(block.out + col * block.stride, block.out + col * block.stride + rows, 0.0);
+        }
+        return true;
+    }
+    // The smoothed image's rows that the gradient reads, and the image's rows
+    // that their smoothing reads, repeated past the image's border.
+    const std::ptrdiff_t first_smooth = std::max<std::ptrdiff_t>(block.first_row - 1, 0);
+    const std::ptrdiff_t end_smooth = std::min<std::ptrdiff_t>(block.end_row + 1, image.rows);
+    const std::ptrdiff_t extent = end_smooth - first_smooth;
+    const std::ptrdiff_t first_read = std::max<std::ptrdiff_t>(first_smooth - 2, 0);
+    const std::ptrdiff_t end_read = std::min<std::ptrdiff_t>(end_smooth + 2, image.rows);
+    // A column of values with two more on each side, five columns smoothed
+    // down, and three smoothed both ways with one more on each side.
+    const std::ptrdiff_t line_stride = extent + 4;
+    const std::ptrdiff_t lines_per_worker = 1 + 5 + 3;
+
+    const double values = static_cast<double>(rows) * static_cast<double>(cols) * image.channels;
+    const int workers = worker_count(values, VALUES_PER_THREAD);
+    std::vector<double> scratch(static_cast<std::size_t>(workers * lines_per_worker * line_stride));
+
+    return run_parallel(unit_count(cols, EDGE_COLUMNS_PER_UNIT), workers, [&](int unit, int worker) {
+        double* x = scratch.data() + worker * lines_per_worker * line_stride;
+        double* down[5];
+        double* smooth[3];
+        for (int k = 0; k < 5; ++k) {
+            down[k] = x + (1 + k) * line_stride;
+        }
+        for (int k = 0; k < 3; ++k) {
+            smooth[k] = x + (6 + k) * line_stride;
+        }
+        const std::ptrdiff_t first_col = block.first_col + unit * EDGE_COLUMNS_PER_UNIT;
+        const std::ptrdiff_t end_col = std::min(first_col + EDGE_COLUMNS_PER_UNIT, block.end_col);
+        const std::ptrdiff_t last_col = image.cols - 1;
+        const std::ptrdiff_t offset = block.first_row - first_smooth + 1;
+        for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
+            std::ptrdiff_t next_down = std::max<std::ptrdiff_t>(first_col - 3, 0);
+            std::ptrdiff_t next_smooth = std::max<std::ptrdiff_t>(first_col - 1, 0);
+            for (std::ptrdiff_t col = first_col; col < end_col; ++col) {
+                for (; next_smooth <= std::min(col + 1, last_col); ++next_smooth) {
+                    for (; next_down <= std::min(next_smooth + 2, last_col); ++next_down) {
+                        // x[i] holds row first_smooth - 2 + i.
+                        const std::ptrdiff_t read_at = first_read - (first_smooth - 2);
+                        read_column(image, channel, next_down, first_read, end_read - first_read, x + read_at);
+                        for (std::ptrdiff_t i = 0; i < read_at; ++i) {
+                            x[i] = x[read_at];
+                        }
+                        for (std::ptrdiff_t i = read_at + (end_read - first_read); i < extent + 4; ++i) {
+                            x[i] = x[read_at + (end_read - first_read) - 1];
+                        }
+                        kernels.smooth_along(x + 2, down[next_down % 5], static_cast<int>(extent));
+                    }
+                    const double* lines[5];
+                    for (int k = 0; k < 5; ++k) {
+                        lines[k] = down[clamp_index(next_smooth - 2 + k, image.cols) % 5];
+                    }
+                    double* s = smooth[next_smooth % 3];
+                    kernels.smooth_across(lines, s + 1, static_cast<int>(extent));
+                    s[0] = s[1];
+                    s[extent + 1] = s[extent];
+                }
+                double* out = block.out + (col - block.first_col) * block.stride;
+                if (channel == 0) {
+                    std::fill(out, out + rows, std::numeric_limits<double>::quiet_NaN());
+                }
+                kernels.keep_strongest_gradient(smooth[clamp_index(col - 1, image.cols) % 3] + offset,
+                                                smooth[col % 3] + offset,
+                                                smooth[clamp_index(col + 1, image.cols) % 3] + offset, out,
+                                                static_cast<int>(rows));
+            }
+        }
+        for (std::ptrdiff_t col = first_col; col < end_col; ++col) {
+            double* out = block.out + (col - block.first_col) * block.stride;
+            kernels.scale_edges(out, out, static_cast<int>(rows), threshold);
+        }
+    });
+}
+
+bool measure_image_call(const HostImage& image, ImageStatistics& statistics, StopRequest stop)
+{
+    const std::lock_guard<std::mutex> hold(filter_state.call_lock);
+    begin_call(stop);
+    return measure_image(image, statistics);
+}
+
+bool edge_map_call(const HostImage& image, double threshold, double* edges, StopRequest stop)
+{
+    const std::lock_guard<std::mutex> hold(filter_state.call_lock);
+    begin_call(stop);
+    // The literal path has no edge kernels; every path's give the same bits.
+    const LanePath chosen = lane_path_for(filter_state.kernel_path);
+    const LanePath lanes = chosen.filter_line != nullptr ? chosen : scalar_lanes();
+    return make_edges(image, threshold, lanes.edges, {0, image.rows, 0, image.cols, edges, image.rows});
+}
+
+}  // namespace lumasift

@@ -1,0 +1,90 @@
+// Edge maps made from the image itself, and the defaults that follow its
+// noise: what imlumasift and lumasift_edges use when the caller leaves the
+// edges, the threshold or the widths out.
+//
+// The edge value of a pixel: each channel, as doubles, is smoothed with the
+// binomial [1 4 6 4 1] down the columns and then along the rows, the border
+// repeated outward; its gradient is the central difference along each
+// dimension of the smoothed image, the border repeated; the magnitude is
+// sqrt(across^2 + along^2) / 512 (the smoothing's 256 and the difference's
+// 2), and the strongest channel counts, NaN losing to any number. The edge
+// value is (100 * magnitude) / threshold, so the filter takes a pixel for an
+// edge where its magnitude is at least 1.01 times the threshold.
+//
+// Every pixel's value is computed in that order wherever it is computed,
+// whole or tile by tile, on any thread and any instruction set, so a tile's
+// edges are bit for bit those of the whole map.
+#ifndef LUMASIFT_EDGES_H
+#define LUMASIFT_EDGES_H
+
+#include <cstddef>
+
+#include "filter.h"
+#include "hidden.h"
+#include "image.h"
+#include "lanes/lanes.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+// What the defaults are derived from.
+struct ImageStatistics {
+    // The noise's standard deviation, in the image's units: the lower median
+    // of |h| over every channel's pixels off the border where h is finite,
+    // h being the second difference down the columns followed by the second
+    // difference along the rows ([1 -2 1]' * [1 -2 1]), each |h| first
+    // rounded to single precision; divided by 6 * 0.6745, since h has six
+    // times the deviation of Gaussian noise and the median of |h| is 0.6745
+    // of that. 0 when no h is finite.
+    double noise;
+    // The range of intensities the widths are measured against: the class's
+    // range for integers, 1 for logical, and for floating point the range of
+    // the finite means of the image's whole 4-by-4 blocks (as large as the
+    // image allows when it is smaller), which noise hardly widens.
+    double scale;
+};
+
+// The defaults, from the noise relative to the scale.
+struct DefaultParameters {
+    // Magnitude that noise alone exceeds at a pixel with the probability
+    // FALSE_EDGE_RATE, in at least one of the channels.
+    double threshold;
+    // Widths that grow with the relative noise up to a limit, small enough on
+    // a clean image to leave it as it is.
+    double x3;
+    double x4;
+};
+
+// Both exact, whatever the threads: the median is selected from counts, and
+// the block means' range from minima and maxima. Expects a call's stop
+// request to be set; false when it ended the pass.
+bool measure_image(const HostImage& image, ImageStatistics& statistics);
+
+DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptrdiff_t channels);
+
+// The edge values of rows [first_row, end_row) and columns [first_col,
+// end_col) of the image, value (row, col) at out[(col - first_col) * stride +
+// row - first_row]; zero everywhere when the threshold is not positive.
+// Reads as far beyond the block as the smoothing and the gradient need.
+// Allocates its scratch on the calling thread before any work (it may throw
+// std::bad_alloc); false when the call's stop request ended it.
+struct EdgeBlock {
+    std::ptrdiff_t first_row;
+    std::ptrdiff_t end_row;
+    std::ptrdiff_t first_col;
+    std::ptrdiff_t end_col;
+    double* out;
+    std::ptrdiff_t stride;
+};
+
+bool make_edges(const HostImage& image, double threshold, const EdgeKernels& kernels, const EdgeBlock& block);
+
+// The entry points of lumasift_edges' module, each holding call_lock as
+// filter_call does: false when `stop` (which may be null) ended the call.
+bool measure_image_call(const HostImage& image, ImageStatistics& statistics, StopRequest stop);
+// The whole edge map, rows x cols, column-major. May throw std::bad_alloc
+// before any work.
+bool edge_map_call(const HostImage& image, double threshold, double* edges, StopRequest stop);
+
+}  // namespace lumasift
+
+#endif

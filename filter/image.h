@@ -1,0 +1,64 @@
+// Images as the host keeps them: rows x cols x channels elements of one of
+// the host's numeric or logical classes, column-major, channel after channel.
+#ifndef LUMASIFT_IMAGE_H
+#define LUMASIFT_IMAGE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "hidden.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+// The element classes of the host's numeric and logical arrays.
+enum class ElementClass : std::int32_t {
+    float64,
+    float32,
+    int8,
+    uint8,
+    int16,
+    uint16,
+    int32,
+    uint32,
+    int64,
+    uint64,
+    logical,
+};
+
+// An element of a host's logical array: one byte, true where it is not zero.
+struct LogicalElement {
+    std::uint8_t value;
+};
+
+// Element (row, col) of channel `channel` is element
+// (channel * cols + col) * rows + row of `values`.
+struct HostImage {
+    const void* values;
+    ElementClass value_class;
+    std::ptrdiff_t rows;
+    std::ptrdiff_t cols;
+    std::ptrdiff_t channels;
+};
+
+// Calls f with a null pointer of the element type of a class.
+template <class F>
+void with_element_type(ElementClass type, const F& f)
+{
+    switch (type) {
+    case ElementClass::float64: f(static_cast<double*>(nullptr)); break;
+    case ElementClass::float32: f(static_cast<float*>(nullptr)); break;
+    case ElementClass::int8: f(static_cast<std::int8_t*>(nullptr)); break;
+    case ElementClass::uint8: f(static_cast<std::uint8_t*>(nullptr)); break;
+    case ElementClass::int16: f(static_cast<std::int16_t*>(nullptr)); break;
+    case ElementClass::uint16: f(static_cast<std::uint16_t*>(nullptr)); break;
+    case ElementClass::int32: f(static_cast<std::int32_t*>(nullptr)); break;
+    case ElementClass::uint32: f(static_cast<std::uint32_t*>(nullptr)); break;
+    case ElementClass::int64: f(static_cast<std::int64_t*>(nullptr)); break;
+    case ElementClass::uint64: f(static_cast<std::uint64_t*>(nullptr)); break;
+    case ElementClass::logical: f(static_cast<LogicalElement*>(nullptr)); break;
+    }
+}
+
+}  // namespace lumasift
+
+#endif

@@ -1,0 +1,83 @@
+#include "images.h"
+
+#include <cmath>
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+bool element_class(const mxArray* array, ElementClass& type)
+{
+    if (mxIsComplex(array) || mxIsSparse(array)) {
+        return false;
+    }
+    switch (mxGetClassID(array)) {
+    case mxDOUBLE_CLASS: type = ElementClass::float64; return true;
+    case mxSINGLE_CLASS: type = ElementClass::float32; return true;
+    case mxINT8_CLASS: type = ElementClass::int8; return true;
+    case mxUINT8_CLASS: type = ElementClass::uint8; return true;
+    case mxINT16_CLASS: type = ElementClass::int16; return true;
+    case mxUINT16_CLASS: type = ElementClass::uint16; return true;
+    case mxINT32_CLASS: type = ElementClass::int32; return true;
+    case mxUINT32_CLASS: type = ElementClass::uint32; return true;
+    case mxINT64_CLASS: type = ElementClass::int64; return true;
+    case mxUINT64_CLASS: type = ElementClass::uint64; return true;
+    case mxLOGICAL_CLASS: type = ElementClass::logical; return true;
+    default: return false;
+    }
+}
+
+mxClassID host_class(ElementClass type)
+{
+    switch (type) {
+    case ElementClass::float64: return mxDOUBLE_CLASS;
+    case ElementClass::float32: return mxSINGLE_CLASS;
+    case ElementClass::int8: return mxINT8_CLASS;
+    case ElementClass::uint8: return mxUINT8_CLASS;
+    case ElementClass::int16: return mxINT16_CLASS;
+    case ElementClass::uint16: return mxUINT16_CLASS;
+    case ElementClass::int32: return mxINT32_CLASS;
+    case ElementClass::uint32: return mxUINT32_CLASS;
+    case ElementClass::int64: return mxINT64_CLASS;
+    case ElementClass::uint64: return mxUINT64_CLASS;
+    case ElementClass::logical: return mxLOGICAL_CLASS;
+    }
+    return mxUNKNOWN_CLASS;
+}
+
+std::size_t dimension(const mxArray* array, mwSize k)
+{
+    return k < mxGetNumberOfDimensions(array) ? static_cast<std::size_t>(mxGetDimensions(array)[k]) : 1;
+}
+
+bool host_image(const mxArray* array, HostImage& image)
+{
+    if (!element_class(array, image.value_class) || mxGetNumberOfDimensions(array) > 3) {
+        return false;
+    }
+    image.values = mxGetData(array);
+    image.rows = static_cast<std::ptrdiff_t>(dimension(array, 0));
+    image.cols = static_cast<std::ptrdiff_t>(dimension(array, 1));
+    image.channels = static_cast<std::ptrdiff_t>(dimension(array, 2));
+    return true;
+}
+
+bool is_left_out(const mxArray* array)
+{
+    return mxIsEmpty(array);
+}
+
+bool is_real_double_scalar(const mxArray* array)
+{
+    return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array) && mxGetNumberOfElements(array) == 1;
+}
+
+mxArray* parameter_struct(const char* const* names, const double* values, int count)
+{
+    mxArray* parameters = mxCreateStructMatrix(1, 1, count, const_cast<const char**>(names));
+    for (int k = 0; k < count; ++k) {
+        mxSetFieldByNumber(parameters, 0, k,
+                           std::isnan(values[k]) ? mxCreateDoubleMatrix(0, 0, mxREAL) : mxCreateDoubleScalar(values[k]));
+    }
+    return parameters;
+}
+
+}  // namespace lumasift

@@ -1,0 +1,55 @@
+// [E, info] = lumasift_edges_mex(I, threshold): the module behind
+// lumasift_edges.m. The threshold may be [] for the default, which follows
+// the image's noise. Checks again everything the core relies on.
+#include "gateway.h"
+
+#include <cstddef>
+
+#include "../filter/edges.h"
+#include "images.h"
+#include "interrupt.h"
+
+// No try block here: the host may raise its error report as a C++
+// exception, and a catch would swallow or repeat the message.
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs != 2 || nlhs > 2) {
+        mexErrMsgIdAndTxt("lumasift:arguments", "Call as [E, info] = lumasift_edges_mex(I, threshold).");
+    }
+    lumasift::HostImage image;
+    if (!lumasift::host_image(prhs[0], image)) {
+        mexErrMsgIdAndTxt("lumasift:image", "I must be a real, full numeric or logical M-by-N-by-C array.");
+    }
+    const bool default_threshold = lumasift::is_left_out(prhs[1]);
+    if (!default_threshold && !lumasift::is_real_double_scalar(prhs[1])) {
+        mexErrMsgIdAndTxt("lumasift:threshold", "The threshold must be [] or a real double scalar.");
+    }
+
+    lumasift::ImageStatistics statistics{0.0, 0.0};
+    double threshold = default_threshold ? 0.0 : mxGetPr(prhs[1])[0];
+    if (default_threshold || nlhs > 1) {
+        mxArray* nothing = nullptr;
+        lumasift::run_core(
+            [&image, &statistics] {
+                return lumasift::measure_image_call(image, statistics, &lumasift::host_interrupt_pending);
+            },
+            nothing);
+        if (default_threshold) {
+            threshold = lumasift::default_parameters(statistics, image.channels).threshold;
+        }
+    }
+
+    plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(image.rows), static_cast<mwSize>(image.cols), mxREAL);
+    lumasift::run_core(
+        [&image, threshold, &plhs] {
+            return lumasift::edge_map_call(image, threshold, mxGetPr(plhs[0]), &lumasift::host_interrupt_pending);
+        },
+        plhs[0]);
+
+    if (nlhs > 1) {
+        const char* const names[] = {"noise", "scale", "threshold"};
+        const double values[] = {statistics.noise, statistics.scale, threshold};
+        plhs[1] = lumasift::parameter_struct(names, values, 3);
+    }
+}
