@@ -1,16 +1,22 @@
-function J = imlumasift(I, E, x3, x4)
+function [J, info] = imlumasift(I, E, x3, x4)
 %IMLUMASIFT Edge-aware smoothing of images of any size, class and colour.
-%   J = IMLUMASIFT(I, E, X3, X4) smooths each channel of the image I as
+%   J = IMLUMASIFT(I) smooths the photograph I with no other input: it
+%   estimates the noise of I, finds edges in I and chooses the widths from
+%   that estimate, so that a noisy image is smoothed along its edges and a
+%   clean one comes back as it is.
+%
+%   J = IMLUMASIFT(I, E, X3, X4) smooths each channel of I as
 %   LUMASIFT(X1, X2, X3, X4) would with X1 = DOUBLE(I(:,:,c)) and the edge
 %   map X2 = E (or E(:,:,c)), for images of any size, and returns J in I's
 %   class: a normalised Gaussian-weighted average over a square window of
 %   half-width FIX(3*X3 + 1), in which samples on an edge and behind one, as
-%   seen from the centre, have the width X4 instead of X3.
+%   seen from the centre, have the width X4 instead of X3. Any of E, X3 and
+%   X4 may be left out or [] for its default.
 %
-%   J = IMLUMASIFT(I) finds the edges with LUMASIFT_EDGES(I) and uses
-%   X3 = 1.5 and X4 = 0.3. J = IMLUMASIFT(I, E) and IMLUMASIFT(I, E, X3)
-%   use the same defaults for what they leave out; an empty E stands for
-%   LUMASIFT_EDGES(I) too.
+%   [J, INFO] = IMLUMASIFT(...) also returns what was used, a struct with
+%   the fields noise (the noise estimate, in I's units), scale (the range
+%   the widths are measured against), threshold (the edge threshold of the
+%   edges made from I, or [] when E was given), x3 and x4.
 %
 %   I   An M-by-N or M-by-N-by-C image (gray, RGB or any number of
 %       channels), of any size, of any real numeric class or logical. Each
@@ -20,13 +26,30 @@ function J = imlumasift(I, E, x3, x4)
 %       exceed 100 after truncation to an integer, as in LUMASIFT (NaN and
 %       values beyond 32-bit integers never do); a logical E marks edges
 %       where it is true, so the result of EDGE or any mask works as it is.
+%       Default: the edges of LUMASIFT_EDGES(I), made tile by tile, so that
+%       no map as large as the image is made; J is bit for bit
+%       IMLUMASIFT(I, LUMASIFT_EDGES(I), INFO.X3, INFO.X4).
 %   X3  The width in front of edges, which also sets the window: a real
-%       numeric scalar, used as a double. Default 1.5 (an 11-by-11 window).
-%   X4  The width on and behind edges, likewise. Default 0.3. A small X4
-%       keeps edges sharp.
+%       numeric scalar, used as a double.
+%   X4  The width on and behind edges, likewise. A small X4 keeps edges
+%       sharp.
 %   J   The smoothed image, of I's size and class: integers are rounded
 %       and saturated as UINT8(Y) and its kin convert, single as SINGLE(Y),
 %       double stays double, and logical I gives a double J.
+%
+%   The defaults, from the noise estimate SIGMA of LUMASIFT_EDGES (the
+%   median absolute value of a second-difference high-pass band, ignoring
+%   NaN and Inf; see there) and the intensity scale S (the class's range
+%   for integers, 255 for UINT8; 1 for logical; for floating point the
+%   range of the means of the image's 4-by-4 blocks, which noise hardly
+%   widens):
+%      X3 = min(max(21.7 * SIGMA / S, 0.01), 1.5)
+%      X4 = min(max(13 * SIGMA / S, 0.01), 0.5)
+%      E  = LUMASIFT_EDGES(I), whose threshold follows SIGMA.
+%   So on a photograph in [0, 255] with noise of deviation 10, X3 is about
+%   0.85 (a 7-by-7 window), and from about 18 on it is 1.5 (11-by-11).
+%   Without noise the widths are 0.01, which gives every sample but the
+%   centre a weight of 0: J is I.
 %
 %   Exactness: before the conversion to I's class, each channel of J is
 %   bit for bit what LUMASIFT's rule gives on the whole channel, as if its
@@ -38,15 +61,16 @@ function J = imlumasift(I, E, x3, x4)
 %   bits; it needs a half-width FIX(3*X3 + 1) of at most 498.
 %
 %   Errors have identifiers: lumasift:badImage, lumasift:badEdges,
-%   lumasift:badWidth, lumasift:windowTooWide, and lumasift:interrupted
-%   when Ctrl-C ends a long call (nothing is assigned then).
+%   lumasift:badWidth, lumasift:windowTooWide, lumasift:outOfMemory, and
+%   lumasift:interrupted when Ctrl-C ends a long call (nothing is assigned
+%   then).
 %
-%   Example: smooth a colour photograph, keeping its edges.
-%      I = uint8(255 * rand(1200, 1600, 3));          % or imread('photo.jpg')
-%      J = imlumasift(I);
-%      class(J), size(J)                              % uint8, 1200 1600 3
+%   Example: smooth a noisy colour photograph, keeping its edges.
+%      I = imread('photo.jpg');                       % uint8, any size
+%      [J, info] = imlumasift(I);
+%      info.noise                                     % in grey levels
 %
-%   Example: your own edges, as a mask.
+%   Example: your own edges, as a mask, and your own widths.
 %      I = rand(300);
 %      mask = false(300);  mask(:, 150) = true;       % one vertical edge
 %      J = imlumasift(I, mask, 3, 0.5);
@@ -54,41 +78,46 @@ function J = imlumasift(I, E, x3, x4)
 %   See also LUMASIFT, LUMASIFT_EDGES, LUMASIFT_DEMO.
 
 if nargin < 1 || nargin > 4
-    error('lumasift:arguments', 'imlumasift: call as J = imlumasift(I, E, X3, X4); E, X3 and X4 may be left out');
+    error('lumasift:arguments', 'imlumasift: call as [J, INFO] = imlumasift(I, E, X3, X4); E, X3 and X4 may be left out or []');
 end
 if ~is_image_array(I)
     error('lumasift:badImage', ...
           'imlumasift: I must be a real, full numeric or logical M-by-N or M-by-N-by-C array');
 end
 [rows, cols, channels] = size(I);
-default_edges = nargin < 2 || (isnumeric(E) && isequal(size(E), [0 0]));
-if ~default_edges && ~(is_image_array(E) && size(E, 1) == rows && size(E, 2) == cols && ...
-                       (size(E, 3) == 1 || size(E, 3) == channels))
+if nargin < 2 || isempty(E)
+    E = [];
+elseif ~(is_image_array(E) && size(E, 1) == rows && size(E, 2) == cols && ...
+         (size(E, 3) == 1 || size(E, 3) == channels))
     error('lumasift:badEdges', ...
-          'imlumasift: E must be a real, full numeric or logical %d-by-%d or %d-by-%d-by-%d array, the size of I or of one channel of it', ...
+          'imlumasift: E must be [] or a real, full numeric or logical %d-by-%d or %d-by-%d-by-%d array, the size of I or of one channel of it', ...
           rows, cols, rows, cols, channels);
 end
 if nargin < 3
-    x3 = 1.5;
+    x3 = [];
 end
 if nargin < 4
-    x4 = 0.3;
+    x4 = [];
 end
 x3 = width(x3, 'X3');
 x4 = width(x4, 'X4');
 % Over 1000 a side, a tile must hold a kept pixel and its margins of the
-% half-width and one more on both sides.
-reach = fix(3 * x3 + 1);
-if (rows > 1000 || cols > 1000) && reach > 498
-    error('lumasift:windowTooWide', ...
-          'imlumasift: X3 = %g gives a window of half-width %g, too wide to tile a %d-by-%d image: over 1000 pixels a side, the half-width FIX(3*X3 + 1) may be at most 498', ...
-          x3, reach, rows, cols);
-end
-if default_edges
-    E = lumasift_edges(I);
+% half-width and one more on both sides. The default is never that wide.
+if ~isempty(x3)
+    reach = fix(3 * x3 + 1);
+    if (rows > 1000 || cols > 1000) && reach > 498
+        error('lumasift:windowTooWide', ...
+              'imlumasift: X3 = %g gives a window of half-width %g, too wide to tile a %d-by-%d image: over 1000 pixels a side, the half-width FIX(3*X3 + 1) may be at most 498', ...
+              x3, reach, rows, cols);
+    end
 end
 try
-    J = imlumasift_mex(I, E, x3, x4);
+    % Without INFO asked for, an image given all its parameters is not measured.
+    if nargout > 1
+        [J, info] = imlumasift_mex(I, E, x3, x4);
+    else
+        J = imlumasift_mex(I, E, x3, x4);
+    end
 catch err
     % The module's messages, under this function's name.
     error(err.identifier, 'imlumasift: %s', regexprep(err.message, '^imlumasift_mex: ', ''));
@@ -99,9 +128,14 @@ function ok = is_image_array(A)
 ok = (isnumeric(A) || islogical(A)) && isreal(A) && ~issparse(A) && ndims(A) <= 3;
 end
 
+% [] for the default, else the width as a double.
 function w = width(w, name)
+if isempty(w) && isnumeric(w)
+    w = [];
+    return;
+end
 if ~(isnumeric(w) && isreal(w) && isscalar(w))
-    error('lumasift:badWidth', 'imlumasift: %s must be a real numeric scalar', name);
+    error('lumasift:badWidth', 'imlumasift: %s must be [] or a real numeric scalar', name);
 end
 w = full(double(w));
 end
@@ -133,6 +167,18 @@ end
 %! I = rand (20, 30);
 %! mask = rand (20, 30) < 0.1;
 %! assert (imlumasift (I, mask, 1, 0.3), lumasift (I, 101 * mask, 1, 0.3));
+%!test
+%! ## With nothing but the image: the parameters it reports give the same
+%! ## bits, and a constant image comes back as it is.
+%! N = 100 + 20 * randn (60, 50, 3);
+%! [J, info] = imlumasift (N);
+%! assert (J, imlumasift (N, lumasift_edges (N), info.x3, info.x4));
+%! assert (fieldnames (info)', {"noise", "scale", "threshold", "x3", "x4"});
+%! assert (info.noise, 20, 4);
+%! [~, given] = imlumasift (N, [], 1, 0.3);
+%! assert ([given.x3, given.x4, given.noise], [1, 0.3, info.noise]);
+%! assert (imlumasift (uint8 (7 * ones (9, 8, 3))), uint8 (7 * ones (9, 8, 3)));
+%! assert (imlumasift (pi * ones (9, 8)), pi * ones (9, 8));
 %!error id=lumasift:badImage imlumasift ({1})
 %!error id=lumasift:badEdges imlumasift (rand (3), zeros (2))
 %!error id=lumasift:badWidth imlumasift (rand (3), [], [1 2])
