@@ -122,7 +122,7 @@ void tiled(benchmark::State& state, int rows, int cols, int channels, ElementCla
     }
     std::vector<T> result(values.size());
     const TiledImage image{values.data(), type, s.x2.data(), ElementClass::float64, false, result.data(),
-                           rows, cols, channels};
+                           rows, cols, channels, 0.0};
     for (auto _ : state) {
         filter_tiled(image, width_for(reach), 0.5, nullptr);
         benchmark::DoNotOptimize(result.data());

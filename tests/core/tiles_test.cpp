@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "filter/edges.h"
 #include "filter/filter.h"
 #include "filter/lanes/lanes.h"
 #include "support/host_conversion.h"
@@ -40,7 +41,7 @@ std::vector<double> run_tiled(const Scene& s)
 {
     std::vector<double> y(s.x1.size(), -7.0);
     const TiledImage image{s.x1.data(), ElementClass::float64, s.x2.data(), ElementClass::float64,
-                           false, y.data(), s.rows, s.cols, 1};
+                           false, y.data(), s.rows, s.cols, 1, 0.0};
     EXPECT_TRUE(tiles_fit(s.rows, s.cols, s.x3)) << s.description;
     EXPECT_TRUE(filter_tiled(image, s.x3, s.x4, nullptr)) << s.description;
     return y;
@@ -110,6 +111,58 @@ TEST_P(TiledPaths, ImagesThatFitThePlanesGiveTheModulesBits)
     }
 }
 
+// Edges made from the image: the statistics do not depend on the threads,
+// the whole map's on this path equals the plain kernels' (NaN in some
+// channels, so that NaN must lose to a number), and a
+// tiled call that makes each tile's edges gives the bits of the same call
+// handed the whole map. Three channels over 1000 a side both ways, so tiles
+// and units of columns start and end everywhere.
+TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
+{
+    const int rows = 1300;
+    const int cols = 1150;
+    const std::size_t pixels = static_cast<std::size_t>(rows) * cols;
+    std::vector<double> values;
+    for (int c = 0; c < 3; ++c) {
+        const Scene channel = make_scene(rows, cols, 1.0, 0.5, NO_EDGES, c == 1, 41 + c);
+        values.insert(values.end(), channel.x1.begin(), channel.x1.end());
+    }
+    for (const std::size_t at : {std::size_t{0}, pixels / 2, pixels - 1}) {
+        for (int c = 0; c < 3; ++c) {
+            values[c * pixels + at] = NaN;  // no channel has a magnitude near these
+        }
+    }
+    const HostImage image{values.data(), ElementClass::float64, rows, cols, 3};
+    ImageStatistics statistics;
+    ImageStatistics on_one_thread;
+    filter_state.thread_count = 1;
+    ASSERT_TRUE(measure_image_call(image, on_one_thread, nullptr));
+    filter_state.thread_count = 3;
+    ASSERT_TRUE(measure_image_call(image, statistics, nullptr));
+    filter_state.thread_count = 0;
+    ASSERT_EQ(statistics.noise, on_one_thread.noise);
+    ASSERT_EQ(statistics.scale, on_one_thread.scale);
+    const double threshold = default_parameters(statistics, 3).threshold;
+    ASSERT_GT(threshold, 0.0);
+
+    std::vector<double> edges(pixels);
+    ASSERT_TRUE(edge_map_call(image, threshold, edges.data(), nullptr));
+    std::vector<double> plain_edges(pixels);
+    const EdgeBlock whole{0, rows, 0, cols, plain_edges.data(), rows};
+    ASSERT_TRUE(make_edges(image, threshold, scalar_lanes().edges, whole));
+    ASSERT_EQ(first_difference(edges, plain_edges), -1);
+
+    std::vector<double> given(values.size(), -7.0);
+    std::vector<double> made(values.size(), -7.0);
+    const TiledImage with_map{values.data(), ElementClass::float64, edges.data(), ElementClass::float64,
+                              false, given.data(), rows, cols, 3, 0.0};
+    const TiledImage without_map{values.data(), ElementClass::float64, nullptr, ElementClass::float64,
+                                 false, made.data(), rows, cols, 3, threshold};
+    ASSERT_TRUE(filter_tiled(with_map, 1.0, 0.5, nullptr));
+    ASSERT_TRUE(filter_tiled(without_map, 1.0, 0.5, nullptr));
+    EXPECT_EQ(first_difference(made, given), -1);
+}
+
 std::string path_name(const testing::TestParamInfo<KernelPath>& info)
 {
     const char* names[] = {"fastest", "literal", "scalar", "avx2", "avx512", "neon"};
@@ -161,7 +214,7 @@ void expect_rule_in_class(ElementClass type)
     }
     std::vector<T> result(input.size());
     const TiledImage image{input.data(), type, edges.data(), ElementClass::float64, true,
-                           result.data(), shape.rows, shape.cols, channels};
+                           result.data(), shape.rows, shape.cols, channels, 0.0};
     ASSERT_EQ(result_class(type), type);
     ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4, nullptr));
     EXPECT_EQ(std::memcmp(result.data(), expected.data(), result.size() * sizeof(T)), 0)
@@ -206,7 +259,7 @@ TEST(TilesTest, LogicalValuesAndEdgesAndSharedEdgeMaps)
     }
     std::vector<double> result(2 * pixels, -7.0);
     const TiledImage image{logical_values.data(), ElementClass::logical, mask.data(), ElementClass::logical,
-                           false, result.data(), shape.rows, shape.cols, 2};
+                           false, result.data(), shape.rows, shape.cols, 2, 0.0};
     ASSERT_EQ(result_class(ElementClass::logical), ElementClass::float64);
     ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4, nullptr));
     EXPECT_EQ(first_difference(result, expected), -1);
