@@ -75,8 +75,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                           "The window is too wide to tile an image over 1000 pixels a side.");
     }
 
-    plhs[0] = mxCreateNumericArray(mxGetNumberOfDimensions(prhs[0]), mxGetDimensions(prhs[0]),
-                                   lumasift::host_class(lumasift::result_class(image.value_class)), mxREAL);
+    // Every element is written, so the host need not clear them first.
+    plhs[0] = mxCreateUninitNumericArray(mxGetNumberOfDimensions(prhs[0]), mxGetDimensions(prhs[0]),
+                                         lumasift::host_class(lumasift::result_class(image.value_class)), mxREAL);
     const lumasift::TiledImage tiled{image.values,
                                      image.value_class,
                                      make_edges ? nullptr : mxGetData(prhs[1]),

@@ -4,7 +4,9 @@
 # it in the middle of each function's call. Each call must end within 0.2 s
 # with an error, assign nothing, leave no thread behind, and the next call
 # must give the bits the same call gave before.
-# Arguments: the folder of the modules, then the functions' names.
+# Arguments: the folder of the modules, then the calls, each a function of
+# x (600x600), e (its edges) and b (8000x8000x3 uint8), such as
+# "lumasift(x, e, 33, 0.5)"; each function is called once.
 set -euo pipefail
 module_dir=$1
 shift
@@ -37,11 +39,11 @@ wait_for() {
   done
 }
 
-send "PS1(''); addpath('$module_dir'); rand('seed', 1); x = rand(600); e = 200 * (rand(600) < 0.02); threads = numel(dir('/proc/self/task')); printf('ready\n');"
+send "PS1(''); addpath('$module_dir'); rand('seed', 1); x = rand(600); e = 200 * (rand(600) < 0.02); b = repmat(uint8(255 * rand(1000)), [8 8 3]); threads = numel(dir('/proc/self/task')); printf('ready\n');"
 wait_for 'ready' 60
 round=0
-for name in "$@"; do
-  call="$name(x, e, 33, 0.5)"
+for call in "$@"; do
+  name=${call%%(*}
   send "before = $call; printf('$name computed\n');"
   wait_for "^$name computed" 120
   send "printf('$name started\n'); y = $call; printf('$name finished\n');"
