@@ -119,8 +119,11 @@ try
         J = imlumasift_mex(I, E, x3, x4);
     end
 catch err
-    % The module's messages, under this function's name.
-    error(err.identifier, 'imlumasift: %s', regexprep(err.message, '^imlumasift_mex: ', ''));
+    % The module's and the host's messages, under this function's name.
+    % Rethrown whole: error() would take an empty identifier, as the host's
+    % allocation failures have, for an empty message, and raise nothing.
+    rethrow(struct('message', ['imlumasift: ' regexprep(err.message, '^imlumasift_mex: ', '')], ...
+                   'identifier', err.identifier));
 end
 end
 

@@ -80,7 +80,11 @@ try
         E = lumasift_edges_mex(I, threshold);
     end
 catch err
-    error(err.identifier, 'lumasift_edges: %s', regexprep(err.message, '^lumasift_edges_mex: ', ''));
+    % The module's and the host's messages, under this function's name.
+    % Rethrown whole: error() would take an empty identifier, as the host's
+    % allocation failures have, for an empty message, and raise nothing.
+    rethrow(struct('message', ['lumasift_edges: ' regexprep(err.message, '^lumasift_edges_mex: ', '')], ...
+                   'identifier', err.identifier));
 end
 end
 
