@@ -19,12 +19,12 @@ namespace {
 
 // The default rule's constants (see DefaultParameters).
 constexpr double FALSE_EDGE_RATE = 0.004;
-constexpr double X3_PER_RELATIVE_NOISE = 21.7;
+constexpr double X3_PER_ROOT_NOISE = 6.0;
 constexpr double X3_LEAST = 0.01;
-constexpr double X3_MOST = 1.5;
-constexpr double X4_PER_RELATIVE_NOISE = 13.0;
+constexpr double X3_MOST = 2.5;
+constexpr double X4_PER_ROOT_NOISE = 1.9;
 constexpr double X4_LEAST = 0.01;
-constexpr double X4_MOST = 0.5;
+constexpr double X4_MOST = 1.0;
 // Widths of X3_LEAST and X4_LEAST give every sample but the centre the
 // weight exp(-1 / (4 * 0.01^2)), which is 0: a noiseless image comes back
 // as it is.
@@ -272,8 +272,8 @@ DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptr
     const double per_channel = std::pow(1.0 - FALSE_EDGE_RATE, 1.0 / static_cast<double>(std::max<std::ptrdiff_t>(channels, 1)));
     DefaultParameters defaults;
     defaults.threshold = statistics.noise * gradient_noise_gain * std::sqrt(-2.0 * std::log(1.0 - per_channel));
-    defaults.x3 = std::min(std::max(X3_PER_RELATIVE_NOISE * relative, X3_LEAST), X3_MOST);
-    defaults.x4 = std::min(std::max(X4_PER_RELATIVE_NOISE * relative, X4_LEAST), X4_MOST);
+    defaults.x3 = std::min(std::max(X3_PER_ROOT_NOISE * std::sqrt(relative), X3_LEAST), X3_MOST);
+    defaults.x4 = std::min(std::max(X4_PER_ROOT_NOISE * std::sqrt(relative), X4_LEAST), X4_MOST);
     return defaults;
 }
 

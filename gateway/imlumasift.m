@@ -43,13 +43,14 @@ function [J, info] = imlumasift(I, E, x3, x4)
 %   for integers, 255 for UINT8; 1 for logical; for floating point the
 %   range of the means of the image's 4-by-4 blocks, which noise hardly
 %   widens):
-%      X3 = min(max(21.7 * SIGMA / S, 0.01), 1.5)
-%      X4 = min(max(13 * SIGMA / S, 0.01), 0.5)
+%      X3 = min(max(6.0 * SQRT(SIGMA / S), 0.01), 2.5)
+%      X4 = min(max(1.9 * SQRT(SIGMA / S), 0.01), 1.0)
 %      E  = LUMASIFT_EDGES(I), whose threshold follows SIGMA.
 %   So on a photograph in [0, 255] with noise of deviation 10, X3 is about
-%   0.85 (a 7-by-7 window), and from about 18 on it is 1.5 (11-by-11).
+%   1.2 (a 9-by-9 window) and X4 0.37; at 30, 1.9 (13-by-13) and 0.6.
 %   Without noise the widths are 0.01, which gives every sample but the
-%   centre a weight of 0: J is I.
+%   centre a weight of 0: J is I. An image whose finest texture looks like
+%   noise (grass, say) is smoothed as if it were noisy.
 %
 %   Exactness: before the conversion to I's class, each channel of J is
 %   bit for bit what LUMASIFT's rule gives on the whole channel, as if its

@@ -19,8 +19,8 @@ relative = 0;
 if info.scale > 0
     relative = info.noise / info.scale;
 end
-info.x3 = clamp(rule.x3_per_noise * relative, rule.x3_least, rule.x3_most);
-info.x4 = clamp(rule.x4_per_noise * relative, rule.x4_least, rule.x4_most);
+info.x3 = clamp(rule.x3_per_noise * sqrt(relative), rule.x3_least, rule.x3_most);
+info.x4 = clamp(rule.x4_per_noise * sqrt(relative), rule.x4_least, rule.x4_most);
 if isempty(threshold)
     % Noise alone would mark a pixel with this probability.
     info.threshold = info.noise * GRADIENT_NOISE_GAIN() * ...
@@ -44,12 +44,12 @@ end
 
 function rule = default_rule()
 rule.false_edges = 0.004;
-rule.x3_per_noise = 21.7;
+rule.x3_per_noise = 6;
 rule.x3_least = 0.01;
-rule.x3_most = 1.5;
-rule.x4_per_noise = 13;
+rule.x3_most = 2.5;
+rule.x4_per_noise = 1.9;
 rule.x4_least = 0.01;
-rule.x4_most = 0.5;
+rule.x4_most = 1;
 end
 
 % The standard deviation, in units of the noise's, of each component of the
