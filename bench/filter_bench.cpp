@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "filter/edges.h"
 #include "filter/filter.h"
 #include "filter/tiles.h"
 #include "floor.h"
@@ -132,6 +133,47 @@ void tiled(benchmark::State& state, int rows, int cols, int channels, ElementCla
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// imlumasift's default path on a 4000x6000x3 uint8 image of blocks with
+// noise: each part of it, in the core, without the host's copies.
+enum DefaultPart { STATISTICS, EDGE_MAP, TILES_MAKING_EDGES, TILES_GIVEN_EDGES };
+
+void default_path(benchmark::State& state, DefaultPart part)
+{
+    constexpr int rows = 4000;
+    constexpr int cols = 6000;
+    static std::vector<std::uint8_t> values;
+    if (values.empty()) {
+        std::mt19937 random(7);
+        std::normal_distribution<double> noise(0.0, 15.0);
+        values.resize(static_cast<std::size_t>(rows) * cols * 3);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const std::size_t row = i % rows;
+            const std::size_t col = i / rows % cols;
+            const double level = 60.0 + 50.0 * ((row / 90 + col / 130 + i / (rows * cols)) % 3);
+            values[i] = static_cast<std::uint8_t>(std::clamp(level + noise(random), 0.0, 255.0));
+        }
+    }
+    const HostImage image{values.data(), ElementClass::uint8, rows, cols, 3};
+    ImageStatistics statistics;
+    measure_image_call(image, statistics, nullptr);
+    const DefaultParameters defaults = default_parameters(statistics, 3);
+    std::vector<double> edges(static_cast<std::size_t>(rows) * cols);
+    edge_map_call(image, defaults.threshold, edges.data(), nullptr);
+    std::vector<std::uint8_t> result(values.size());
+    const bool given = part == TILES_GIVEN_EDGES;
+    const TiledImage tiled{values.data(), ElementClass::uint8, given ? edges.data() : nullptr, ElementClass::float64,
+                           false, result.data(), rows, cols, 3, defaults.threshold};
+    for (auto _ : state) {
+        switch (part) {
+        case STATISTICS: measure_image_call(image, statistics, nullptr); break;
+        case EDGE_MAP: edge_map_call(image, defaults.threshold, edges.data(), nullptr); break;
+        case TILES_MAKING_EDGES:
+        case TILES_GIVEN_EDGES: filter_tiled(tiled, defaults.x3, defaults.x4, nullptr); break;
+        }
+        benchmark::ClobberMemory();
+    }
+}
+
 void literal(benchmark::State& state, int reach)
 {
     const BenchScene& s = scene_named("lined");
@@ -197,6 +239,12 @@ void register_benchmarks()
         timed(benchmark::RegisterBenchmark(("imlumasift/uint8_rgb/3000x4000x3/reach:" + std::to_string(reach)).c_str(),
                                            tiled<std::uint8_t>, 3000, 4000, 3, ElementClass::uint8, reach));
     }
+    for (const auto& [part, name] : {std::pair{STATISTICS, "statistics"}, std::pair{EDGE_MAP, "edge_map"},
+                                     std::pair{TILES_MAKING_EDGES, "tiles_making_edges"},
+                                     std::pair{TILES_GIVEN_EDGES, "tiles_given_edges"}}) {
+        timed(benchmark::RegisterBenchmark((std::string("default/uint8_rgb/4000x6000x3/") + name).c_str(),
+                                           default_path, part));
+    }
     for (const int reach : {1, 4}) {
         benchmark::RegisterBenchmark(("literal/lined/1000/reach:" + std::to_string(reach)).c_str(), literal, reach)
             ->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(1);
@@ -239,6 +287,11 @@ public:
                 print_ratio(name.substr(11), seconds / pixels * 1e6,
                             name_of("lumasift", "lined", 1000, std::stoi(reach), 0));
             }
+        }
+        const std::string given = "default/uint8_rgb/4000x6000x3/tiles_given_edges";
+        for (const char* part : {"statistics", "edge_map", "tiles_making_edges"}) {
+            print_ratio(std::string("default path's ") + part + ", against the tiles given edges",
+                        seconds_[std::string("default/uint8_rgb/4000x6000x3/") + part], given);
         }
         const auto stop = seconds_.find(name_of("with_stop_request", "lined", 1000, 4, 0));
         if (stop != seconds_.end()) {

@@ -36,7 +36,6 @@ constexpr double VALUES_PER_THREAD = 2e5;
 // Columns per unit of work: enough that the columns a unit reads beyond its
 // own cost little, few enough that a stop request is answered at once.
 constexpr std::ptrdiff_t NOISE_COLUMNS_PER_UNIT = 64;
-constexpr std::ptrdiff_t EDGE_COLUMNS_PER_UNIT = 64;
 // Each thread of the noise pass keeps its own counts.
 constexpr int MOST_COUNTING_WORKERS = 8;
 // |h| in single precision is selected 16 bits at a time: its bit pattern
@@ -71,6 +70,24 @@ void read_column(const HostImage& image, std::ptrdiff_t channel, std::ptrdiff_t 
     });
 }
 
+double class_range(ElementClass type)
+{
+    double range = 1.0;  // logical
+    with_element_type(type, [&range](auto* element) {
+        using T = std::remove_pointer_t<decltype(element)>;
+        if constexpr (std::is_integral_v<T>) {
+            range = static_cast<double>(std::numeric_limits<T>::max()) -
+                    static_cast<double>(std::numeric_limits<T>::min());
+        }
+    });
+    return range;
+}
+
+bool is_floating(ElementClass type)
+{
+    return type == ElementClass::float64 || type == ElementClass::float32;
+}
+
 // What one thread of the noise pass gathers.
 struct NoiseTally {
     std::vector<std::uint64_t> bins;
@@ -88,10 +105,10 @@ void second_differences(const HostImage& image, std::ptrdiff_t channel, std::ptr
     }
 }
 
-// Counts the keys of |h| over the unit's columns: by their upper half when
-// `prefix` is negative, else by their lower half where the upper is `prefix`.
-void count_keys(const HostImage& image, std::ptrdiff_t first_col, std::ptrdiff_t end_col, long prefix,
-                NoiseTally& tally)
+// Calls count(h) for every h of the unit's columns, channel by channel.
+template <class Count>
+void for_each_difference(const HostImage& image, std::ptrdiff_t first_col, std::ptrdiff_t end_col,
+                         NoiseTally& tally, const Count& count)
 {
     const std::ptrdiff_t rows = image.rows;
     const std::ptrdiff_t first = std::max<std::ptrdiff_t>(first_col, 1);
@@ -101,7 +118,6 @@ void count_keys(const HostImage& image, std::ptrdiff_t first_col, std::ptrdiff_t
     }
     double* x = tally.lines.data();
     double* ring[3] = {x + rows, x + 2 * rows, x + 3 * rows};
-    std::uint64_t* bins = tally.bins.data();
     for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
         second_differences(image, channel, first - 1, x, ring[(first - 1) % 3]);
         second_differences(image, channel, first, x, ring[first % 3]);
@@ -111,20 +127,52 @@ void count_keys(const HostImage& image, std::ptrdiff_t first_col, std::ptrdiff_t
             const double* centre = ring[col % 3];
             const double* right = ring[(col + 1) % 3];
             for (std::ptrdiff_t i = 0; i + 2 < rows; ++i) {
-                const double h = (left[i] + right[i]) - 2.0 * centre[i];
-                if (!std::isfinite(h)) {
-                    continue;
-                }
-                const float magnitude = static_cast<float>(std::fabs(h));
-                std::uint32_t key;
-                std::memcpy(&key, &magnitude, sizeof key);
-                if (prefix < 0) {
-                    ++bins[key >> KEY_HALF_BITS];
-                } else if (static_cast<long>(key >> KEY_HALF_BITS) == prefix) {
-                    ++bins[key & (KEY_BINS - 1)];
-                }
+                count((left[i] + right[i]) - 2.0 * centre[i]);
             }
         }
+    }
+}
+
+// How a pass counts |h|: by the upper or the lower half of its key, or, for
+// small integer classes, where every h is an integer, by its value.
+enum class Counting { upper_keys, lower_keys, whole_values };
+
+void count_differences(const HostImage& image, std::ptrdiff_t first_col, std::ptrdiff_t end_col, Counting counting,
+                       std::uint32_t prefix, NoiseTally& tally)
+{
+    std::uint64_t* bins = tally.bins.data();
+    if (counting == Counting::whole_values) {
+        for_each_difference(image, first_col, end_col, tally,
+                            [bins](double h) { ++bins[static_cast<std::size_t>(std::fabs(h))]; });
+        return;
+    }
+    for_each_difference(image, first_col, end_col, tally, [bins, counting, prefix](double h) {
+        if (!std::isfinite(h)) {
+            return;
+        }
+        const float magnitude = static_cast<float>(std::fabs(h));
+        std::uint32_t key;
+        std::memcpy(&key, &magnitude, sizeof key);
+        if (counting == Counting::upper_keys) {
+            ++bins[key >> KEY_HALF_BITS];
+        } else if (key >> KEY_HALF_BITS == prefix) {
+            ++bins[key & (KEY_BINS - 1)];
+        }
+    });
+}
+
+// Bins for |h| by value: h adds four second differences of at most twice the
+// class's range each, so |h| is at most 16 times the range. None for classes
+// whose h may not be an integer, or whose |h| would need too many bins.
+std::size_t whole_value_bins(ElementClass type)
+{
+    switch (type) {
+    case ElementClass::logical:
+    case ElementClass::int8:
+    case ElementClass::uint8:
+    case ElementClass::int16:
+    case ElementClass::uint16: return static_cast<std::size_t>(16.0 * class_range(type)) + 1;
+    default: return 0;
     }
 }
 
@@ -170,24 +218,6 @@ std::size_t bin_of_rank(const std::vector<std::uint64_t>& bins, std::uint64_t& r
     return bin;
 }
 
-double class_range(ElementClass type)
-{
-    double range = 1.0;  // logical
-    with_element_type(type, [&range](auto* element) {
-        using T = std::remove_pointer_t<decltype(element)>;
-        if constexpr (std::is_integral_v<T>) {
-            range = static_cast<double>(std::numeric_limits<T>::max()) -
-                    static_cast<double>(std::numeric_limits<T>::min());
-        }
-    });
-    return range;
-}
-
-bool is_floating(ElementClass type)
-{
-    return type == ElementClass::float64 || type == ElementClass::float32;
-}
-
 }  // namespace
 
 bool measure_image(const HostImage& image, ImageStatistics& statistics)
@@ -200,35 +230,38 @@ bool measure_image(const HostImage& image, ImageStatistics& statistics)
     const int workers = std::min(worker_count(values, VALUES_PER_THREAD), MOST_COUNTING_WORKERS);
     const int units = unit_count(image.cols, NOISE_COLUMNS_PER_UNIT);
     const double infinity = std::numeric_limits<double>::infinity();
+    const std::size_t value_bins = whole_value_bins(image.value_class);
+    const std::size_t bin_count = value_bins > 0 ? value_bins : KEY_BINS;
     std::vector<NoiseTally> tallies(static_cast<std::size_t>(workers));
     for (NoiseTally& tally : tallies) {
-        tally.bins.assign(KEY_BINS, 0);
+        tally.bins.assign(bin_count, 0);
         tally.lowest_mean = infinity;
         tally.highest_mean = -infinity;
         tally.lines.resize(static_cast<std::size_t>(std::max<std::ptrdiff_t>(4, SCALE_BLOCK) * image.rows));
     }
     const bool floating = is_floating(image.value_class);
-    const auto pass = [&](long prefix) {
+    const auto pass = [&](Counting counting, std::uint32_t prefix) {
         for (NoiseTally& tally : tallies) {
             std::fill(tally.bins.begin(), tally.bins.end(), 0);
         }
         const bool finished = run_parallel(units, workers, [&](int unit, int worker) {
             const std::ptrdiff_t first = unit * NOISE_COLUMNS_PER_UNIT;
             const std::ptrdiff_t end = std::min(first + NOISE_COLUMNS_PER_UNIT, image.cols);
-            if (prefix < 0 && floating) {
-                block_mean_range(image, first, end, tallies[static_cast<std::size_t>(worker)]);
+            NoiseTally& tally = tallies[static_cast<std::size_t>(worker)];
+            if (counting != Counting::lower_keys && floating) {
+                block_mean_range(image, first, end, tally);
             }
-            count_keys(image, first, end, prefix, tallies[static_cast<std::size_t>(worker)]);
+            count_differences(image, first, end, counting, prefix, tally);
         });
         for (std::size_t w = 1; w < tallies.size(); ++w) {
-            for (std::size_t bin = 0; bin < KEY_BINS; ++bin) {
+            for (std::size_t bin = 0; bin < bin_count; ++bin) {
                 tallies[0].bins[bin] += tallies[w].bins[bin];
             }
         }
         return finished;
     };
 
-    if (!pass(-1)) {
+    if (!pass(value_bins > 0 ? Counting::whole_values : Counting::upper_keys, 0)) {
         return false;
     }
     if (floating) {
@@ -247,16 +280,20 @@ bool measure_image(const HostImage& image, ImageStatistics& statistics)
     if (count == 0) {
         return true;
     }
-    // The lower median: rank (count - 1) / 2 from 0.
+    // The lower median: rank (count - 1) / 2 from 0. A whole value below 2^24
+    // is its own single-precision key, so both ways select the same |h|.
     std::uint64_t rank = (count - 1) / 2;
-    const std::size_t upper = bin_of_rank(tallies[0].bins, rank);
-    if (!pass(static_cast<long>(upper))) {
-        return false;
-    }
-    const std::size_t lower = bin_of_rank(tallies[0].bins, rank);
-    const std::uint32_t key = static_cast<std::uint32_t>(upper << KEY_HALF_BITS | lower);
     float median;
-    std::memcpy(&median, &key, sizeof median);
+    if (value_bins > 0) {
+        median = static_cast<float>(bin_of_rank(tallies[0].bins, rank));
+    } else {
+        const std::uint32_t upper = static_cast<std::uint32_t>(bin_of_rank(tallies[0].bins, rank));
+        if (!pass(Counting::lower_keys, upper)) {
+            return false;
+        }
+        const std::uint32_t key = upper << KEY_HALF_BITS | static_cast<std::uint32_t>(bin_of_rank(tallies[0].bins, rank));
+        std::memcpy(&median, &key, sizeof median);
+    }
     statistics.noise = static_cast<double>(median) / (6.0 * HALF_NORMAL_MEDIAN);
     return true;
 }
@@ -284,12 +321,6 @@ bool make_edges(const HostImage& image, double threshold, const EdgeKernels& ker
     if (rows <= 0 || cols <= 0) {
         return true;
     }
-    if (!(threshold > 0.0)) {
-        for (std::ptrdiff_t col = 0; col < cols; ++col) {
-            std::fill(block.out + col * block.stride, block.out + col * block.stride + rows, 0.0);
-        }
-        return true;
-    }
     // The smoothed image's rows that the gradient reads, and the image's rows
     // that their smoothing reads, repeated past the image's border.
     const std::ptrdiff_t first_smooth = std::max<std::ptrdiff_t>(block.first_row - 1, 0);
@@ -298,16 +329,18 @@ bool make_edges(const HostImage& image, double threshold, const EdgeKernels& ker
     const std::ptrdiff_t first_read = std::max<std::ptrdiff_t>(first_smooth - 2, 0);
     const std::ptrdiff_t end_read = std::min<std::ptrdiff_t>(end_smooth + 2, image.rows);
     // A column of values with two more on each side, five columns smoothed
-    // down, and three smoothed both ways with one more on each side.
+    // down, and three smoothed both ways with one more on each side; and
+    // where the block has no `out`, a unit's edge values.
     const std::ptrdiff_t line_stride = extent + 4;
-    const std::ptrdiff_t lines_per_worker = 1 + 5 + 3;
+    const std::ptrdiff_t unit_values = block.out != nullptr ? 0 : EDGE_COLUMNS_PER_UNIT * rows;
+    const std::ptrdiff_t per_worker = 9 * line_stride + unit_values;
 
     const double values = static_cast<double>(rows) * static_cast<double>(cols) * image.channels;
     const int workers = worker_count(values, VALUES_PER_THREAD);
-    std::vector<double> scratch(static_cast<std::size_t>(workers * lines_per_worker * line_stride));
+    std::vector<double> scratch(static_cast<std::size_t>(workers * per_worker));
 
     return run_parallel(unit_count(cols, EDGE_COLUMNS_PER_UNIT), workers, [&](int unit, int worker) {
-        double* x = scratch.data() + worker * lines_per_worker * line_stride;
+        double* x = scratch.data() + worker * per_worker;
         double* down[5];
         double* smooth[3];
         for (int k = 0; k < 5; ++k) {
@@ -318,47 +351,56 @@ bool make_edges(const HostImage& image, double threshold, const EdgeKernels& ker
         }
         const std::ptrdiff_t first_col = block.first_col + unit * EDGE_COLUMNS_PER_UNIT;
         const std::ptrdiff_t end_col = std::min(first_col + EDGE_COLUMNS_PER_UNIT, block.end_col);
-        const std::ptrdiff_t last_col = image.cols - 1;
-        const std::ptrdiff_t offset = block.first_row - first_smooth + 1;
-        for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
-            std::ptrdiff_t next_down = std::max<std::ptrdiff_t>(first_col - 3, 0);
-            std::ptrdiff_t next_smooth = std::max<std::ptrdiff_t>(first_col - 1, 0);
+        double* const out = block.out != nullptr ? block.out + (first_col - block.first_col) * block.stride
+                                                 : x + 9 * line_stride;
+        const std::ptrdiff_t stride = block.out != nullptr ? block.stride : rows;
+        if (!(threshold > 0.0)) {
             for (std::ptrdiff_t col = first_col; col < end_col; ++col) {
-                for (; next_smooth <= std::min(col + 1, last_col); ++next_smooth) {
-                    for (; next_down <= std::min(next_smooth + 2, last_col); ++next_down) {
-                        // x[i] holds row first_smooth - 2 + i.
-                        const std::ptrdiff_t read_at = first_read - (first_smooth - 2);
-                        read_column(image, channel, next_down, first_read, end_read - first_read, x + read_at);
-                        for (std::ptrdiff_t i = 0; i < read_at; ++i) {
-                            x[i] = x[read_at];
+                std::fill(out + (col - first_col) * stride, out + (col - first_col) * stride + rows, 0.0);
+            }
+        } else {
+            const std::ptrdiff_t last_col = image.cols - 1;
+            const std::ptrdiff_t offset = block.first_row - first_smooth + 1;
+            for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
+                std::ptrdiff_t next_down = std::max<std::ptrdiff_t>(first_col - 3, 0);
+                std::ptrdiff_t next_smooth = std::max<std::ptrdiff_t>(first_col - 1, 0);
+                for (std::ptrdiff_t col = first_col; col < end_col; ++col) {
+                    for (; next_smooth <= std::min(col + 1, last_col); ++next_smooth) {
+                        for (; next_down <= std::min(next_smooth + 2, last_col); ++next_down) {
+                            // x[i] holds row first_smooth - 2 + i.
+                            const std::ptrdiff_t read_at = first_read - (first_smooth - 2);
+                            const std::ptrdiff_t read_end = read_at + (end_read - first_read);
+                            read_column(image, channel, next_down, first_read, end_read - first_read, x + read_at);
+                            std::fill(x, x + read_at, x[read_at]);
+                            std::fill(x + read_end, x + extent + 4, x[read_end - 1]);
+                            kernels.smooth_along(x + 2, down[next_down % 5], static_cast<int>(extent));
                         }
-                        for (std::ptrdiff_t i = read_at + (end_read - first_read); i < extent + 4; ++i) {
-                            x[i] = x[read_at + (end_read - first_read) - 1];
+                        const double* lines[5];
+                        for (int k = 0; k < 5; ++k) {
+                            lines[k] = down[clamp_index(next_smooth - 2 + k, image.cols) % 5];
                         }
-                        kernels.smooth_along(x + 2, down[next_down % 5], static_cast<int>(extent));
+                        double* s = smooth[next_smooth % 3];
+                        kernels.smooth_across(lines, s + 1, static_cast<int>(extent));
+                        s[0] = s[1];
+                        s[extent + 1] = s[extent];
                     }
-                    const double* lines[5];
-                    for (int k = 0; k < 5; ++k) {
-                        lines[k] = down[clamp_index(next_smooth - 2 + k, image.cols) % 5];
+                    double* strongest = out + (col - first_col) * stride;
+                    if (channel == 0) {
+                        std::fill(strongest, strongest + rows, std::numeric_limits<double>::quiet_NaN());
                     }
-                    double* s = smooth[next_smooth % 3];
-                    kernels.smooth_across(lines, s + 1, static_cast<int>(extent));
-                    s[0] = s[1];
-                    s[extent + 1] = s[extent];
+                    kernels.keep_strongest_gradient(smooth[clamp_index(col - 1, image.cols) % 3] + offset,
+                                                    smooth[col % 3] + offset,
+                                                    smooth[clamp_index(col + 1, image.cols) % 3] + offset,
+                                                    strongest, static_cast<int>(rows));
                 }
-                double* out = block.out + (col - block.first_col) * block.stride;
-                if (channel == 0) {
-                    std::fill(out, out + rows, std::numeric_limits<double>::quiet_NaN());
-                }
-                kernels.keep_strongest_gradient(smooth[clamp_index(col - 1, image.cols) % 3] + offset,
-                                                smooth[col % 3] + offset,
-                                                smooth[clamp_index(col + 1, image.cols) % 3] + offset, out,
-                                                static_cast<int>(rows));
+            }
+            for (std::ptrdiff_t col = first_col; col < end_col; ++col) {
+                double* strongest = out + (col - first_col) * stride;
+                kernels.scale_edges(strongest, strongest, static_cast<int>(rows), threshold);
             }
         }
-        for (std::ptrdiff_t col = first_col; col < end_col; ++col) {
-            double* out = block.out + (col - block.first_col) * block.stride;
-            kernels.scale_edges(out, out, static_cast<int>(rows), threshold);
+        if (block.finished != nullptr) {
+            block.finished(block.context, first_col, end_col, out, stride);
         }
     });
 }
@@ -377,7 +419,8 @@ bool edge_map_call(const HostImage& image, double threshold, double* edges, Stop
     // The literal path has no edge kernels; every path's give the same bits.
     const LanePath chosen = lane_path_for(filter_state.kernel_path);
     const LanePath lanes = chosen.filter_line != nullptr ? chosen : scalar_lanes();
-    return make_edges(image, threshold, lanes.edges, {0, image.rows, 0, image.cols, edges, image.rows});
+    return make_edges(image, threshold, lanes.edges,
+                      {0, image.rows, 0, image.cols, edges, image.rows, nullptr, nullptr});
 }
 
 }  // namespace lumasift

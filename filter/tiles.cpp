@@ -4,7 +4,6 @@
 
 #include <limits>
 #include <type_traits>
-#include <vector>
 
 #include "convert.h"
 #include "edges.h"
@@ -86,7 +85,6 @@ struct TileWork {
     bool load_values;  // values of another class than double go through value_plane
     bool load_edges;   // false where the edge bits still hold this tile's shared edge map
     bool store_results;
-    double* made_edges;  // where the tile's edges are made when the image has no map
 };
 
 std::ptrdiff_t element_index(const TileWork& work, std::ptrdiff_t channel, std::ptrdiff_t line,
@@ -113,10 +111,7 @@ void prepare_line(const TileWork& work, const LanePath& lanes, int line)
                               state.value_plane[line], length, [](T value) { return as_double(value); });
         });
     }
-    if (work.load_edges && image.edges == nullptr) {
-        lanes.pack_edges(work.made_edges + static_cast<std::ptrdiff_t>(line) * length, length, state.edge_bits[line]);
-        find_near_edges(line);
-    } else if (work.load_edges) {
+    if (work.load_edges && image.edges != nullptr) {
         const std::ptrdiff_t edge_channel = image.edges_per_channel ? work.channel : 0;
         const std::ptrdiff_t origin = element_index(work, edge_channel, line, 0);
         if (image.edge_class == ElementClass::float64) {
@@ -129,6 +124,35 @@ void prepare_line(const TileWork& work, const LanePath& lanes, int line)
         }
         find_near_edges(line);
     }
+}
+
+// The tile's edges, made from the image's pixels around it and packed into
+// edge bits as soon as a unit of lines has them.
+struct MadeEdges {
+    const TileWork* work;
+    const LanePath* lanes;
+    int length;
+};
+
+void pack_made_edges(void* context, std::ptrdiff_t first, std::ptrdiff_t end, const double* values,
+                     std::ptrdiff_t stride)
+{
+    const MadeEdges& made = *static_cast<const MadeEdges*>(context);
+    for (std::ptrdiff_t col = first; col < end; ++col) {
+        const int line = static_cast<int>(col - made.work->cols.begin);
+        made.lanes->pack_edges(values + (col - first) * stride, made.length, filter_state.edge_bits[line]);
+        find_near_edges(line);
+    }
+}
+
+bool make_tile_edges(const TileWork& work, const LanePath& lanes)
+{
+    const TiledImage& image = *work.image;
+    MadeEdges made{&work, &lanes, static_cast<int>(work.rows.end - work.rows.begin)};
+    const HostImage source{image.values, image.value_class, image.rows, image.cols, image.channels};
+    const EdgeBlock block{work.rows.begin, work.rows.end, work.cols.begin, work.cols.end, nullptr, 0,
+                          &pack_made_edges, &made};
+    return make_edges(source, image.edge_threshold, lanes.edges, block);
 }
 
 // The results of part of a line, from result_plane into the result's class.
@@ -169,14 +193,10 @@ bool filter_tile(const TileWork& work, const LanePath& lanes)
     view.first_position = static_cast<int>(work.rows.kept_begin - work.rows.begin);
     view.end_position = static_cast<int>(work.rows.kept_end - work.rows.begin);
 
-    if (work.load_edges && image.edges == nullptr) {
-        const HostImage source{image.values, image.value_class, image.rows, image.cols, image.channels};
-        const EdgeBlock block{work.rows.begin, work.rows.end, work.cols.begin, work.cols.end, work.made_edges, length};
-        if (!make_edges(source, image.edge_threshold, lanes.edges, block)) {
-            return false;
-        }
+    if (work.load_edges && image.edges == nullptr && !make_tile_edges(work, lanes)) {
+        return false;
     }
-    if ((work.load_values || work.load_edges) &&
+    if ((work.load_values || (work.load_edges && image.edges != nullptr)) &&
         !run_parallel(lines, worker_count(static_cast<double>(lines) * length, PIXELS_PER_THREAD),
                       [&work, &lanes](int line) { prepare_line(work, lanes, line); })) {
         return false;
@@ -229,7 +249,6 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
     const std::ptrdiff_t longest_rows = row_cut.longest();
     const std::ptrdiff_t longest_cols = col_cut.longest();
     build_tables(static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols));
-    std::vector<double> made_edges(image.edges == nullptr ? static_cast<std::size_t>(longest_rows * longest_cols) : 0);
 
     for (std::ptrdiff_t tile_col = 0; tile_col < col_cut.count; ++tile_col) {
         for (std::ptrdiff_t tile_row = 0; tile_row < row_cut.count; ++tile_row) {
@@ -240,8 +259,7 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
                                     col_cut.tile(tile_col),
                                     load_values,
                                     channel == 0 || image.edges_per_channel,
-                                    result_class(image.value_class) != ElementClass::float64,
-                                    made_edges.data()};
+                                    result_class(image.value_class) != ElementClass::float64};
                 if (!filter_tile(work, lanes)) {
                     return false;
                 }

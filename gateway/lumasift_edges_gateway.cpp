@@ -43,6 +43,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     // Every element is written, so the host need not clear them first.
     plhs[0] = mxCreateUninitNumericMatrix(static_cast<std::size_t>(image.rows), static_cast<std::size_t>(image.cols),
                                           mxDOUBLE_CLASS, mxREAL);
+    lumasift::prefer_huge_pages(mxGetData(plhs[0]), mxGetNumberOfElements(plhs[0]) * sizeof(double));
     lumasift::run_core(
         [&image, threshold, &plhs] {
             return lumasift::edge_map_call(image, threshold, mxGetPr(plhs[0]), &lumasift::host_interrupt_pending);

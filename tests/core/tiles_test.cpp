@@ -148,7 +148,7 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
     std::vector<double> edges(pixels);
     ASSERT_TRUE(edge_map_call(image, threshold, edges.data(), nullptr));
     std::vector<double> plain_edges(pixels);
-    const EdgeBlock whole{0, rows, 0, cols, plain_edges.data(), rows};
+    const EdgeBlock whole{0, rows, 0, cols, plain_edges.data(), rows, nullptr, nullptr};
     ASSERT_TRUE(make_edges(image, threshold, scalar_lanes().edges, whole));
     ASSERT_EQ(first_difference(edges, plain_edges), -1);
 
