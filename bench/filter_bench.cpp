@@ -16,9 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "filter/edges.h"
-#include "filter/filter.h"
-#include "filter/tiles.h"
+#include "filter/lanes/lanes.h"
+#include "filter/lumasift.h"
 #include "floor.h"
 #include "support/reference.h"
 
@@ -79,19 +78,16 @@ bool never_stop()
     return false;
 }
 
-void product(benchmark::State& state, std::string kind, int side, int reach, int threads,
-             KernelPath path, StopRequest stop)
+void product(benchmark::State& state, std::string kind, int side, int reach, int threads, KernelChoice kernels,
+             StopRequest stop)
 {
     const BenchScene& s = scene_named(kind, side, side);
     std::vector<double> result(s.x1.size());
-    filter_state.thread_count = threads;
-    filter_state.kernel_path = path;
+    const CallOptions options{kernels, threads, stop};
     for (auto _ : state) {
-        filter_call(s.x1.data(), s.x2.data(), s.rows, s.cols, width_for(reach), 0.5, result.data(), stop);
+        filter_call(s.x1.data(), s.x2.data(), s.rows, s.cols, width_for(reach), 0.5, result.data(), options);
         benchmark::DoNotOptimize(result.data());
     }
-    filter_state.thread_count = 0;
-    filter_state.kernel_path = KernelPath::fastest;
 }
 
 void floor_of(benchmark::State& state, std::string kind, int side, int reach, int threads)
@@ -125,7 +121,7 @@ void tiled(benchmark::State& state, int rows, int cols, int channels, ElementCla
     const TiledImage image{values.data(), type, s.x2.data(), ElementClass::float64, false, result.data(),
                            rows, cols, channels, 0.0};
     for (auto _ : state) {
-        filter_tiled(image, width_for(reach), 0.5, nullptr);
+        filter_tiled(image, width_for(reach), 0.5);
         benchmark::DoNotOptimize(result.data());
     }
     state.counters["ns_per_pixel"] =
@@ -155,20 +151,20 @@ void default_path(benchmark::State& state, DefaultPart part)
     }
     const HostImage image{values.data(), ElementClass::uint8, rows, cols, 3};
     ImageStatistics statistics;
-    measure_image_call(image, statistics, nullptr);
+    measure_image(image, statistics);
     const DefaultParameters defaults = default_parameters(statistics, 3);
     std::vector<double> edges(static_cast<std::size_t>(rows) * cols);
-    edge_map_call(image, defaults.threshold, edges.data(), nullptr);
+    edge_map(image, defaults.threshold, edges.data());
     std::vector<std::uint8_t> result(values.size());
     const bool given = part == TILES_GIVEN_EDGES;
     const TiledImage tiled{values.data(), ElementClass::uint8, given ? edges.data() : nullptr, ElementClass::float64,
                            false, result.data(), rows, cols, 3, defaults.threshold};
     for (auto _ : state) {
         switch (part) {
-        case STATISTICS: measure_image_call(image, statistics, nullptr); break;
-        case EDGE_MAP: edge_map_call(image, defaults.threshold, edges.data(), nullptr); break;
+        case STATISTICS: measure_image(image, statistics); break;
+        case EDGE_MAP: edge_map(image, defaults.threshold, edges.data()); break;
         case TILES_MAKING_EDGES:
-        case TILES_GIVEN_EDGES: filter_tiled(tiled, defaults.x3, defaults.x4, nullptr); break;
+        case TILES_GIVEN_EDGES: filter_tiled(tiled, defaults.x3, defaults.x4); break;
         }
         benchmark::ClobberMemory();
     }
@@ -208,7 +204,7 @@ void register_benchmarks()
                 timed(benchmark::RegisterBenchmark(name_of("floor", kind, 1000, reach, threads).c_str(),
                                                    floor_of, kind, 1000, reach, threads));
                 timed(benchmark::RegisterBenchmark(name_of("lumasift", kind, 1000, reach, threads).c_str(),
-                                                   product, kind, 1000, reach, threads, KernelPath::fastest,
+                                                   product, kind, 1000, reach, threads, KernelChoice::fastest,
                                                    nullptr));
             }
         }
@@ -219,18 +215,19 @@ void register_benchmarks()
                                            "lined", side, reach, 0))
             ->Unit(benchmark::kMicrosecond);
         timed(benchmark::RegisterBenchmark(name_of("lumasift", "lined", side, reach, 0).c_str(), product,
-                                           "lined", side, reach, 0, KernelPath::fastest, nullptr))
+                                           "lined", side, reach, 0, KernelChoice::fastest, nullptr))
             ->Unit(benchmark::kMicrosecond);
     }
     // Each lane path alone, and the stop request's cost.
-    for (const auto& [path, name] : {std::pair{KernelPath::scalar, "scalar"}, std::pair{KernelPath::avx2, "avx2"},
-                                     std::pair{KernelPath::avx512, "avx512"}}) {
-        timed(benchmark::RegisterBenchmark(name_of(std::string("path_") + name, "lined", 1000, 4, 1).c_str(),
-                                           product, "lined", 1000, 4, 1, path, nullptr));
+    for (const InstructionSet& set : INSTRUCTION_SETS) {
+        if (set.kernels().filter_line != nullptr) {
+            timed(benchmark::RegisterBenchmark(name_of(std::string("path_") + set.name, "lined", 1000, 4, 1).c_str(),
+                                               product, "lined", 1000, 4, 1, set.choice, nullptr));
+        }
     }
     for (const int reach : {1, 4}) {
         timed(benchmark::RegisterBenchmark(name_of("with_stop_request", "lined", 1000, reach, 0).c_str(),
-                                           product, "lined", 1000, reach, 0, KernelPath::fastest, &never_stop));
+                                           product, "lined", 1000, reach, 0, KernelChoice::fastest, &never_stop));
     }
     // imlumasift per pixel and channel.
     for (const int reach : {1, 4, 10}) {

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <type_traits>
-#include <vector>
 
 #include "convert.h"
+#include "filter.h"
+#include "lanes/lanes.h"
 #include "parallel.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
@@ -88,12 +90,17 @@ bool is_floating(ElementClass type)
     return type == ElementClass::float64 || type == ElementClass::float32;
 }
 
+// Scratch of a call, freed with it: not std::vector, whose out-of-line
+// members a module would export.
+template <class T>
+using Scratch = std::unique_ptr<T[]>;
+
 // What one thread of the noise pass gathers.
 struct NoiseTally {
-    std::vector<std::uint64_t> bins;
+    Scratch<std::uint64_t> bins;
     double lowest_mean;
     double highest_mean;
-    std::vector<double> lines;  // scratch: a column and three second differences
+    Scratch<double> lines;  // a column and three second differences, or a block's columns
 };
 
 // Second differences down column `col`: d[p - 1] = (x[p - 1] + x[p + 1]) - 2 x[p].
@@ -116,7 +123,7 @@ void for_each_difference(const HostImage& image, std::ptrdiff_t first_col, std::
     if (rows < 3 || first >= end) {
         return;
     }
-    double* x = tally.lines.data();
+    double* x = tally.lines.get();
     double* ring[3] = {x + rows, x + 2 * rows, x + 3 * rows};
     for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
         second_differences(image, channel, first - 1, x, ring[(first - 1) % 3]);
@@ -140,7 +147,7 @@ enum class Counting { upper_keys, lower_keys, whole_values };
 void count_differences(const HostImage& image, std::ptrdiff_t first_col, std::ptrdiff_t end_col, Counting counting,
                        std::uint32_t prefix, NoiseTally& tally)
 {
-    std::uint64_t* bins = tally.bins.data();
+    std::uint64_t* bins = tally.bins.get();
     if (counting == Counting::whole_values) {
         for_each_difference(image, first_col, end_col, tally,
                             [bins](double h) { ++bins[static_cast<std::size_t>(std::fabs(h))]; });
@@ -182,7 +189,7 @@ void block_mean_range(const HostImage& image, std::ptrdiff_t first_col, std::ptr
 {
     const std::ptrdiff_t side = std::min({SCALE_BLOCK, image.rows, image.cols});
     const std::ptrdiff_t block_rows = image.rows / side;
-    double* columns = tally.lines.data();
+    double* columns = tally.lines.get();
     for (std::ptrdiff_t start = (first_col + side - 1) / side * side; start < end_col && start + side <= image.cols;
          start += side) {
         for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
@@ -208,7 +215,7 @@ void block_mean_range(const HostImage& image, std::ptrdiff_t first_col, std::ptr
 
 // The bin in which the count, added up from bin 0, passes `rank`; `rank`
 // becomes the rank within that bin.
-std::size_t bin_of_rank(const std::vector<std::uint64_t>& bins, std::uint64_t& rank)
+std::size_t bin_of_rank(const std::uint64_t* bins, std::uint64_t& rank)
 {
     std::size_t bin = 0;
     while (rank >= bins[bin]) {
@@ -220,31 +227,33 @@ std::size_t bin_of_rank(const std::vector<std::uint64_t>& bins, std::uint64_t& r
 
 }  // namespace
 
-bool measure_image(const HostImage& image, ImageStatistics& statistics)
+namespace {
+
+bool estimate_statistics(CallState& call, const HostImage& image, ImageStatistics& statistics)
 {
     statistics = {0.0, is_floating(image.value_class) ? 0.0 : class_range(image.value_class)};
     if (image.rows <= 0 || image.cols <= 0 || image.channels <= 0) {
         return true;
     }
     const double values = static_cast<double>(image.rows) * static_cast<double>(image.cols) * image.channels;
-    const int workers = std::min(worker_count(values, VALUES_PER_THREAD), MOST_COUNTING_WORKERS);
+    const int workers = std::min(worker_count(call, values, VALUES_PER_THREAD), MOST_COUNTING_WORKERS);
     const int units = unit_count(image.cols, NOISE_COLUMNS_PER_UNIT);
     const double infinity = std::numeric_limits<double>::infinity();
     const std::size_t value_bins = whole_value_bins(image.value_class);
     const std::size_t bin_count = value_bins > 0 ? value_bins : KEY_BINS;
-    std::vector<NoiseTally> tallies(static_cast<std::size_t>(workers));
-    for (NoiseTally& tally : tallies) {
-        tally.bins.assign(bin_count, 0);
-        tally.lowest_mean = infinity;
-        tally.highest_mean = -infinity;
-        tally.lines.resize(static_cast<std::size_t>(std::max<std::ptrdiff_t>(4, SCALE_BLOCK) * image.rows));
+    Scratch<NoiseTally> tallies(new NoiseTally[static_cast<std::size_t>(workers)]);
+    for (int w = 0; w < workers; ++w) {
+        tallies[w].bins.reset(new std::uint64_t[bin_count]);
+        tallies[w].lowest_mean = infinity;
+        tallies[w].highest_mean = -infinity;
+        tallies[w].lines.reset(new double[static_cast<std::size_t>(std::max<std::ptrdiff_t>(4, SCALE_BLOCK) * image.rows)]);
     }
     const bool floating = is_floating(image.value_class);
     const auto pass = [&](Counting counting, std::uint32_t prefix) {
-        for (NoiseTally& tally : tallies) {
-            std::fill(tally.bins.begin(), tally.bins.end(), 0);
+        for (int w = 0; w < workers; ++w) {
+            std::fill(tallies[w].bins.get(), tallies[w].bins.get() + bin_count, 0);
         }
-        const bool finished = run_parallel(units, workers, [&](int unit, int worker) {
+        const bool finished = run_parallel(call, units, workers, [&](int unit, int worker) {
             const std::ptrdiff_t first = unit * NOISE_COLUMNS_PER_UNIT;
             const std::ptrdiff_t end = std::min(first + NOISE_COLUMNS_PER_UNIT, image.cols);
             NoiseTally& tally = tallies[static_cast<std::size_t>(worker)];
@@ -253,7 +262,7 @@ bool measure_image(const HostImage& image, ImageStatistics& statistics)
             }
             count_differences(image, first, end, counting, prefix, tally);
         });
-        for (std::size_t w = 1; w < tallies.size(); ++w) {
+        for (int w = 1; w < workers; ++w) {
             for (std::size_t bin = 0; bin < bin_count; ++bin) {
                 tallies[0].bins[bin] += tallies[w].bins[bin];
             }
@@ -267,15 +276,15 @@ bool measure_image(const HostImage& image, ImageStatistics& statistics)
     if (floating) {
         double lowest = infinity;
         double highest = -infinity;
-        for (const NoiseTally& tally : tallies) {
-            lowest = std::min(lowest, tally.lowest_mean);
-            highest = std::max(highest, tally.highest_mean);
+        for (int w = 0; w < workers; ++w) {
+            lowest = std::min(lowest, tallies[w].lowest_mean);
+            highest = std::max(highest, tallies[w].highest_mean);
         }
         statistics.scale = lowest <= highest ? highest - lowest : 0.0;
     }
     std::uint64_t count = 0;
-    for (const std::uint64_t n : tallies[0].bins) {
-        count += n;
+    for (std::size_t bin = 0; bin < bin_count; ++bin) {
+        count += tallies[0].bins[bin];
     }
     if (count == 0) {
         return true;
@@ -285,17 +294,26 @@ bool measure_image(const HostImage& image, ImageStatistics& statistics)
     std::uint64_t rank = (count - 1) / 2;
     float median;
     if (value_bins > 0) {
-        median = static_cast<float>(bin_of_rank(tallies[0].bins, rank));
+        median = static_cast<float>(bin_of_rank(tallies[0].bins.get(), rank));
     } else {
-        const std::uint32_t upper = static_cast<std::uint32_t>(bin_of_rank(tallies[0].bins, rank));
+        const std::uint32_t upper = static_cast<std::uint32_t>(bin_of_rank(tallies[0].bins.get(), rank));
         if (!pass(Counting::lower_keys, upper)) {
             return false;
         }
-        const std::uint32_t key = upper << KEY_HALF_BITS | static_cast<std::uint32_t>(bin_of_rank(tallies[0].bins, rank));
+        const std::uint32_t key = upper << KEY_HALF_BITS | static_cast<std::uint32_t>(bin_of_rank(tallies[0].bins.get(), rank));
         std::memcpy(&median, &key, sizeof median);
     }
     statistics.noise = static_cast<double>(median) / (6.0 * HALF_NORMAL_MEDIAN);
     return true;
+}
+
+}  // namespace
+
+bool measure_image(const HostImage& image, ImageStatistics& statistics, const CallOptions& options)
+{
+    const std::lock_guard<std::mutex> hold(call_lock);
+    CallState call{options};
+    return estimate_statistics(call, image, statistics);
 }
 
 DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptrdiff_t channels)
@@ -314,7 +332,8 @@ DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptr
     return defaults;
 }
 
-bool make_edges(const HostImage& image, double threshold, const EdgeKernels& kernels, const EdgeBlock& block)
+bool make_edges(CallState& call, const HostImage& image, double threshold, const EdgeKernels& kernels,
+                const EdgeBlock& block)
 {
     const std::ptrdiff_t rows = block.end_row - block.first_row;
     const std::ptrdiff_t cols = block.end_col - block.first_col;
@@ -336,11 +355,11 @@ bool make_edges(const HostImage& image, double threshold, const EdgeKernels& ker
     const std::ptrdiff_t per_worker = 9 * line_stride + unit_values;
 
     const double values = static_cast<double>(rows) * static_cast<double>(cols) * image.channels;
-    const int workers = worker_count(values, VALUES_PER_THREAD);
-    std::vector<double> scratch(static_cast<std::size_t>(workers * per_worker));
+    const int workers = worker_count(call, values, VALUES_PER_THREAD);
+    const Scratch<double> scratch(new double[static_cast<std::size_t>(workers * per_worker)]);
 
-    return run_parallel(unit_count(cols, EDGE_COLUMNS_PER_UNIT), workers, [&](int unit, int worker) {
-        double* x = scratch.data() + worker * per_worker;
+    return run_parallel(call, unit_count(cols, EDGE_COLUMNS_PER_UNIT), workers, [&](int unit, int worker) {
+        double* x = scratch.get() + worker * per_worker;
         double* down[5];
         double* smooth[3];
         for (int k = 0; k < 5; ++k) {
@@ -405,21 +424,11 @@ bool make_edges(const HostImage& image, double threshold, const EdgeKernels& ker
     });
 }
 
-bool measure_image_call(const HostImage& image, ImageStatistics& statistics, StopRequest stop)
+bool edge_map(const HostImage& image, double threshold, double* edges, const CallOptions& options)
 {
-    const std::lock_guard<std::mutex> hold(filter_state.call_lock);
-    begin_call(stop);
-    return measure_image(image, statistics);
-}
-
-bool edge_map_call(const HostImage& image, double threshold, double* edges, StopRequest stop)
-{
-    const std::lock_guard<std::mutex> hold(filter_state.call_lock);
-    begin_call(stop);
-    // The literal path has no edge kernels; every path's give the same bits.
-    const LanePath chosen = lane_path_for(filter_state.kernel_path);
-    const LanePath lanes = chosen.filter_line != nullptr ? chosen : scalar_lanes();
-    return make_edges(image, threshold, lanes.edges,
+    const std::lock_guard<std::mutex> hold(call_lock);
+    CallState call{options};
+    return make_edges(call, image, threshold, lane_kernels_or_plain(options.kernels).edges,
                       {0, image.rows, 0, image.cols, edges, image.rows, nullptr, nullptr});
 }
 

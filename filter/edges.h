@@ -19,10 +19,9 @@
 
 #include <cstddef>
 
-#include "filter.h"
+#include "call.h"
 #include "hidden.h"
 #include "image.h"
-#include "lanes/lanes.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -57,9 +56,9 @@ struct DefaultParameters {
 };
 
 // Both exact, whatever the threads: the median is selected from counts, and
-// the block means' range from minima and maxima. Expects a call's stop
-// request to be set; false when it ended the pass.
-bool measure_image(const HostImage& image, ImageStatistics& statistics);
+// the block means' range from minima and maxima. May throw std::bad_alloc
+// before any work; false when the stop request ended the call.
+bool measure_image(const HostImage& image, ImageStatistics& statistics, const CallOptions& options = {});
 
 DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptrdiff_t channels);
 
@@ -91,14 +90,15 @@ struct EdgeBlock {
 // cache and a stop request is answered at once.
 constexpr std::ptrdiff_t EDGE_COLUMNS_PER_UNIT = 64;
 
-bool make_edges(const HostImage& image, double threshold, const EdgeKernels& kernels, const EdgeBlock& block);
+struct EdgeKernels;
+bool make_edges(CallState& call, const HostImage& image, double threshold, const EdgeKernels& kernels,
+                const EdgeBlock& block);
 
-// The entry points of lumasift_edges' module, each holding call_lock as
-// filter_call does: false when `stop` (which may be null) ended the call.
-bool measure_image_call(const HostImage& image, ImageStatistics& statistics, StopRequest stop);
-// The whole edge map, rows x cols, column-major. May throw std::bad_alloc
-// before any work.
-bool edge_map_call(const HostImage& image, double threshold, double* edges, StopRequest stop);
+// The whole edge map, rows x cols, column-major, on the kernels the options
+// choose (the plainest lanes for the literal evaluation: the same bits).
+// May throw std::bad_alloc before any work; false when the stop request
+// ended the call.
+bool edge_map(const HostImage& image, double threshold, double* edges, const CallOptions& options = {});
 
 }  // namespace lumasift
 

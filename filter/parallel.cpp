@@ -25,11 +25,11 @@ int available_cores()
 
 }  // namespace
 
-int worker_count(double work, double work_per_thread)
+int worker_count(const CallState& call, double work, double work_per_thread)
 {
-    const FilterState& state = filter_state;
-    if (state.thread_count > 0) {
-        return state.thread_count < MAX_WORKERS ? state.thread_count : MAX_WORKERS;
+    const int threads = call.options.threads;
+    if (threads > 0) {
+        return threads < MAX_WORKERS ? threads : MAX_WORKERS;
     }
     const int cores = available_cores();
     const int limit = cores < 1 ? 1 : cores > MAX_WORKERS ? MAX_WORKERS : cores;
@@ -37,14 +37,12 @@ int worker_count(double work, double work_per_thread)
     return wanted < limit ? static_cast<int>(wanted) : limit;
 }
 
-bool stop_requested()
+bool stop_requested(CallState& call)
 {
-    FilterState& state = filter_state;
-    if (state.stop_request != nullptr && !state.stopping.load(std::memory_order_relaxed) &&
-        state.stop_request()) {
-        state.stopping.store(true);
+    if (call.options.stop != nullptr && !call.stopping.load(std::memory_order_relaxed) && call.options.stop()) {
+        call.stopping.store(true);
     }
-    return state.stopping.load(std::memory_order_relaxed);
+    return call.stopping.load(std::memory_order_relaxed);
 }
 
 }  // namespace lumasift

@@ -1,25 +1,30 @@
 // Units of work handed to threads, all joined before a pass returns, and the
-// stop request polled between them.
+// call's stop request polled between them.
 #ifndef LUMASIFT_PARALLEL_H
 #define LUMASIFT_PARALLEL_H
 
+#include <atomic>
 #include <exception>
 #include <thread>
 #include <type_traits>
 
-#include "filter.h"
+#include "call.h"
 #include "hidden.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
+// Below this many pixels a second thread costs more than it saves in a pass
+// that copies, converts or packs them.
+constexpr double PIXELS_PER_THREAD = 2e5;
+
 // Threads worth starting for `work`, of which each should have at least
-// `work_per_thread`: at most the cores this process may use, or the
-// thread_count that a test or benchmark set.
-int worker_count(double work, double work_per_thread);
+// `work_per_thread`: at most the cores this process may use, or the count
+// the call's options name.
+int worker_count(const CallState& call, double work, double work_per_thread);
 
 // Polls the call's stop request; true from the first yes on. Only the calling
 // thread asks: the host need not answer other threads.
-bool stop_requested();
+bool stop_requested(CallState& call);
 
 // Runs task(unit) for every unit on up to `workers` threads, the calling one
 // included, all joined before returning; task(unit, worker) also learns
@@ -29,13 +34,12 @@ bool stop_requested();
 // started leaves its share to the others. A stop request ends the pass after
 // the units under way; false then.
 template <class Task>
-bool run_parallel(int units, int workers, const Task& task)
+bool run_parallel(CallState& call, int units, int workers, const Task& task)
 {
-    FilterState& state = filter_state;
-    state.next_unit.store(0);
-    const auto drain = [&state, &task, units](bool polls, int worker) {
-        while (!(polls ? stop_requested() : state.stopping.load(std::memory_order_relaxed))) {
-            const int unit = state.next_unit.fetch_add(1);
+    std::atomic<int> next_unit{0};
+    const auto drain = [&call, &next_unit, &task, units](bool polls, int worker) {
+        while (!(polls ? stop_requested(call) : call.stopping.load(std::memory_order_relaxed))) {
+            const int unit = next_unit.fetch_add(1);
             if (unit >= units) {
                 return;
             }
@@ -60,7 +64,7 @@ bool run_parallel(int units, int workers, const Task& task)
     for (int i = 0; i < started; ++i) {
         helpers[i].join();
     }
-    return !state.stopping.load();
+    return !call.stopping.load();
 }
 
 }  // namespace lumasift

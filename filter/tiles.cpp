@@ -7,6 +7,7 @@
 
 #include "convert.h"
 #include "edges.h"
+#include "filter.h"
 #include "lanes/edge_bits.h"
 #include "lanes/lanes.h"
 #include "lanes/tables.h"
@@ -17,11 +18,8 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 namespace {
 
-// Below this many pixels a second thread costs more than it saves in the
-// pass before filtering.
-constexpr double PIXELS_PER_THREAD = 2e5;
-
-// The tiles along one dimension of the image.
+// One tile's extent along one dimension of the image, and the part of it
+// that the tile keeps.
 struct TileSpan {
     std::ptrdiff_t begin;
     std::ptrdiff_t end;
@@ -66,7 +64,7 @@ struct TileCut {
 int image_reach(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near)
 {
     constexpr std::ptrdiff_t LARGEST = std::numeric_limits<int>::max();
-    return window_reach(RADIUS_FACTOR * sigma_near + 1.0, static_cast<int>(rows < LARGEST ? rows : LARGEST),
+    return window_reach(window_radius_for(sigma_near), static_cast<int>(rows < LARGEST ? rows : LARGEST),
                         static_cast<int>(cols < LARGEST ? cols : LARGEST));
 }
 
@@ -78,6 +76,9 @@ int tile_margin(int reach)
 // One channel of one tile: where its values, edges and results are, and
 // whether they pass through the planes.
 struct TileWork {
+    CallState* call;
+    LanePass* pass;
+    const LaneKernels* kernels;
     const TiledImage* image;
     std::ptrdiff_t channel;
     TileSpan rows;
@@ -96,9 +97,11 @@ std::ptrdiff_t element_index(const TileWork& work, std::ptrdiff_t channel, std::
 
 // The pass before filtering, for line `line` of the tile's lane view: its
 // values as doubles and its edge bits.
-void prepare_line(const TileWork& work, const LanePath& lanes, int line)
+void prepare_line(const TileWork& work, int line)
 {
     FilterState& state = filter_state;
+    LanePass& pass = *work.pass;
+    const LaneKernels& lanes = *work.kernels;
     const TiledImage& image = *work.image;
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
     if (work.load_values && image.value_class == ElementClass::uint8) {
@@ -115,14 +118,14 @@ void prepare_line(const TileWork& work, const LanePath& lanes, int line)
         const std::ptrdiff_t edge_channel = image.edges_per_channel ? work.channel : 0;
         const std::ptrdiff_t origin = element_index(work, edge_channel, line, 0);
         if (image.edge_class == ElementClass::float64) {
-            lanes.pack_edges(static_cast<const double*>(image.edges) + origin, length, state.edge_bits[line]);
-        } else {
-            with_element_type(image.edge_class, [&](auto* type) {
-                using T = std::remove_pointer_t<decltype(type)>;
-                pack_edge_bits(static_cast<const T*>(image.edges) + origin, length, state.edge_bits[line]);
-            });
+            pack_line_edges(pass, lanes, line, static_cast<const double*>(image.edges) + origin, length);
+            return;
         }
-        find_near_edges(line);
+        with_element_type(image.edge_class, [&](auto* type) {
+            using T = std::remove_pointer_t<decltype(type)>;
+            pack_edge_bits(static_cast<const T*>(image.edges) + origin, length, pass.edge_bits[line]);
+        });
+        find_near_edges(pass, line);
     }
 }
 
@@ -130,7 +133,6 @@ void prepare_line(const TileWork& work, const LanePath& lanes, int line)
 // edge bits as soon as a unit of lines has them.
 struct MadeEdges {
     const TileWork* work;
-    const LanePath* lanes;
     int length;
 };
 
@@ -140,28 +142,27 @@ void pack_made_edges(void* context, std::ptrdiff_t first, std::ptrdiff_t end, co
     const MadeEdges& made = *static_cast<const MadeEdges*>(context);
     for (std::ptrdiff_t col = first; col < end; ++col) {
         const int line = static_cast<int>(col - made.work->cols.begin);
-        made.lanes->pack_edges(values + (col - first) * stride, made.length, filter_state.edge_bits[line]);
-        find_near_edges(line);
+        pack_line_edges(*made.work->pass, *made.work->kernels, line, values + (col - first) * stride, made.length);
     }
 }
 
-bool make_tile_edges(const TileWork& work, const LanePath& lanes)
+bool make_tile_edges(const TileWork& work)
 {
     const TiledImage& image = *work.image;
-    MadeEdges made{&work, &lanes, static_cast<int>(work.rows.end - work.rows.begin)};
+    MadeEdges made{&work, static_cast<int>(work.rows.end - work.rows.begin)};
     const HostImage source{image.values, image.value_class, image.rows, image.cols, image.channels};
     const EdgeBlock block{work.rows.begin, work.rows.end, work.cols.begin, work.cols.end, nullptr, 0,
                           &pack_made_edges, &made};
-    return make_edges(source, image.edge_threshold, lanes.edges, block);
+    return make_edges(*work.call, source, image.edge_threshold, work.kernels->edges, block);
 }
 
 // The results of part of a line, from result_plane into the result's class.
-void store_part(const TileWork& work, const LanePath& lanes, const LinePart& part)
+void store_part(const TileWork& work, const LinePart& part)
 {
     const TiledImage& image = *work.image;
     const std::ptrdiff_t origin = element_index(work, work.channel, part.line, part.first);
     if (image.value_class == ElementClass::uint8) {
-        lanes.store_bytes(filter_state.result_plane[part.line] + part.first,
+        work.kernels->store_bytes(filter_state.result_plane[part.line] + part.first,
                           static_cast<std::uint8_t*>(image.result) + origin, part.end - part.first);
         return;
     }
@@ -175,14 +176,15 @@ void store_part(const TileWork& work, const LanePath& lanes, const LinePart& par
     });
 }
 
-bool filter_tile(const TileWork& work, const LanePath& lanes)
+bool filter_tile(const TileWork& work)
 {
     FilterState& state = filter_state;
+    CallState& call = *work.call;
     const TiledImage& image = *work.image;
     const int lines = static_cast<int>(work.cols.end - work.cols.begin);
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
     const std::ptrdiff_t origin = element_index(work, work.channel, 0, 0);
-    LaneView& view = state.lane_view;
+    LaneView& view = work.pass->view;
     view.values = work.load_values ? state.value_plane[0] : static_cast<const double*>(image.values) + origin;
     view.results = work.store_results ? state.result_plane[0] : static_cast<double*>(image.result) + origin;
     view.result_stride = work.store_results ? PLANE_STRIDE : image.rows;
@@ -193,18 +195,19 @@ bool filter_tile(const TileWork& work, const LanePath& lanes)
     view.first_position = static_cast<int>(work.rows.kept_begin - work.rows.begin);
     view.end_position = static_cast<int>(work.rows.kept_end - work.rows.begin);
 
-    if (work.load_edges && image.edges == nullptr && !make_tile_edges(work, lanes)) {
+    if (work.load_edges && image.edges == nullptr && !make_tile_edges(work)) {
         return false;
     }
     if ((work.load_values || (work.load_edges && image.edges != nullptr)) &&
-        !run_parallel(lines, worker_count(static_cast<double>(lines) * length, PIXELS_PER_THREAD),
-                      [&work, &lanes](int line) { prepare_line(work, lanes, line); })) {
+        !run_parallel(call, lines, worker_count(call, static_cast<double>(lines) * length, PIXELS_PER_THREAD),
+                      [&work](int line) { prepare_line(work, line); })) {
         return false;
     }
     if (!work.store_results) {
-        return filter_lane_view(lanes.filter_line);
+        return filter_lane_view(call, *work.pass, work.kernels->filter_line);
     }
-    return filter_lane_view(lanes.filter_line, [&work, &lanes](const LinePart& part) { store_part(work, lanes, part); });
+    return filter_lane_view(call, *work.pass, work.kernels->filter_line,
+                            [&work](const LinePart& part) { store_part(work, part); });
 }
 
 }  // namespace
@@ -222,45 +225,45 @@ bool tiles_fit(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near)
     return 2 * tile_margin(image_reach(rows, cols, sigma_near)) + 1 <= PLANE_STRIDE;
 }
 
-bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, StopRequest stop)
+bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, const CallOptions& options)
 {
-    const std::lock_guard<std::mutex> hold(filter_state.call_lock);
-    FilterState& state = filter_state;
-    begin_call(stop);
+    const std::lock_guard<std::mutex> hold(call_lock);
+    CallState call{options};
     if (image.rows <= 0 || image.cols <= 0 || image.channels <= 0) {
         return true;
     }
-    state.sigma_near = sigma_near;
-    state.sigma_far = sigma_far;
-    state.sigma_active = sigma_near;
-    state.window_radius = RADIUS_FACTOR * sigma_near + 1.0;
-    state.reach = image_reach(image.rows, image.cols, sigma_near);
-    // The tiles read the lane engine only: a literal path asked for runs on
-    // its plainest lanes, which give the same bits.
-    const LanePath chosen = lane_path_for(state.kernel_path);
-    const LanePath lanes = chosen.filter_line != nullptr ? chosen : scalar_lanes();
+    set_widths(sigma_near, sigma_far);
+    const int reach = image_reach(image.rows, image.cols, sigma_near);
+    // The tiles run on the lane engine only: the literal evaluation asked for
+    // runs on the plainest lanes, which give the same bits.
+    const LaneKernels kernels = lane_kernels_or_plain(options.kernels);
+    LanePass& pass = lane_pass;
 
-    const int margin = tile_margin(state.reach);
+    const int margin = tile_margin(reach);
     const TileCut row_cut(image.rows, margin);
     const TileCut col_cut(image.cols, margin);
     const bool load_values = image.value_class != ElementClass::float64;
-    state.lane_view.value_stride = load_values ? PLANE_STRIDE : image.rows;
+    pass.view.value_stride = load_values ? PLANE_STRIDE : image.rows;
     // No tile's smaller side exceeds the smaller of the longest extents.
     const std::ptrdiff_t longest_rows = row_cut.longest();
     const std::ptrdiff_t longest_cols = col_cut.longest();
-    build_tables(static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols));
+    build_tables(pass, reach, sigma_near, sigma_far, pass.view.value_stride,
+                 static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols));
 
     for (std::ptrdiff_t tile_col = 0; tile_col < col_cut.count; ++tile_col) {
         for (std::ptrdiff_t tile_row = 0; tile_row < row_cut.count; ++tile_row) {
             for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
-                const TileWork work{&image,
+                const TileWork work{&call,
+                                    &pass,
+                                    &kernels,
+                                    &image,
                                     channel,
                                     row_cut.tile(tile_row),
                                     col_cut.tile(tile_col),
                                     load_values,
                                     channel == 0 || image.edges_per_channel,
                                     result_class(image.value_class) != ElementClass::float64};
-                if (!filter_tile(work, lanes)) {
+                if (!filter_tile(work)) {
                     return false;
                 }
             }

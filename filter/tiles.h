@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "filter.h"
+#include "call.h"
 #include "hidden.h"
 #include "image.h"
 
@@ -56,9 +56,8 @@ bool tiles_fit(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near);
 // Values and results are converted as the host converts: to double exactly
 // (int64 and uint64 to the nearest double), and back rounded half away from
 // zero and saturated for integers, NaN to 0, and to the nearest single.
-// Returns false when `stop` (which may be null) ended the call early. May
-// throw std::bad_alloc before any work when it makes the edges.
-bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, StopRequest stop);
+// Returns false when the stop request ended the call early.
+bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, const CallOptions& options = {});
 
 }  // namespace lumasift
 

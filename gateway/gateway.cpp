@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "../filter/filter.h"
+#include "../filter/lumasift.h"
 #include "interrupt.h"
 
 // No try block anywhere here: the host may raise its error report as a C++
@@ -60,8 +60,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
     plhs[0] = mxCreateDoubleMatrix(rows, cols, mxREAL);
     if (!lumasift::filter_call(values, edges, static_cast<int>(rows), static_cast<int>(cols),
-                               sigma_near, sigma_far, mxGetPr(plhs[0]),
-                               &lumasift::host_interrupt_pending)) {
+                               sigma_near, sigma_far, mxGetPr(plhs[0]), lumasift::host_call_options())) {
         lumasift::report_interrupted(plhs[0]);
     }
 }

@@ -1,4 +1,7 @@
-// lumasift host gateway: the entry point behind y = lumasift(x1, x2, x3, x4).
+// The host's entry point, shared by every module: lumasift (gateway.cpp,
+// behind y = lumasift(x1, x2, x3, x4)), imlumasift_mex and
+// lumasift_edges_mex (behind imlumasift.m and lumasift_edges.m). Each
+// module defines it once.
 #ifndef LUMASIFT_GATEWAY_H
 #define LUMASIFT_GATEWAY_H
 
@@ -13,7 +16,7 @@
 #endif
 
 // Checks the arguments, reporting the first failure through mexErrMsgTxt
-// (which does not return), then filters x1 into a new result matrix.
+// (which does not return), then runs the core into new result arrays.
 extern "C" LUMASIFT_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                             const mxArray* prhs[]);
 

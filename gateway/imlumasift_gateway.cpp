@@ -8,8 +8,7 @@
 #include <cstddef>
 #include <limits>
 
-#include "../filter/edges.h"
-#include "../filter/tiles.h"
+#include "../filter/lumasift.h"
 #include "images.h"
 #include "interrupt.h"
 
@@ -63,7 +62,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         mxArray* nothing = nullptr;
         lumasift::run_core(
             [&image, &statistics] {
-                return lumasift::measure_image_call(image, statistics, &lumasift::host_interrupt_pending);
+                return lumasift::measure_image(image, statistics, lumasift::host_call_options());
             },
             nothing);
         defaults = lumasift::default_parameters(statistics, image.channels);
@@ -91,7 +90,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                                      defaults.threshold};
     lumasift::run_core(
         [&tiled, sigma_near, sigma_far] {
-            return lumasift::filter_tiled(tiled, sigma_near, sigma_far, &lumasift::host_interrupt_pending);
+            return lumasift::filter_tiled(tiled, sigma_near, sigma_far, lumasift::host_call_options());
         },
         plhs[0]);
 

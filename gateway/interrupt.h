@@ -7,6 +7,7 @@
 #include "mex.h"
 
 #include "../filter/hidden.h"
+#include "../filter/lumasift.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -14,6 +15,13 @@ namespace lumasift LUMASIFT_HIDDEN {
 // octave_interrupt_state, or MATLAB's utIsInterruptPending() from libut.
 // False where neither is found. Ask it on the host's own thread only.
 bool host_interrupt_pending();
+
+// A call from the host: the fastest kernels, every core the work justifies,
+// and Ctrl-C as the stop request.
+inline CallOptions host_call_options()
+{
+    return {KernelChoice::fastest, 0, &host_interrupt_pending};
+}
 
 // Ends a call that the interrupt stopped, once the filter's threads have
 // stopped: the unfinished result is freed and an error raised, since a

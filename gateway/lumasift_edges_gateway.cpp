@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "../filter/edges.h"
+#include "../filter/lumasift.h"
 #include "images.h"
 #include "interrupt.h"
 
@@ -32,7 +32,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         mxArray* nothing = nullptr;
         lumasift::run_core(
             [&image, &statistics] {
-                return lumasift::measure_image_call(image, statistics, &lumasift::host_interrupt_pending);
+                return lumasift::measure_image(image, statistics, lumasift::host_call_options());
             },
             nothing);
         if (default_threshold) {
@@ -46,7 +46,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     lumasift::prefer_huge_pages(mxGetData(plhs[0]), mxGetNumberOfElements(plhs[0]) * sizeof(double));
     lumasift::run_core(
         [&image, threshold, &plhs] {
-            return lumasift::edge_map_call(image, threshold, mxGetPr(plhs[0]), &lumasift::host_interrupt_pending);
+            return lumasift::edge_map(image, threshold, mxGetPr(plhs[0]), lumasift::host_call_options());
         },
         plhs[0]);
 

@@ -105,9 +105,9 @@ struct Avx2Lanes {
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LanePath avx2_lanes()
+LaneKernels avx2_kernels()
 {
-    return processor_has_avx2() ? LANES<Avx2Lanes> : LanePath{};
+    return processor_has_avx2() ? kernels_for<Avx2Lanes>() : LaneKernels{};
 }
 
 }  // namespace lumasift
@@ -116,9 +116,9 @@ LanePath avx2_lanes()
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LanePath avx2_lanes()
+LaneKernels avx2_kernels()
 {
-    return LanePath{};
+    return LaneKernels{};
 }
 
 }  // namespace lumasift

@@ -93,9 +93,9 @@ struct Avx512Lanes {
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LanePath avx512_lanes()
+LaneKernels avx512_kernels()
 {
-    return processor_has_avx512f() ? LANES<Avx512Lanes> : LanePath{};
+    return processor_has_avx512f() ? kernels_for<Avx512Lanes>() : LaneKernels{};
 }
 
 }  // namespace lumasift
@@ -104,9 +104,9 @@ LanePath avx512_lanes()
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LanePath avx512_lanes()
+LaneKernels avx512_kernels()
 {
-    return LanePath{};
+    return LaneKernels{};
 }
 
 }  // namespace lumasift

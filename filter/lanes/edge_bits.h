@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "../filter.h"
+#include "../constants.h"
 #include "../hidden.h"
 #include "../image.h"
 #include "types.h"

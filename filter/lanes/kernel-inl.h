@@ -12,6 +12,10 @@
 //   sub(a, b), sqrt(a), max_number(a, b): the last as std::fmax, NaN lost
 //   to a number (edges-inl.h)
 //
+// has_lane_traits checks what types can say of that; the tests check the
+// rest, every instruction set against the plain one and the definition.
+// Every kernel reads what it works on from the LanePass it is handed.
+//
 // Words of the lane engine:
 // - Lane view: the image with rows and columns swapped, so that the host's
 //   column-major arrays are read in place. Its lines are the image's
@@ -78,10 +82,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
+#include "../constants.h"
 #include "../convert.h"
-#include "../filter.h"
 #include "../wedge.h"
 #include "edge_bits.h"
 #include "lanes.h"
@@ -143,10 +148,10 @@ constexpr LaneBits ALL_LANES = static_cast<LaneBits>((1ull << (GROUPS * L::WIDTH
 // [first, end): contiguous in the column-major result. The other lanes
 // belong to the next part or to a tile's margin, or lie past the line.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE void store_results(const LaneSums<L, GROUPS>& sums, int line, int position,
-                                             int first, int end)
+LANES_TARGET LANES_INLINE void store_results(const LanePass& pass, const LaneSums<L, GROUPS>& sums, int line,
+                                             int position, int first, int end)
 {
-    const LaneView& view = filter_state.lane_view;
+    const LaneView& view = pass.view;
     double* results = view.results + (line * view.result_stride + position);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
         const int begin = position + g * L::WIDTH;
@@ -171,10 +176,10 @@ struct EdgeCursor {
     int shift;
 };
 
-LANES_TARGET LANES_INLINE EdgeCursor edge_cursor(int line, int position)
+LANES_TARGET LANES_INLINE EdgeCursor edge_cursor(const LanePass& pass, int line, int position)
 {
     const int bit = EDGE_FRONT_BITS + position;
-    return {reinterpret_cast<const unsigned char*>(filter_state.edge_bits[line]) + bit / 8, bit % 8};
+    return {reinterpret_cast<const unsigned char*>(pass.edge_bits[line]) + bit / 8, bit % 8};
 }
 
 // The edge flags of the lanes' sample at a schedule entry, lane i at bit i:
@@ -188,9 +193,9 @@ LANES_TARGET LANES_INLINE std::uint64_t entry_edges(const EdgeCursor& cursor, co
 
 // The edge flags of positions p, p + 1, ... of a line, any p within
 // EDGE_FRONT_BITS of it.
-LANES_TARGET LANES_INLINE std::uint64_t edge_run(int line, int position)
+LANES_TARGET LANES_INLINE std::uint64_t edge_run(const LanePass& pass, int line, int position)
 {
-    const EdgeCursor cursor = edge_cursor(line, position);
+    const EdgeCursor cursor = edge_cursor(pass, line, position);
     std::uint64_t word;
     std::memcpy(&word, cursor.bytes, sizeof word);
     return word >> cursor.shift;
@@ -203,17 +208,16 @@ LANES_TARGET LANES_INLINE std::uint64_t edge_run(int line, int position)
 // weights and add them up; the plain ones add the near weight's products
 // only. A span with no edged group needs no shadow at all.
 template <class L, unsigned EDGED>
-LANES_TARGET void filter_interior_span(int line, int position, int first, int end)
+LANES_TARGET void filter_interior_span(const LanePass& pass, int line, int position, int first, int end)
 {
     constexpr int GROUPS = GROUPS_IN_FLIGHT;
-    const FilterState& state = filter_state;
-    const double* values = state.lane_view.values + (line * state.lane_view.value_stride + position);
+    const double* values = pass.view.values + (line * pass.view.value_stride + position);
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
     if constexpr (EDGED == 0) {
-        const int length = state.schedule_length;
+        const int length = pass.schedule_length;
         for (int i = 0; i < length; ++i) {
-            const ScheduleEntry& entry = state.schedule[i];
+            const ScheduleEntry& entry = pass.schedule[i];
             const double* sample = values + entry.offset;
             const typename L::Vec weight = L::broadcast(entry.near_weight);
             FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
@@ -221,14 +225,14 @@ LANES_TARGET void filter_interior_span(int line, int position, int first, int en
             }
         }
     } else {
-        const EdgeCursor edges = edge_cursor(line, position);
+        const EdgeCursor edges = edge_cursor(pass, line, position);
         LaneBits marks[MARK_SLOTS];
-        for (int i = 0; i < 4 * (2 * state.reach + 1); ++i) {
+        for (int i = 0; i < mark_slots_for(pass.reach); ++i) {
             marks[i] = 0;
         }
         LaneBits far = 0;
-        const ScheduleEntry* const last = state.schedule + state.schedule_length;
-        for (const ScheduleEntry* entry = state.schedule; entry != last; ++entry) {
+        const ScheduleEntry* const last = pass.schedule + pass.schedule_length;
+        for (const ScheduleEntry* entry = pass.schedule; entry != last; ++entry) {
             LaneBits& slot = marks[entry->mark_slot];
             const LaneBits shadow =
                 (static_cast<LaneBits>(entry_edges(edges, *entry)) & ALL_LANES<L, GROUPS>) | slot;
@@ -251,14 +255,14 @@ LANES_TARGET void filter_interior_span(int line, int position, int first, int en
     }
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
         if (!((EDGED >> g) & 1u)) {
-            sums.total[g] = L::broadcast(state.plain_weight_total);
+            sums.total[g] = L::broadcast(pass.plain_weight_total);
         }
     }
-    store_results(sums, line, position, first, end);
+    store_results(pass, sums, line, position, first, end);
 }
 
 template <class L>
-using SpanFilter = void (*)(int line, int position, int first, int end);
+using SpanFilter = void (*)(const LanePass& pass, int line, int position, int first, int end);
 
 template <class L, unsigned... EDGED>
 constexpr std::array<SpanFilter<L>, sizeof...(EDGED)> interior_span_filters(
@@ -281,6 +285,15 @@ LANES_TARGET LANES_INLINE LaneBits lane_bits_in(int first, int low, int high, in
         return 0;
     }
     return static_cast<LaneBits>(((1ull << end) - 1u) & ~((1ull << begin) - 1u));
+}
+
+// The lanes whose shadowed sample marks the point one step further out: a
+// ray point always, inside the image; a diagonal sample only from off the
+// image's border, where its line and its position both lie.
+LANES_TARGET LANES_INLINE LaneBits passed_shadow(LaneBits shadow, bool on_ray, LaneBits inside, bool line_off_border,
+                                                 LaneBits positions_off_border)
+{
+    return shadow & (on_ray ? inside : line_off_border ? positions_off_border : 0u);
 }
 
 // ---------------------------------------------------------------------------
@@ -309,14 +322,13 @@ LANES_TARGET LANES_INLINE void add_sample_inside(LaneSums<L, GROUPS>& sums, cons
 // LINES_INSIDE: the window's lines all lie off the image's border, so that
 // only positions can leave it.
 template <class L, int GROUPS, bool LINES_INSIDE>
-LANES_TARGET void filter_border_span(int line, int position, int first, int end)
+LANES_TARGET void filter_border_span(const LanePass& pass, int line, int position, int first, int end)
 {
     constexpr int LANES = GROUPS * L::WIDTH;
-    const FilterState& state = filter_state;
-    const LaneView& view = state.lane_view;
-    const int reach = state.reach;
+    const LaneView& view = pass.view;
+    const int reach = pass.reach;
     const double* values = view.values + (line * view.value_stride + position);
-    const EdgeCursor edges = edge_cursor(line, position);
+    const EdgeCursor edges = edge_cursor(pass, line, position);
     // By the samples' offset along the line: the lanes whose sample lies
     // inside the image, and those whose sample lies off its border.
     LaneBits inside_at[2 * MAX_SCHEDULED_REACH + 1];
@@ -328,12 +340,12 @@ LANES_TARGET void filter_border_span(int line, int position, int first, int end)
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
     LaneBits marks[MARK_SLOTS];
-    for (int i = 0; i < 4 * (2 * reach + 1); ++i) {
+    for (int i = 0; i < mark_slots_for(reach); ++i) {
         marks[i] = 0;
     }
     LaneBits far = 0;
-    const ScheduleEntry* const last = state.schedule + state.schedule_length;
-    for (const ScheduleEntry* entry = state.schedule; entry != last; ++entry) {
+    const ScheduleEntry* const last = pass.schedule + pass.schedule_length;
+    for (const ScheduleEntry* entry = pass.schedule; entry != last; ++entry) {
         const int sample_line = line + entry->dline;
         const LaneBits inside = inside_at[entry->dposition + reach];
         // Skipped, as the literal visit skips it: nothing changes.
@@ -342,16 +354,12 @@ LANES_TARGET void filter_border_span(int line, int position, int first, int end)
         }
         LaneBits& slot = marks[entry->mark_slot];
         const LaneBits shadow = (static_cast<LaneBits>(entry_edges(edges, *entry)) | slot) & inside;
-        // A ray point passes its shadow on; a diagonal sample only from off
-        // the image's border.
         const bool line_off_border = LINES_INSIDE || (sample_line > 0 && sample_line < view.lines - 1);
-        slot = shadow & (entry->ray_point  ? inside
-                         : line_off_border ? off_border_at[entry->dposition + reach]
-                                           : 0u);
+        slot = passed_shadow(shadow, entry->ray_point, inside, line_off_border, off_border_at[entry->dposition + reach]);
         far = (far & entry->keeps_width) | shadow;
         add_sample_inside(sums, values + entry->offset, inside, far, entry->near_weight, entry->far_weight);
     }
-    store_results(sums, line, position, first, end);
+    store_results(pass, sums, line, position, first, end);
 }
 
 // ---------------------------------------------------------------------------
@@ -362,8 +370,8 @@ LANES_TARGET void filter_border_span(int line, int position, int first, int end)
 // along each walk.
 struct LaneMarks {
     LaneBits ray;
-    LaneBits first_walk[LANE_VIEW_SIDE + 1];
-    LaneBits second_walk[LANE_VIEW_SIDE + 1];
+    LaneBits first_walk[PLANE_STRIDE + 1];
+    LaneBits second_walk[PLANE_STRIDE + 1];
 };
 
 // Visits the sample at offset (dline, dposition) for every lane, as the
@@ -371,58 +379,55 @@ struct LaneMarks {
 // and marks the next point out, then the sample is weighted and added.
 // Returns false when the sample lies outside the image for every lane.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE bool visit(LaneSums<L, GROUPS>& sums, LaneBits& far, int line, int position,
+LANES_TARGET LANES_INLINE bool visit(const LanePass& pass, LaneSums<L, GROUPS>& sums, LaneBits& far, int line, int position,
                                      int dline, int dposition, int along, int across, LaneBits& mark,
                                      bool on_ray)
 {
     constexpr int LANES = GROUPS * L::WIDTH;
-    const FilterState& state = filter_state;
-    const LaneView& view = state.lane_view;
+    const LaneView& view = pass.view;
     const int sample_line = line + dline;
     const int sample_position = position + dposition;
     const LaneBits inside = lane_bits_in(sample_position, 0, view.length, LANES);
     if (sample_line < 0 || sample_line >= view.lines || inside == 0) {
         return false;
     }
-    const LaneBits shadow = (static_cast<LaneBits>(edge_run(sample_line, sample_position)) | mark) & inside;
+    const LaneBits shadow = (static_cast<LaneBits>(edge_run(pass, sample_line, sample_position)) | mark) & inside;
     far |= shadow;
-    // Diagonal samples on the image's border pass no shadow on.
     const bool line_off_border = sample_line > 0 && sample_line < view.lines - 1;
-    mark = shadow & (on_ray            ? inside
-                     : line_off_border ? lane_bits_in(sample_position, 1, view.length - 1, LANES)
-                                       : 0u);
+    mark = passed_shadow(shadow, on_ray, inside, line_off_border,
+                         lane_bits_in(sample_position, 1, view.length - 1, LANES));
 
     add_sample_inside(sums, view.values + (sample_line * view.value_stride + sample_position), inside, far,
-                      state.near_weight[along][across], state.far_weight[along][across]);
+                      pass.near_weight[along][across], pass.far_weight[along][across]);
     return true;
 }
 
 // One diagonal walk from the ray point `step` steps out. It keeps whatever
 // width its lanes have when it starts.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE void walk(LaneSums<L, GROUPS>& sums, LaneBits far, int line, int position,
+LANES_TARGET LANES_INLINE void walk(const LanePass& pass, LaneSums<L, GROUPS>& sums, LaneBits far, int line, int position,
                                     const Wedge& wedge, int step, int cross_sign, LaneBits* marks)
 {
-    const int reach = filter_state.reach;
+    const int reach = pass.reach;
     for (int j = 1; j <= reach - step; ++j) {
         const int along = step + j;
         const int across = j * cross_sign;
         const int dline = along * wedge.axis[0] + across * wedge.cross[0];
         const int dposition = along * wedge.axis[1] + across * wedge.cross[1];
         // Past the first point outside the image, the walk has none inside.
-        if (!visit(sums, far, line, position, dline, dposition, along, j, marks[j], false)) {
+        if (!visit(pass, sums, far, line, position, dline, dposition, along, j, marks[j], false)) {
             break;
         }
     }
 }
 
 template <class L, int GROUPS>
-LANES_TARGET void filter_lane_groups(int line, int position, int first, int end)
+LANES_TARGET void filter_wedge_by_wedge(const LanePass& pass, int line, int position, int first, int end)
 {
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
     LaneMarks marks;
-    const int reach = filter_state.reach;
+    const int reach = pass.reach;
     for (const Wedge& wedge : LANE_VIEW_WEDGES) {
         // Each wedge starts unmarked; later steps read only slots that the
         // step before them wrote.
@@ -434,15 +439,15 @@ LANES_TARGET void filter_lane_groups(int line, int position, int first, int end)
         for (int step = wedge.first_step; step <= reach; ++step) {
             LaneBits far = 0;
             // Later ray points lie further out: none is inside either.
-            if (!visit(sums, far, line, position, step * wedge.axis[0], step * wedge.axis[1], step, 0,
+            if (!visit(pass, sums, far, line, position, step * wedge.axis[0], step * wedge.axis[1], step, 0,
                        marks.ray, true)) {
                 break;
             }
-            walk(sums, far, line, position, wedge, step, +1, marks.first_walk);
-            walk(sums, LaneBits{0}, line, position, wedge, step, -1, marks.second_walk);
+            walk(pass, sums, far, line, position, wedge, step, +1, marks.first_walk);
+            walk(pass, sums, LaneBits{0}, line, position, wedge, step, -1, marks.second_walk);
         }
     }
-    store_results(sums, line, position, first, end);
+    store_results(pass, sums, line, position, first, end);
 }
 
 // ---------------------------------------------------------------------------
@@ -450,62 +455,60 @@ LANES_TARGET void filter_lane_groups(int line, int position, int first, int end)
 // Runs a kernel templated on the number of lane groups with as few groups as
 // cover `lanes` lanes, up to a span; returns the lanes it covered.
 template <template <class, int> class Kernel, class L>
-LANES_TARGET LANES_INLINE int with_groups_for(int lanes, int line, int position, int first, int end)
+LANES_TARGET LANES_INLINE int with_groups_for(const LanePass& pass, int lanes, int line, int position, int first, int end)
 {
     const int groups = (lanes + L::WIDTH - 1) / L::WIDTH;
     if (groups >= 4) {
-        Kernel<L, 4>::run(line, position, first, end);
+        Kernel<L, 4>::run(pass, line, position, first, end);
         return 4 * L::WIDTH;
     }
     if (groups == 3) {
-        Kernel<L, 3>::run(line, position, first, end);
+        Kernel<L, 3>::run(pass, line, position, first, end);
     } else if (groups == 2) {
-        Kernel<L, 2>::run(line, position, first, end);
+        Kernel<L, 2>::run(pass, line, position, first, end);
     } else {
-        Kernel<L, 1>::run(line, position, first, end);
+        Kernel<L, 1>::run(pass, line, position, first, end);
     }
     return groups * L::WIDTH;
 }
 
 template <class L, int GROUPS>
 struct BorderKernel {
-    LANES_TARGET static void run(int line, int position, int first, int end)
+    LANES_TARGET static void run(const LanePass& pass, int line, int position, int first, int end)
     {
-        filter_border_span<L, GROUPS, false>(line, position, first, end);
+        filter_border_span<L, GROUPS, false>(pass, line, position, first, end);
     }
 };
 
 template <class L, int GROUPS>
 struct BorderKernelInsideLines {
-    LANES_TARGET static void run(int line, int position, int first, int end)
+    LANES_TARGET static void run(const LanePass& pass, int line, int position, int first, int end)
     {
-        filter_border_span<L, GROUPS, true>(line, position, first, end);
+        filter_border_span<L, GROUPS, true>(pass, line, position, first, end);
     }
 };
 
 template <class L, int GROUPS>
 struct WedgeKernel {
-    LANES_TARGET static void run(int line, int position, int first, int end)
+    LANES_TARGET static void run(const LanePass& pass, int line, int position, int first, int end)
     {
-        filter_lane_groups<L, GROUPS>(line, position, first, end);
+        filter_wedge_by_wedge<L, GROUPS>(pass, line, position, first, end);
     }
 };
 
 // Positions [first, end) of a line, span by span: interior spans wherever
 // they fit, border spans of as few groups as cover the rest.
 template <class L>
-LANES_TARGET void filter_line(int line, int first, int end)
+LANES_TARGET void filter_line(const LanePass& pass, int line, int first, int end)
 {
     constexpr int SPAN = GROUPS_IN_FLIGHT * L::WIDTH;
-    static_assert(SPAN <= 32, "every lane in flight has a bit of a LaneBits");
-    const FilterState& state = filter_state;
-    const LaneView& view = state.lane_view;
-    const int reach = state.reach;
+    const LaneView& view = pass.view;
+    const int reach = pass.reach;
     const bool scheduled =
-        state.schedule_length > 0 && view.lines > reach && view.length > reach;
+        pass.schedule_length > 0 && view.lines > reach && view.length > reach;
     if (!scheduled) {
         for (int position = first; position < end;) {
-            position += with_groups_for<WedgeKernel, L>(end - position, line, position, first, end);
+            position += with_groups_for<WedgeKernel, L>(pass, end - position, line, position, first, end);
         }
         return;
     }
@@ -515,7 +518,7 @@ LANES_TARGET void filter_line(int line, int first, int end)
     const int bottom = line + reach < view.lines - 1 ? line + reach : view.lines - 1;
     for (int l = top; l <= bottom; ++l) {
         for (int w = 0; w < EDGE_WORDS; ++w) {
-            window_edges[w] |= state.near_edge_bits[l][w];
+            window_edges[w] |= pass.near_edge_bits[l][w];
         }
     }
     const bool lines_interior = line - reach >= 1 && line + reach <= view.lines - 2;
@@ -532,8 +535,8 @@ LANES_TARGET void filter_line(int line, int first, int end)
                              : position > interior_last ? end
                                                         : (interior_last + 1 < end ? interior_last + 1 : end);
             position += lines_interior
-                            ? with_groups_for<BorderKernelInsideLines, L>(stop - position, line, position, first, end)
-                            : with_groups_for<BorderKernel, L>(stop - position, line, position, first, end);
+                            ? with_groups_for<BorderKernelInsideLines, L>(pass, stop - position, line, position, first, end)
+                            : with_groups_for<BorderKernel, L>(pass, stop - position, line, position, first, end);
             continue;
         }
         position = start;
@@ -543,7 +546,7 @@ LANES_TARGET void filter_line(int line, int first, int end)
         for (int g = 0; g < GROUPS_IN_FLIGHT; ++g) {
             pattern |= ((edged_lanes >> (g * L::WIDTH)) & ((1u << L::WIDTH) - 1u)) != 0 ? 1u << g : 0u;
         }
-        INTERIOR_SPAN_FILTERS<L>[pattern](line, position, first, end);
+        INTERIOR_SPAN_FILTERS<L>[pattern](pass, line, position, first, end);
         position += SPAN;
     }
 }
@@ -593,9 +596,43 @@ LANES_TARGET void doubles_to_bytes(const double* values, std::uint8_t* bytes, in
     }
 }
 
+// The traits' contract, as far as types can state it.
 template <class L>
-constexpr LanePath LANES = {&filter_line<L>, &pack_double_edges<L>, &bytes_to_doubles<L>, &doubles_to_bytes<L>,
-                            EDGE_KERNELS<L>};
+constexpr bool has_lane_traits()
+{
+    using Vec = typename L::Vec;
+    using Mask = typename L::Mask;
+    const Vec v{};
+    const Mask m{};
+    const double* p = nullptr;
+    std::uint8_t* bytes = nullptr;
+    static_assert(L::WIDTH >= 1 && GROUPS_IN_FLIGHT * L::WIDTH <= 32, "every lane in flight has a bit of a LaneBits");
+    static_assert(std::is_same_v<decltype(L::zero()), Vec> && std::is_same_v<decltype(L::broadcast(1.0)), Vec> &&
+                      std::is_same_v<decltype(L::load(p)), Vec> && std::is_same_v<decltype(L::load(p, m)), Vec>,
+                  "zero, broadcast and load make vectors");
+    static_assert(std::is_same_v<decltype(L::add(v, v)), Vec> && std::is_same_v<decltype(L::sub(v, v)), Vec> &&
+                      std::is_same_v<decltype(L::mul(v, v)), Vec> && std::is_same_v<decltype(L::divide(v, v)), Vec> &&
+                      std::is_same_v<decltype(L::sqrt(v)), Vec> && std::is_same_v<decltype(L::max_number(v, v)), Vec>,
+                  "arithmetic takes and gives vectors");
+    static_assert(std::is_same_v<decltype(L::add_where(m, v, v)), Vec> &&
+                      std::is_same_v<decltype(L::select(m, v, v)), Vec> &&
+                      std::is_same_v<decltype(L::from_bits(0u)), Mask> &&
+                      std::is_same_v<decltype(L::edge_flags(p)), unsigned>,
+                  "masks choose lanes");
+    static_assert(std::is_void_v<decltype(L::store(nullptr, v))> &&
+                      std::is_void_v<decltype(L::load_bytes(bytes, nullptr))> &&
+                      std::is_void_v<decltype(L::store_bytes(p, bytes))>,
+                  "stores and byte conversions write through their pointers");
+    return true;
+}
+
+// The kernels of one instruction set's traits.
+template <class L>
+constexpr LaneKernels kernels_for()
+{
+    static_assert(has_lane_traits<L>());
+    return {&filter_line<L>, &pack_double_edges<L>, &bytes_to_doubles<L>, &doubles_to_bytes<L>, EDGE_KERNELS<L>};
+}
 
 }  // namespace
 

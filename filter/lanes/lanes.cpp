@@ -2,8 +2,8 @@
 
 #include "lanes.h"
 
+#include "../lumasift.h"
 #include "edge_bits.h"
-
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -24,62 +24,63 @@ int clipped(int side, int extent)
 }
 
 // Samples of a window, as far as the lane view can hold it.
-double window_samples()
+double window_samples(const LanePass& pass)
 {
-    const FilterState& state = filter_state;
-    const int side = 2 * (state.reach > 0 ? state.reach : 0) + 1;
-    return static_cast<double>(clipped(side, state.lane_view.lines)) *
-           clipped(side, state.lane_view.length);
+    const int side = 2 * (pass.reach > 0 ? pass.reach : 0) + 1;
+    return static_cast<double>(clipped(side, pass.view.lines)) * clipped(side, pass.view.length);
 }
 
 }  // namespace
 
-LanePath lane_path_for(KernelPath path)
+LaneKernels lane_kernels_for(KernelChoice choice)
 {
-    LanePath chosen{};
-    switch (path) {
-    case KernelPath::literal: return chosen;
-    case KernelPath::scalar: return scalar_lanes();
-    case KernelPath::avx2: chosen = avx2_lanes(); break;
-    case KernelPath::avx512: chosen = avx512_lanes(); break;
-    case KernelPath::neon: chosen = neon_lanes(); break;
-    case KernelPath::fastest: break;
+    if (choice == KernelChoice::literal) {
+        return LaneKernels{};
     }
-    for (const LanePath& candidate : {chosen, avx512_lanes(), avx2_lanes(), neon_lanes()}) {
-        if (candidate.filter_line != nullptr) {
-            return candidate;
+    for (const InstructionSet& set : INSTRUCTION_SETS) {
+        if (set.choice == choice && set.kernels().filter_line != nullptr) {
+            return set.kernels();
         }
     }
-    return scalar_lanes();
+    for (const InstructionSet& set : INSTRUCTION_SETS) {
+        if (set.kernels().filter_line != nullptr) {
+            return set.kernels();
+        }
+    }
+    return scalar_kernels();
 }
 
-bool has_lane_path(KernelPath path)
+LaneKernels lane_kernels_or_plain(KernelChoice choice)
 {
-    switch (path) {
-    case KernelPath::avx2: return avx2_lanes().filter_line != nullptr;
-    case KernelPath::avx512: return avx512_lanes().filter_line != nullptr;
-    case KernelPath::neon: return neon_lanes().filter_line != nullptr;
-    default: return true;
+    return choice == KernelChoice::literal ? scalar_kernels() : lane_kernels_for(choice);
+}
+
+bool has_kernels(KernelChoice choice)
+{
+    for (const InstructionSet& set : INSTRUCTION_SETS) {
+        if (set.choice == choice) {
+            return set.kernels().filter_line != nullptr;
+        }
     }
+    return true;  // fastest and literal are always there
 }
 
 // Spreads each edge over the positions within reach of it: a run of
 // 2 * reach + 1 bits from each set one, grown by doubling, then moved back
 // by reach so that it centres on the edge.
-void find_near_edges(int line)
+void find_near_edges(LanePass& pass, int line)
 {
-    FilterState& state = filter_state;
-    const int reach = state.reach;
-    if (state.schedule_length == 0) {
+    const int reach = pass.reach;
+    if (pass.schedule_length == 0) {
         return;
     }
     // Only the words that hold the line, and the reach before it, matter.
-    const int length = state.lane_view.length;
+    const int length = pass.view.length;
     const int words = (EDGE_FRONT_BITS + length + 63) / 64;
     const int wanted = (length + 63) / 64;
     std::uint64_t spread[EDGE_ROW_WORDS];
     for (int w = 0; w < words; ++w) {
-        spread[w] = state.edge_bits[line][w];
+        spread[w] = pass.edge_bits[line][w];
     }
     // Bit q of spread: an edge at one of the padded bits q to q + covered - 1.
     for (int covered = 1; covered < 2 * reach + 1;) {
@@ -91,16 +92,21 @@ void find_near_edges(int line)
         covered += step;
     }
     for (int w = 0; w < EDGE_WORDS; ++w) {
-        state.near_edge_bits[line][w] =
-            w < wanted ? bits_from(spread, words, EDGE_FRONT_BITS - reach + 64 * w) : 0;
+        pass.near_edge_bits[line][w] = w < wanted ? bits_from(spread, words, EDGE_FRONT_BITS - reach + 64 * w) : 0;
     }
 }
 
-LineParts line_parts()
+void pack_line_edges(LanePass& pass, const LaneKernels& kernels, int line, const double* edges, int length)
 {
-    const LaneView& view = filter_state.lane_view;
+    kernels.pack_edges(edges, length, pass.edge_bits[line]);
+    find_near_edges(pass, line);
+}
+
+LineParts line_parts(const CallState& call, const LanePass& pass)
+{
+    const LaneView& view = pass.view;
     const int length = view.end_position - view.first_position;
-    const double samples = window_samples();
+    const double samples = window_samples(pass);
     const double fitting = SAMPLES_PER_UNIT / samples;
     int step = length > 0 ? length : 1;
     if (fitting < length) {
@@ -109,15 +115,20 @@ LineParts line_parts()
     }
     const int per_line = (length + step - 1) / step;
     const double pixels = static_cast<double>(view.end_line - view.first_line) * length;
-    return {step, per_line, (view.end_line - view.first_line) * per_line,
-            worker_count(pixels * samples, SAMPLES_PER_THREAD)};
+    return {view.first_line,
+            view.first_position,
+            view.end_position,
+            step,
+            per_line,
+            (view.end_line - view.first_line) * per_line,
+            worker_count(call, pixels * samples, SAMPLES_PER_THREAD)};
 }
 
 // Not inline: a lambda of an inline function would give its threads' state
 // a type that the module exports.
-bool filter_lane_view(LineFilter line_filter)
+bool filter_lane_view(CallState& call, const LanePass& pass, LineFilter line_filter)
 {
-    return filter_lane_view(line_filter, [](const LinePart&) {});
+    return filter_lane_view(call, pass, line_filter, [](const LinePart&) {});
 }
 
 }  // namespace lumasift

@@ -75,9 +75,9 @@ struct NeonLanes {
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LanePath neon_lanes()
+LaneKernels neon_kernels()
 {
-    return LANES<NeonLanes>;
+    return kernels_for<NeonLanes>();
 }
 
 }  // namespace lumasift
@@ -86,9 +86,9 @@ LanePath neon_lanes()
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LanePath neon_lanes()
+LaneKernels neon_kernels()
 {
-    return LanePath{};
+    return LaneKernels{};
 }
 
 }  // namespace lumasift

@@ -46,9 +46,9 @@ struct ScalarLanes {
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-LanePath scalar_lanes()
+LaneKernels scalar_kernels()
 {
-    return LANES<ScalarLanes>;
+    return kernels_for<ScalarLanes>();
 }
 
 }  // namespace lumasift

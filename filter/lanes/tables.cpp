@@ -2,7 +2,6 @@
 
 #include "tables.h"
 
-#include "../filter.h"
 #include "../sample.h"
 #include "../wedge.h"
 
@@ -17,14 +16,13 @@ namespace {
 // larger magnitude covers every offset. No offset inside the image reaches
 // across as far as the smaller side, so a long window over a thin image
 // needs only a few columns of the table.
-void build_weight_tables(int smaller_side)
+void build_weight_tables(LanePass& pass, double sigma_near, double sigma_far, int smaller_side)
 {
-    FilterState& state = filter_state;
-    for (int along = 0; along <= state.reach; ++along) {
+    for (int along = 0; along <= pass.reach; ++along) {
         for (int across = 0; across <= along && across < smaller_side; ++across) {
             const double distance = sample_distance(across, along);
-            state.near_weight[along][across] = sample_weight(distance, state.sigma_near);
-            state.far_weight[along][across] = sample_weight(distance, state.sigma_far);
+            pass.near_weight[along][across] = sample_weight(distance, sigma_near);
+            pass.far_weight[along][across] = sample_weight(distance, sigma_far);
         }
     }
 }
@@ -33,15 +31,15 @@ void build_weight_tables(int smaller_side)
 // take slots w * (2 reach + 1) + j for place j along the walk, those of its
 // second walks the reach + 1 slots after them; a run that starts from the
 // near width starts at place 0.
-void append_sample(int dline, int dposition, int along, int across, int mark_slot, bool starts_run)
+void append_sample(LanePass& pass, std::ptrdiff_t value_stride, int dline, int dposition, int along, int across,
+                   int mark_slot, bool starts_run)
 {
-    FilterState& state = filter_state;
-    ScheduleEntry& entry = state.schedule[state.schedule_length++];
+    ScheduleEntry& entry = pass.schedule[pass.schedule_length++];
     entry.dline = dline;
     entry.dposition = dposition;
-    entry.offset = dline * state.lane_view.value_stride + dposition;
-    entry.near_weight = state.near_weight[along][across];
-    entry.far_weight = state.far_weight[along][across];
+    entry.offset = dline * value_stride + dposition;
+    entry.near_weight = pass.near_weight[along][across];
+    entry.far_weight = pass.far_weight[along][across];
     // dposition >> 3 rounds toward minus infinity, and & 7 leaves the
     // remainder that goes with it, for negative offsets too.
     entry.edge_offset = dline * EDGE_ROW_BYTES + (dposition >> 3);
@@ -51,16 +49,17 @@ void append_sample(int dline, int dposition, int along, int across, int mark_slo
     entry.ray_point = across == 0;
     // Summed in visiting order, so it equals the weight total of every
     // pixel whose window lies inside the image and meets no edge.
-    state.plain_weight_total = state.plain_weight_total + entry.near_weight;
+    pass.plain_weight_total = pass.plain_weight_total + entry.near_weight;
 }
 
 // A diagonal walk, whose samples continue the width of the sample before.
-void append_walk(const Wedge& wedge, int step, int cross_sign, int first_slot, bool starts_run)
+void append_walk(LanePass& pass, std::ptrdiff_t value_stride, const Wedge& wedge, int step, int cross_sign,
+                 int first_slot, bool starts_run)
 {
-    for (int j = 1; j <= filter_state.reach - step; ++j) {
+    for (int j = 1; j <= pass.reach - step; ++j) {
         const int along = step + j;
         const int across = j * cross_sign;
-        append_sample(along * wedge.axis[0] + across * wedge.cross[0],
+        append_sample(pass, value_stride, along * wedge.axis[0] + across * wedge.cross[0],
                       along * wedge.axis[1] + across * wedge.cross[1], along, j, first_slot + j - 1,
                       starts_run && j == 1);
     }
@@ -68,12 +67,11 @@ void append_walk(const Wedge& wedge, int step, int cross_sign, int first_slot, b
 
 // The order of wedge_sum for a window that the image contains, in the lane
 // view's offsets.
-void build_schedule(int smaller_side)
+void build_schedule(LanePass& pass, std::ptrdiff_t value_stride, int smaller_side)
 {
-    FilterState& state = filter_state;
-    const int reach = state.reach;
-    state.schedule_length = 0;
-    state.plain_weight_total = 0.0;
+    const int reach = pass.reach;
+    pass.schedule_length = 0;
+    pass.plain_weight_total = 0.0;
     // A window that the image holds no more than a sliver of is walked
     // wedge by wedge instead, which stops where it leaves the image.
     if (reach < 0 || reach > MAX_SCHEDULED_REACH || smaller_side <= reach) {
@@ -81,23 +79,25 @@ void build_schedule(int smaller_side)
     }
     for (int w = 0; w < 4; ++w) {
         const Wedge& wedge = LANE_VIEW_WEDGES[w];
-        const int slots = w * (2 * reach + 1);
+        const int slots = mark_slots_for(reach) / 4 * w;
         for (int step = wedge.first_step; step <= reach; ++step) {
             // The first walk inherits the ray point's width; the second
             // starts from the near one.
-            append_sample(step * wedge.axis[0], step * wedge.axis[1], step, 0, slots, true);
-            append_walk(wedge, step, +1, slots + 1, false);
-            append_walk(wedge, step, -1, slots + reach + 1, true);
+            append_sample(pass, value_stride, step * wedge.axis[0], step * wedge.axis[1], step, 0, slots, true);
+            append_walk(pass, value_stride, wedge, step, +1, slots + 1, false);
+            append_walk(pass, value_stride, wedge, step, -1, slots + reach + 1, true);
         }
     }
 }
 
 }  // namespace
 
-void build_tables(int smaller_side)
+void build_tables(LanePass& pass, int reach, double sigma_near, double sigma_far, std::ptrdiff_t value_stride,
+                  int smaller_side)
 {
-    build_weight_tables(smaller_side);
-    build_schedule(smaller_side);
+    pass.reach = reach;
+    build_weight_tables(pass, sigma_near, sigma_far, smaller_side);
+    build_schedule(pass, value_stride, smaller_side);
 }
 
 }  // namespace lumasift

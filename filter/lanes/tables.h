@@ -3,16 +3,20 @@
 #ifndef LUMASIFT_LANES_TABLES_H
 #define LUMASIFT_LANES_TABLES_H
 
+#include <cstddef>
+
 #include "../hidden.h"
+#include "types.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-// Fills near_weight, far_weight, schedule and plain_weight_total of
-// filter_state for its reach, sigma_near, sigma_far and the value stride of
-// lane_view, for images whose smaller side is at most `smaller_side`. The
-// schedule stays empty when the reach exceeds MAX_SCHEDULED_REACH or the
-// smaller side.
-void build_tables(int smaller_side);
+// Sets the pass's reach, and fills its near_weight, far_weight, schedule and
+// plain_weight_total for that reach, the widths sigma_near and sigma_far,
+// values `value_stride` apart from line to line, and images whose smaller
+// side is at most `smaller_side`. The schedule stays empty when the reach
+// exceeds MAX_SCHEDULED_REACH or the smaller side.
+void build_tables(LanePass& pass, int reach, double sigma_near, double sigma_far, std::ptrdiff_t value_stride,
+                  int smaller_side);
 
 }  // namespace lumasift
 

@@ -1,6 +1,6 @@
-// The lane engine's types, which FilterState holds: the lane view, the
-// visiting schedule and their limits. The words used here are defined at
-// the top of kernel-inl.h.
+// The lane engine's types: the lane view, the visiting schedule, their
+// limits, and the pass that holds them for the kernels. The words used here
+// are defined at the top of kernel-inl.h.
 #ifndef LUMASIFT_LANES_TYPES_H
 #define LUMASIFT_LANES_TYPES_H
 
@@ -8,12 +8,10 @@
 #include <cstdint>
 
 #include "../hidden.h"
+#include "../constants.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-// Most positions of a line, and most lines, that the engine takes at once:
-// the size of the planes.
-constexpr int LANE_VIEW_SIDE = 1000;
 // Largest reach whose window gets a visiting schedule; wider windows are
 // walked wedge by wedge, which costs little next to their many samples.
 constexpr int MAX_SCHEDULED_REACH = 100;
@@ -23,13 +21,13 @@ constexpr int MAX_SCHEDULE_LENGTH = (2 * MAX_SCHEDULED_REACH + 1) * (2 * MAX_SCH
 // 64 bits from any byte that a window within MAX_SCHEDULED_REACH of the
 // line, or any sample inside it, starts in.
 constexpr int EDGE_FRONT_BITS = 128;
-constexpr int EDGE_ROW_WORDS = (EDGE_FRONT_BITS + LANE_VIEW_SIDE + MAX_SCHEDULED_REACH + 32 + 64 + 63) / 64;
+constexpr int EDGE_ROW_WORDS = (EDGE_FRONT_BITS + PLANE_STRIDE + MAX_SCHEDULED_REACH + 32 + 64 + 63) / 64;
 constexpr int EDGE_ROW_BYTES = 8 * EDGE_ROW_WORDS;
 static_assert(EDGE_FRONT_BITS % 64 == 0 && EDGE_FRONT_BITS >= MAX_SCHEDULED_REACH + 8,
               "a window's first byte lies in the row");
 // Words of a flag per position, from position 0, with a spare word for reads
 // that straddle two.
-constexpr int EDGE_WORDS = LANE_VIEW_SIDE / 64 + 2;
+constexpr int EDGE_WORDS = PLANE_STRIDE / 64 + 2;
 
 // The image as the lane kernels see it: lines are the image's columns and
 // positions its rows, so that the host's column-major arrays are read and
@@ -76,7 +74,40 @@ struct ScheduleEntry {
     bool ray_point;
 };
 
-constexpr int MARK_SLOTS = 4 * (2 * MAX_SCHEDULED_REACH + 1);
+// Mark slots of a window of this reach: for each wedge, one per place along
+// its first walks, ray point included, and one per place along its second.
+constexpr int mark_slots_for(int reach)
+{
+    return 4 * (2 * reach + 1);
+}
+
+constexpr int MARK_SLOTS = mark_slots_for(MAX_SCHEDULED_REACH);
+
+// Everything a filter pass of the lane engine reads: the view, the reach,
+// the weight tables, the schedule and the edge bits. The driver fills it
+// (build_tables, the edge packers); the kernels only read it, on any number
+// of threads.
+struct LanePass {
+    LaneView view;
+    std::int32_t reach;
+    // A sample's weight depends only on its offset and the width in use; by
+    // symmetry the tables are indexed by the offset's larger and smaller
+    // magnitude.
+    double near_weight[PLANE_STRIDE + 1][PLANE_STRIDE + 1];
+    double far_weight[PLANE_STRIDE + 1][PLANE_STRIDE + 1];
+    // The samples of a window inside the image, for reach up to
+    // MAX_SCHEDULED_REACH, and its weight total when it holds no edge.
+    ScheduleEntry schedule[MAX_SCHEDULE_LENGTH];
+    std::int32_t schedule_length;
+    double plain_weight_total;
+    // The edge pixels of each line as bits, position p at bit
+    // EDGE_FRONT_BITS + p; the kernels read their lanes' edges from here,
+    // many at a time.
+    std::uint64_t edge_bits[PLANE_STRIDE][EDGE_ROW_WORDS];
+    // Bit p: an edge lies on the line within reach of position p. Set with
+    // the edge bits where the kernels follow a schedule.
+    std::uint64_t near_edge_bits[PLANE_STRIDE][EDGE_WORDS];
+};
 
 }  // namespace lumasift
 

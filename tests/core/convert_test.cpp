@@ -59,12 +59,13 @@ TEST(ConvertTest, IntegersRoundHalfAwayFromZeroAndSaturate)
     expect_host_rule<std::uint64_t>();
 }
 
-// Every lane path's byte conversions against the scalar rule, at every
+// Every instruction set's byte conversions against the scalar rule, at every
 // length up to a few vectors, so that the tails are reached too.
-TEST(ConvertTest, LanePathsConvertBytesAsTheRuleDoes)
+TEST(ConvertTest, EveryInstructionSetConvertsBytesAsTheRuleDoes)
 {
     const std::vector<double> values = awkward_values();
-    for (const LanePath& lanes : {scalar_lanes(), avx2_lanes(), avx512_lanes(), neon_lanes()}) {
+    for (const InstructionSet& set : INSTRUCTION_SETS) {
+        const LaneKernels lanes = set.kernels();
         if (lanes.filter_line == nullptr) {
             continue;
         }

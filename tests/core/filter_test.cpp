@@ -1,4 +1,5 @@
 #include "filter/filter.h"
+#include "filter/lumasift.h"
 
 #include <cmath>
 #include <limits>
@@ -60,12 +61,13 @@ TEST(FilterImageTest, ConstantImageComesBackUnchanged)
 
 TEST(FilterImageTest, EmptyImageWritesNothing)
 {
+    CallState call{};
     filter_state.rows = 0;
     filter_state.cols = 5;
-    filter_image(nullptr, nullptr, nullptr);
+    filter_image(nullptr, nullptr, nullptr, call);
     filter_state.rows = 5;
     filter_state.cols = 0;
-    filter_image(nullptr, nullptr, nullptr);
+    filter_image(nullptr, nullptr, nullptr, call);
 }
 
 TEST(FilterImageTest, NonPositiveOrNanReachGivesNan)
@@ -134,10 +136,9 @@ TEST(StopRequestTest, EndsTheCallEarlyAndLeavesNothingForTheNext)
     const Scene scene = lined_scene(120, 150, 2.5, 0.5);
     const std::vector<double> expected =
         reference_lumasift(scene.x1.data(), scene.x2.data(), scene.rows, scene.cols, scene.x3, scene.x4);
-    for (const KernelPath path : {KernelPath::literal, KernelPath::scalar, KernelPath::fastest}) {
+    for (const KernelChoice path : {KernelChoice::literal, KernelChoice::scalar, KernelChoice::fastest}) {
         for (const int threads : {1, 3}) {
-            filter_state.kernel_path = path;
-            filter_state.thread_count = threads;
+            const CallOptions options{path, threads, &StopAfter::request};
             // Helpers may take every unit but the calling thread's first of
             // a pass, so only one thread polls a given number of times.
             for (const int polls : {0, 1, threads == 1 ? 7 : 1, 1000000}) {
@@ -147,7 +148,7 @@ TEST(StopRequestTest, EndsTheCallEarlyAndLeavesNothingForTheNext)
                 StopAfter::caller = std::this_thread::get_id();
                 std::vector<double> y(scene.x1.size(), -7.0);
                 const bool complete = filter_call(scene.x1.data(), scene.x2.data(), scene.rows, scene.cols,
-                                                  scene.x3, scene.x4, y.data(), &StopAfter::request);
+                                                  scene.x3, scene.x4, y.data(), options);
                 const auto where = testing::Message() << "path " << static_cast<int>(path) << ", "
                                                       << threads << " threads, stop after " << polls;
                 EXPECT_EQ(complete, polls == 1000000) << where;
@@ -161,8 +162,6 @@ TEST(StopRequestTest, EndsTheCallEarlyAndLeavesNothingForTheNext)
             }
         }
     }
-    filter_state.kernel_path = KernelPath::fastest;
-    filter_state.thread_count = 0;
 }
 
 }  // namespace

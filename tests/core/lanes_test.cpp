@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "filter/filter.h"
+#include "filter/lumasift.h"
 #include "support/reference.h"
 #include "support/scenes.h"
 
@@ -64,48 +64,46 @@ const SceneSet& large_images()
     return set;
 }
 
-TEST(LineFilterForTest, GivesTheAskedPathWhereTheProcessorHasIt)
+TEST(LaneKernelsForTest, GivesTheAskedSetWhereTheProcessorHasIt)
 {
-    EXPECT_EQ(lane_path_for(KernelPath::literal).filter_line, nullptr);
-    EXPECT_EQ(lane_path_for(KernelPath::scalar).filter_line, scalar_lanes().filter_line);
-    const LineFilter fastest = lane_path_for(KernelPath::fastest).filter_line;
+    EXPECT_EQ(lane_kernels_for(KernelChoice::literal).filter_line, nullptr);
+    const LineFilter fastest = lane_kernels_for(KernelChoice::fastest).filter_line;
     EXPECT_NE(fastest, nullptr);
-    for (const auto& [path, filter] : {std::pair{KernelPath::avx2, avx2_lanes().filter_line},
-                                      std::pair{KernelPath::avx512, avx512_lanes().filter_line},
-                                      std::pair{KernelPath::neon, neon_lanes().filter_line}}) {
-        EXPECT_EQ(lane_path_for(path).filter_line, filter != nullptr ? filter : fastest);
+    EXPECT_EQ(fastest, lane_kernels_for(INSTRUCTION_SETS[0].choice).filter_line);
+    for (const InstructionSet& set : INSTRUCTION_SETS) {
+        const LineFilter own = set.kernels().filter_line;
+        EXPECT_EQ(lane_kernels_for(set.choice).filter_line, own != nullptr ? own : fastest) << set.name;
+        EXPECT_EQ(has_kernels(set.choice), own != nullptr) << set.name;
     }
+    EXPECT_NE(scalar_kernels().filter_line, nullptr);
 }
 
-using PathAndThreads = std::tuple<KernelPath, int>;
+using PathAndThreads = std::tuple<KernelChoice, int>;
 
 class EveryPath : public testing::TestWithParam<PathAndThreads> {
 protected:
     void SetUp() override
     {
-        const auto [path, threads] = GetParam();
-        if (!has_lane_path(path)) {
+        const auto [choice, threads] = GetParam();
+        if (!has_kernels(choice)) {
             GTEST_SKIP() << "this processor lacks the instructions";
         }
-        filter_state.kernel_path = path;
-        filter_state.thread_count = threads;
-    }
-    void TearDown() override
-    {
-        filter_state.kernel_path = KernelPath::fastest;
-        filter_state.thread_count = 0;
+        options.kernels = choice;
+        options.threads = threads;
     }
 
-    static void expect_literal_results(const SceneSet& set)
+    void expect_literal_results(const SceneSet& set) const
     {
         for (std::size_t i = 0; i < set.scenes.size(); ++i) {
             const Scene& s = set.scenes[i];
-            const std::vector<double> actual = run_filter(s);
+            const std::vector<double> actual = run_filter(s, options);
             const long at = first_difference(actual, set.expected[i]);
             ASSERT_EQ(at, -1) << s.description << "; first difference at index " << at << ": "
                               << actual[at] << " instead of " << set.expected[i][at];
         }
     }
+
+    CallOptions options;
 };
 
 TEST_P(EveryPath, MatchesTheLiteralEvaluationOnSmallImages)
@@ -118,8 +116,6 @@ TEST_P(EveryPath, MatchesTheLiteralEvaluationOnLargeImages)
     expect_literal_results(large_images());
 }
 
-std::string path_name(const testing::TestParamInfo<PathAndThreads>& info);
-
 // Every lane path on the windows and edges that reach each kernel: interior
 // spans with and without edges in each group, border spans, and the
 // wedge-by-wedge kernel past the largest schedule.
@@ -127,7 +123,7 @@ class EveryLanePath : public EveryPath {
 protected:
     // The product against the rule at some pixels: whole columns through
     // interior spans and the border, and whole rows.
-    static void expect_rule_at(const Scene& s, const std::vector<int>& columns, const std::vector<int>& rows)
+    void expect_rule_at(const Scene& s, const std::vector<int>& columns, const std::vector<int>& rows) const
     {
         std::vector<std::pair<int, int>> pixels;
         for (const int c : columns) {
@@ -145,7 +141,7 @@ protected:
         if (expected.empty()) {
             expected = reference_lumasift_at(s.x1.data(), s.x2.data(), s.rows, s.cols, s.x3, s.x4, pixels);
         }
-        const std::vector<double> actual = run_filter(s);
+        const std::vector<double> actual = run_filter(s, options);
         for (std::size_t i = 0; i < pixels.size(); ++i) {
             const auto [r, c] = pixels[i];
             const double y = actual[static_cast<std::size_t>(c) * s.rows + r];
@@ -209,32 +205,47 @@ TEST_P(EveryLanePath, MegapixelImagesByteForByte)
         if (expected.size() <= static_cast<std::size_t>(k)) {
             expected.push_back(reference_lumasift(s.x1.data(), s.x2.data(), 1000, 1000, s.x3, s.x4));
         }
-        const long at = first_difference(run_filter(s), expected[k]);
+        const long at = first_difference(run_filter(s, options), expected[k]);
         ASSERT_EQ(at, -1) << "x3 " << s.x3 << ": first difference at row " << at % 1000 << ", column " << at / 1000;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(LaneKernelTest, EveryLanePath,
-                         testing::Values(PathAndThreads{KernelPath::scalar, 3}, PathAndThreads{KernelPath::avx2, 1},
-                                         PathAndThreads{KernelPath::avx512, 3}, PathAndThreads{KernelPath::neon, 3},
-                                         PathAndThreads{KernelPath::fastest, 0}),
-                         [](const testing::TestParamInfo<PathAndThreads>& info) { return path_name(info); });
+// Each instruction set on several threads, and the fastest as chosen.
+std::vector<PathAndThreads> lane_choices()
+{
+    std::vector<PathAndThreads> choices;
+    for (const KernelChoice choice : every_kernel_choice(false)) {
+        choices.emplace_back(choice, choice == KernelChoice::fastest ? 0 : 3);
+    }
+    return choices;
+}
+
+// Every choice on one thread and on several, the literal evaluation on its
+// one, and the fastest as chosen.
+std::vector<PathAndThreads> every_choice()
+{
+    std::vector<PathAndThreads> choices;
+    for (const KernelChoice choice : every_kernel_choice(true)) {
+        if (choice == KernelChoice::fastest) {
+            choices.emplace_back(choice, 0);
+            continue;
+        }
+        choices.emplace_back(choice, 1);
+        if (choice != KernelChoice::literal) {
+            choices.emplace_back(choice, 3);
+        }
+    }
+    return choices;
+}
 
 std::string path_name(const testing::TestParamInfo<PathAndThreads>& info)
 {
-    const char* names[] = {"fastest", "literal", "scalar", "avx2", "avx512", "neon"};
-    const auto [path, threads] = info.param;
-    return std::string(names[static_cast<int>(path)]) + "_" +
-           (threads == 0 ? std::string("automatic") : std::to_string(threads) + "_threads");
+    const auto [choice, threads] = info.param;
+    return kernel_name(choice) + "_" + (threads == 0 ? std::string("automatic") : std::to_string(threads) + "_threads");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    LaneKernelTest, EveryPath,
-    testing::Values(PathAndThreads{KernelPath::literal, 1}, PathAndThreads{KernelPath::scalar, 1},
-                    PathAndThreads{KernelPath::scalar, 3}, PathAndThreads{KernelPath::avx2, 1},
-                    PathAndThreads{KernelPath::avx2, 3}, PathAndThreads{KernelPath::avx512, 1},
-                    PathAndThreads{KernelPath::avx512, 3}, PathAndThreads{KernelPath::neon, 1},
-                    PathAndThreads{KernelPath::neon, 3}, PathAndThreads{KernelPath::fastest, 0}),
-    path_name);
+INSTANTIATE_TEST_SUITE_P(LaneKernelTest, EveryLanePath, testing::ValuesIn(lane_choices()), path_name);
+
+INSTANTIATE_TEST_SUITE_P(LaneKernelTest, EveryPath, testing::ValuesIn(every_choice()), path_name);
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "filter/filter.h"
+#include "filter/lanes/types.h"
 #include "filter/sample.h"
 #include "filter/wedge.h"
 
@@ -13,13 +14,12 @@ using namespace lumasift;
 
 namespace {
 
+// As large as the planes: static.
+LanePass pass;
+
 void build_for(int reach, double sigma_near, double sigma_far)
 {
-    filter_state.lane_view.value_stride = 2 * reach + 3;
-    filter_state.reach = reach;
-    filter_state.sigma_near = sigma_near;
-    filter_state.sigma_far = sigma_far;
-    build_tables(2 * reach + 3);
+    build_tables(pass, reach, sigma_near, sigma_far, 2 * reach + 3, 2 * reach + 3);
 }
 
 TEST(TablesTest, WeightsAreTheAccumulatedOnesForEveryOffset)
@@ -30,8 +30,8 @@ TEST(TablesTest, WeightsAreTheAccumulatedOnesForEveryOffset)
             const int along = std::max(std::abs(dr), std::abs(dc));
             const int across = std::min(std::abs(dr), std::abs(dc));
             const double distance = sample_distance(dr, dc);
-            EXPECT_EQ(filter_state.near_weight[along][across], sample_weight(distance, 1.3));
-            EXPECT_EQ(filter_state.far_weight[along][across], sample_weight(distance, -0.4));
+            EXPECT_EQ(pass.near_weight[along][across], sample_weight(distance, 1.3));
+            EXPECT_EQ(pass.far_weight[along][across], sample_weight(distance, -0.4));
         }
     }
 }
@@ -40,11 +40,11 @@ TEST(TablesTest, ScheduleVisitsTheWindowOnceAndTheCentreTwice)
 {
     const int reach = 5;
     build_for(reach, 1.0, 2.0);
-    ASSERT_EQ(filter_state.schedule_length, (2 * reach + 1) * (2 * reach + 1) + 1);
+    ASSERT_EQ(pass.schedule_length, (2 * reach + 1) * (2 * reach + 1) + 1);
     std::map<int, int> visits;
     int runs = 0;
-    for (int i = 0; i < filter_state.schedule_length; ++i) {
-        const ScheduleEntry& entry = filter_state.schedule[i];
+    for (int i = 0; i < pass.schedule_length; ++i) {
+        const ScheduleEntry& entry = pass.schedule[i];
         ++visits[entry.dline * 1000 + entry.dposition];
         runs += entry.keeps_width == 0;
         EXPECT_EQ(entry.ray_point, entry.dline == 0 || entry.dposition == 0) << i;
@@ -65,9 +65,9 @@ TEST(TablesTest, EachMarkReachesThePointBehindItsSample)
 {
     const int reach = 6;
     build_for(reach, 1.0, 2.0);
-    const int slots = 2 * reach + 1;
-    for (int i = 0; i < filter_state.schedule_length; ++i) {
-        const ScheduleEntry& entry = filter_state.schedule[i];
+    const int slots = mark_slots_for(reach) / 4;
+    for (int i = 0; i < pass.schedule_length; ++i) {
+        const ScheduleEntry& entry = pass.schedule[i];
         const int wedge = entry.mark_slot / slots;
         ASSERT_GE(entry.mark_slot, 0);
         ASSERT_LT(wedge, 4);
@@ -78,8 +78,8 @@ TEST(TablesTest, EachMarkReachesThePointBehindItsSample)
             continue;
         }
         int reader = -1;
-        for (int k = i + 1; k < filter_state.schedule_length && reader < 0; ++k) {
-            const ScheduleEntry& later = filter_state.schedule[k];
+        for (int k = i + 1; k < pass.schedule_length && reader < 0; ++k) {
+            const ScheduleEntry& later = pass.schedule[k];
             if (later.mark_slot == entry.mark_slot) {
                 EXPECT_TRUE(later.dline == dline && later.dposition == dposition)
                     << "entry " << i << ": slot " << entry.mark_slot << " next used by (" << later.dline << ", "
@@ -95,9 +95,9 @@ TEST(TablesTest, PlainTotalIsTheLiteralTotalOfAnEdgeFreeWindow)
 {
     const int reach = 4;
     build_for(reach, 1.0, 3.0);
+    set_widths(1.0, 3.0);
     filter_state.rows = 11;
     filter_state.cols = 12;
-    filter_state.window_radius = 4.5;
     for (int r = 0; r < 11; ++r) {
         for (int c = 0; c < 12; ++c) {
             filter_state.edge_plane[r][c] = 0;
@@ -107,13 +107,13 @@ TEST(TablesTest, PlainTotalIsTheLiteralTotalOfAnEdgeFreeWindow)
     }
     filter_state.weight_total = 0.0;
     wedge_sum(5, 6, 66);
-    EXPECT_EQ(filter_state.weight_total, filter_state.plain_weight_total);
+    EXPECT_EQ(filter_state.weight_total, pass.plain_weight_total);
 }
 
 TEST(TablesTest, WindowsTooWideGetNoSchedule)
 {
     build_for(MAX_SCHEDULED_REACH + 1, 40.0, 1.0);
-    EXPECT_EQ(filter_state.schedule_length, 0);
+    EXPECT_EQ(pass.schedule_length, 0);
 }
 
 }  // namespace

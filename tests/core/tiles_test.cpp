@@ -11,9 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "filter/edges.h"
-#include "filter/filter.h"
 #include "filter/lanes/lanes.h"
+#include "filter/lumasift.h"
 #include "support/host_conversion.h"
 #include "support/reference.h"
 #include "support/scenes.h"
@@ -37,36 +36,36 @@ const std::vector<double>& whole_image_rule(const Scene& s)
     return rule;
 }
 
-std::vector<double> run_tiled(const Scene& s)
+std::vector<double> run_tiled(const Scene& s, const CallOptions& options)
 {
     std::vector<double> y(s.x1.size(), -7.0);
     const TiledImage image{s.x1.data(), ElementClass::float64, s.x2.data(), ElementClass::float64,
                            false, y.data(), s.rows, s.cols, 1, 0.0};
     EXPECT_TRUE(tiles_fit(s.rows, s.cols, s.x3)) << s.description;
-    EXPECT_TRUE(filter_tiled(image, s.x3, s.x4, nullptr)) << s.description;
+    EXPECT_TRUE(filter_tiled(image, s.x3, s.x4, options)) << s.description;
     return y;
 }
 
-class TiledPaths : public testing::TestWithParam<KernelPath> {
+class TiledPaths : public testing::TestWithParam<KernelChoice> {
 protected:
     void SetUp() override
     {
-        const KernelPath path = GetParam();
-        if (!has_lane_path(path)) {
+        if (!has_kernels(GetParam())) {
             GTEST_SKIP() << "this processor lacks the instructions";
         }
-        filter_state.kernel_path = path;
+        options.kernels = GetParam();
     }
-    void TearDown() override { filter_state.kernel_path = KernelPath::fastest; }
 
-    static void expect_rule(const Scene& s)
+    void expect_rule(const Scene& s) const
     {
         const std::vector<double> expected = whole_image_rule(s);
-        const std::vector<double> actual = run_tiled(s);
+        const std::vector<double> actual = run_tiled(s, options);
         const long at = first_difference(actual, expected);
         ASSERT_EQ(at, -1) << s.description << "; first difference at row " << at % s.rows << ", column "
                           << at / s.rows << ": " << actual[at] << " instead of " << expected[at];
     }
+
+    CallOptions options;
 };
 
 // Tall and wide images cut into tiles along one dimension, at reach 1, 4,
@@ -106,7 +105,7 @@ TEST_P(TiledPaths, ImagesThatFitThePlanesGiveTheModulesBits)
 {
     for (const Scene& s : make_scenes(12, {{1, 1}, {7, 40}, {1000, 3}, {64, 65}},
                                       {-0.7, 0.3, 1.0, 2.5, 1e9, NaN}, 64, 14)) {
-        const long at = first_difference(run_tiled(s), run_filter(s));
+        const long at = first_difference(run_tiled(s, options), run_filter(s, options));
         EXPECT_EQ(at, -1) << s.description;
     }
 }
@@ -135,21 +134,19 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
     const HostImage image{values.data(), ElementClass::float64, rows, cols, 3};
     ImageStatistics statistics;
     ImageStatistics on_one_thread;
-    filter_state.thread_count = 1;
-    ASSERT_TRUE(measure_image_call(image, on_one_thread, nullptr));
-    filter_state.thread_count = 3;
-    ASSERT_TRUE(measure_image_call(image, statistics, nullptr));
-    filter_state.thread_count = 0;
+    ASSERT_TRUE(measure_image(image, on_one_thread, {options.kernels, 1, nullptr}));
+    ASSERT_TRUE(measure_image(image, statistics, {options.kernels, 3, nullptr}));
     ASSERT_EQ(statistics.noise, on_one_thread.noise);
     ASSERT_EQ(statistics.scale, on_one_thread.scale);
     const double threshold = default_parameters(statistics, 3).threshold;
     ASSERT_GT(threshold, 0.0);
 
     std::vector<double> edges(pixels);
-    ASSERT_TRUE(edge_map_call(image, threshold, edges.data(), nullptr));
+    ASSERT_TRUE(edge_map(image, threshold, edges.data(), options));
     std::vector<double> plain_edges(pixels);
     const EdgeBlock whole{0, rows, 0, cols, plain_edges.data(), rows, nullptr, nullptr};
-    ASSERT_TRUE(make_edges(image, threshold, scalar_lanes().edges, whole));
+    CallState call{};
+    ASSERT_TRUE(make_edges(call, image, threshold, scalar_kernels().edges, whole));
     ASSERT_EQ(first_difference(edges, plain_edges), -1);
 
     std::vector<double> given(values.size(), -7.0);
@@ -158,21 +155,13 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
                               false, given.data(), rows, cols, 3, 0.0};
     const TiledImage without_map{values.data(), ElementClass::float64, nullptr, ElementClass::float64,
                                  false, made.data(), rows, cols, 3, threshold};
-    ASSERT_TRUE(filter_tiled(with_map, 1.0, 0.5, nullptr));
-    ASSERT_TRUE(filter_tiled(without_map, 1.0, 0.5, nullptr));
+    ASSERT_TRUE(filter_tiled(with_map, 1.0, 0.5, options));
+    ASSERT_TRUE(filter_tiled(without_map, 1.0, 0.5, options));
     EXPECT_EQ(first_difference(made, given), -1);
 }
 
-std::string path_name(const testing::TestParamInfo<KernelPath>& info)
-{
-    const char* names[] = {"fastest", "literal", "scalar", "avx2", "avx512", "neon"};
-    return names[static_cast<int>(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(TilesTest, TiledPaths,
-                         testing::Values(KernelPath::scalar, KernelPath::avx2, KernelPath::avx512, KernelPath::neon,
-                                         KernelPath::fastest),
-                         path_name);
+INSTANTIATE_TEST_SUITE_P(TilesTest, TiledPaths, testing::ValuesIn(every_kernel_choice(false)),
+                         [](const testing::TestParamInfo<KernelChoice>& info) { return kernel_name(info.param); });
 
 TEST(TilesTest, WindowsWiderThanATileAreRefused)
 {
@@ -216,7 +205,7 @@ void expect_rule_in_class(ElementClass type)
     const TiledImage image{input.data(), type, edges.data(), ElementClass::float64, true,
                            result.data(), shape.rows, shape.cols, channels, 0.0};
     ASSERT_EQ(result_class(type), type);
-    ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4, nullptr));
+    ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4));
     EXPECT_EQ(std::memcmp(result.data(), expected.data(), result.size() * sizeof(T)), 0)
         << "class " << static_cast<int>(type);
 }
@@ -261,7 +250,7 @@ TEST(TilesTest, LogicalValuesAndEdgesAndSharedEdgeMaps)
     const TiledImage image{logical_values.data(), ElementClass::logical, mask.data(), ElementClass::logical,
                            false, result.data(), shape.rows, shape.cols, 2, 0.0};
     ASSERT_EQ(result_class(ElementClass::logical), ElementClass::float64);
-    ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4, nullptr));
+    ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4));
     EXPECT_EQ(first_difference(result, expected), -1);
 }
 

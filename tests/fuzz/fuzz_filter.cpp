@@ -9,7 +9,8 @@
 #include <limits>
 #include <vector>
 
-#include "filter/filter.h"
+#include "filter/lanes/lanes.h"
+#include "filter/lumasift.h"
 #include "support/reference.h"
 
 using namespace lumasift;
@@ -92,9 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int side = std::fabs(x3) <= 3.0 ? 48 : 16;
     const int rows = 1 + in.byte() % side;
     const int cols = 1 + in.byte() % side;
-    const KernelPath paths[] = {KernelPath::scalar, KernelPath::avx2, KernelPath::avx512,
-                                KernelPath::fastest};
-    const KernelPath path = paths[in.byte() % 4];
+    // Any instruction set of the engine's table, or the fastest.
+    constexpr int CHOICES = sizeof INSTRUCTION_SETS / sizeof INSTRUCTION_SETS[0] + 1;
+    const int pick = in.byte() % CHOICES;
+    const KernelChoice choice = pick < CHOICES - 1 ? INSTRUCTION_SETS[pick].choice : KernelChoice::fastest;
     const int threads = 1 + in.byte() % 3;
 
     std::vector<double> x1(static_cast<std::size_t>(rows) * cols);
@@ -106,9 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::vector<double> expected = reference_lumasift(x1.data(), x2.data(), rows, cols, x3, x4);
     std::vector<double> actual(x1.size());
-    filter_state.kernel_path = path;
-    filter_state.thread_count = threads;
-    filter_call(x1.data(), x2.data(), rows, cols, x3, x4, actual.data(), nullptr);
+    filter_call(x1.data(), x2.data(), rows, cols, x3, x4, actual.data(), {choice, threads, nullptr});
     for (std::size_t i = 0; i < actual.size(); ++i) {
         if (!same_bits(actual[i], expected[i])) {
             __builtin_trap();

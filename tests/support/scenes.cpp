@@ -6,7 +6,8 @@
 #include <random>
 #include <sstream>
 
-#include "filter/filter.h"
+#include "filter/lanes/lanes.h"
+#include "filter/lumasift.h"
 
 using namespace lumasift;
 
@@ -128,16 +129,39 @@ Scene lined_scene(int rows, int cols, double x3, double x4)
 }
 
 std::vector<double> run_filter(const std::vector<double>& x1, const std::vector<double>& x2,
-                               int rows, int cols, double x3, double x4)
+                               int rows, int cols, double x3, double x4, const CallOptions& options)
 {
     std::vector<double> y(x1.size(), -7.0);
-    filter_call(x1.data(), x2.data(), rows, cols, x3, x4, y.data(), nullptr);
+    filter_call(x1.data(), x2.data(), rows, cols, x3, x4, y.data(), options);
     return y;
 }
 
-std::vector<double> run_filter(const Scene& scene)
+std::vector<double> run_filter(const Scene& scene, const CallOptions& options)
 {
-    return run_filter(scene.x1, scene.x2, scene.rows, scene.cols, scene.x3, scene.x4);
+    return run_filter(scene.x1, scene.x2, scene.rows, scene.cols, scene.x3, scene.x4, options);
+}
+
+std::vector<KernelChoice> every_kernel_choice(bool with_literal)
+{
+    std::vector<KernelChoice> choices;
+    if (with_literal) {
+        choices.push_back(KernelChoice::literal);
+    }
+    for (const InstructionSet& set : INSTRUCTION_SETS) {
+        choices.push_back(set.choice);
+    }
+    choices.push_back(KernelChoice::fastest);
+    return choices;
+}
+
+std::string kernel_name(KernelChoice choice)
+{
+    for (const InstructionSet& set : INSTRUCTION_SETS) {
+        if (set.choice == choice) {
+            return set.name;
+        }
+    }
+    return choice == KernelChoice::literal ? "literal" : "fastest";
 }
 
 long first_difference(const std::vector<double>& a, const std::vector<double>& b)

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "filter/call.h"
+
 struct Scene {
     int rows;
     int cols;
@@ -48,9 +50,14 @@ Scene lined_scene(int rows, int cols, double x3, double x4);
 
 // The product's result through filter_call, with whatever path and thread
 // count filter_state holds.
-std::vector<double> run_filter(const Scene& scene);
+std::vector<double> run_filter(const Scene& scene, const lumasift::CallOptions& options = {});
 std::vector<double> run_filter(const std::vector<double>& x1, const std::vector<double>& x2,
-                               int rows, int cols, double x3, double x4);
+                               int rows, int cols, double x3, double x4, const lumasift::CallOptions& options = {});
+
+// The kernel choices to test: the literal evaluation (if asked for), every
+// instruction set of the engine's table, and the fastest; and their names.
+std::vector<lumasift::KernelChoice> every_kernel_choice(bool with_literal);
+std::string kernel_name(lumasift::KernelChoice choice);
 
 // Index of the first element whose bits differ (NaN equals NaN), or -1.
 long first_difference(const std::vector<double>& a, const std::vector<double>& b);

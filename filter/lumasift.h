@@ -1,0 +1,36 @@
+// The core's public face: what the gateways, the Python binding, the tests
+// and the benchmarks call. They choose kernels, threads and a stop request
+// through CallOptions; nothing outside the core touches its working state.
+// Calls may come from several threads: they take turns.
+#ifndef LUMASIFT_LUMASIFT_H
+#define LUMASIFT_LUMASIFT_H
+
+#include <cstddef>
+
+#include "call.h"
+#include "constants.h"
+#include "edges.h"
+#include "hidden.h"
+#include "image.h"
+#include "tiles.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+// lumasift(x1, x2, x3, x4): filters the rows x cols image `values` (x1) with
+// the edge map `edges` (x2), both column-major, into `result`. Expects rows
+// and cols of at most PLANE_STRIDE. False when the stop request ended the
+// call early; `result` is then incomplete.
+bool filter_call(const double* values, const double* edges, int rows, int cols, double sigma_near,
+                 double sigma_far, double* result, const CallOptions& options = {});
+
+// And from tiles.h: images of any size, class and number of channels, tile
+// by tile (tiles_fit, filter_tiled); from edges.h: the noise estimate, the
+// defaults and the edge map made from an image (measure_image,
+// default_parameters, edge_map).
+
+// Whether this build and processor have the kernels of a choice.
+bool has_kernels(KernelChoice choice);
+
+}  // namespace lumasift
+
+#endif
