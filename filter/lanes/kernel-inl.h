@@ -596,7 +596,13 @@ LANES_TARGET void doubles_to_bytes(const double* values, std::uint8_t* bytes, in
     }
 }
 
-// The traits' contract, as far as types can state it.
+// The traits' contract, as far as types can state it. Vector types lose
+// their alignment attributes as template arguments, which GCC warns of;
+// only their identity matters here.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wignored-attributes"
+#endif
 template <class L>
 constexpr bool has_lane_traits()
 {
@@ -625,6 +631,9 @@ constexpr bool has_lane_traits()
                   "stores and byte conversions write through their pointers");
     return true;
 }
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 // The kernels of one instruction set's traits.
 template <class L>
