@@ -25,6 +25,7 @@ def relative(path):
 
 ROOT = source_root()
 core_sources = sorted(relative(path) for path in [*ROOT.glob("filter/*.cpp"), *ROOT.glob("filter/lanes/*.cpp")])
+core_headers = sorted(relative(path) for path in [*ROOT.glob("filter/*.h"), *ROOT.glob("filter/lanes/*.h")])
 
 # Two jobs at most by default; LUMASIFT_BUILD_JOBS sets another number.
 ParallelCompile("LUMASIFT_BUILD_JOBS", default=2).install()
@@ -35,6 +36,7 @@ setup(
             "lumasift._core",
             ["lumasift/_core.cpp", *core_sources],
             include_dirs=[relative(ROOT)],
+            depends=core_headers,
             cxx_std=17,
             extra_compile_args=["-O3", "-ffp-contract=off", "-fno-fast-math", "-fvisibility=hidden",
                                 "-fvisibility-inlines-hidden", "-pthread"],
