@@ -77,15 +77,14 @@ def image_statistics(I):
     if I.ndim not in (2, 3):
         raise ValueError("I must be an H-by-W or H-by-W-by-C array")
     _core.result_dtype(I.dtype)
-    if I.ndim == 2:
-        I = I[:, :, np.newaxis]
+    I = I[:, :, np.newaxis] if I.ndim == 2 else I.rechunk({2: -1})
     # h at a pixel reads its eight neighbours; a block with one more pixel on
     # each side that has one gives h at exactly its own pixels off the border.
-    overlapped = da.overlap.overlap(I, depth={0: 1, 1: 1, 2: 0}, boundary="none").to_delayed().ravel()
-    upper_counts = _total([dask.delayed(_upper_key_counts)(block) for block in overlapped])
+    overlapped = da.overlap.overlap(I, depth={0: 1, 1: 1, 2: 0}, boundary="none")
+    upper_counts = _per_block(_upper_key_counts, overlapped, KEY_BINS).sum(axis=(0, 1))
     if I.dtype.kind == "f":
-        scale = dask.delayed(_mean_range)([dask.delayed(_block_mean_range)(block, _scale_side(I.shape))
-                                           for block in _scale_aligned(I).to_delayed().ravel()])
+        ranges = _per_block(_block_mean_range, _scale_aligned(I), 2, side=_scale_side(I.shape))
+        scale = dask.delayed(_mean_range)(ranges[:, :, 0].min(), ranges[:, :, 1].max())
     else:
         # The class's range, as the core knows it; no pixel changes it.
         scale = _core.image_statistics(np.zeros((1, 1), I.dtype))["scale"]
@@ -95,10 +94,17 @@ def image_statistics(I):
         return {"noise": 0.0, "scale": scale}
     # The lower median: rank (count - 1) // 2 from 0.
     upper, rank = _bin_of_rank(upper_counts, (count - 1) // 2)
-    lower_counts = _total([dask.delayed(_lower_key_counts)(block, upper) for block in overlapped]).compute()
+    lower_counts = _per_block(_lower_key_counts, overlapped, KEY_BINS, upper=upper).sum(axis=(0, 1)).compute()
     lower, _ = _bin_of_rank(lower_counts, rank)
     median = np.array([upper << KEY_HALF_BITS | lower], np.uint32).view(np.float32)[0]
     return {"noise": float(median) / (6.0 * HALF_NORMAL_MEDIAN), "scale": scale}
+
+
+def _per_block(function, blocks, length, **arguments):
+    """function(block) for every block, a 1-by-1-by-length piece of the result each."""
+    chunks = tuple((1,) * count for count in blocks.numblocks[:2]) + ((length,),)
+    return da.map_blocks(lambda block: function(block, **arguments)[np.newaxis, np.newaxis], blocks, chunks=chunks,
+                         dtype=np.float64 if function is _block_mean_range else np.int64)
 
 
 def _filter_block(block, edges=None, *, x3, x4, threshold):
@@ -123,7 +129,7 @@ def _edges_like(E, I):
                          f"{rows}-by-{cols}-by-{channels} array, the size of I or of one channel of it")
     if I.ndim == 3 and E.ndim == 2:
         E = E[:, :, np.newaxis]
-    return E.rechunk(I.chunks[:2] + ((E.shape[2],),) * (E.ndim == 3))
+    return E.rechunk(I.chunks[:2] + (-1,) * (E.ndim - 2))
 
 
 def _magnitude_keys(block):
@@ -144,10 +150,6 @@ def _upper_key_counts(block):
 def _lower_key_counts(block, upper):
     keys = _magnitude_keys(block)
     return np.bincount(keys[keys >> KEY_HALF_BITS == upper] & (KEY_BINS - 1), minlength=KEY_BINS)
-
-
-def _total(counts):
-    return dask.delayed(sum)(counts, np.zeros(KEY_BINS, np.int64))
 
 
 def _bin_of_rank(counts, rank):
@@ -184,10 +186,8 @@ def _block_mean_range(block, side):
             total = total + blocks[:, p, :, q]
     means = total / float(side * side)
     means = means[np.isfinite(means)]
-    return (means.min(), means.max()) if means.size else (math.inf, -math.inf)
+    return np.array([means.min(), means.max()] if means.size else [math.inf, -math.inf])
 
 
-def _mean_range(ranges):
-    lowest = min(low for low, _ in ranges)
-    highest = max(high for _, high in ranges)
+def _mean_range(lowest, highest):
     return float(highest - lowest) if lowest <= highest else 0.0
