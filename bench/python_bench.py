@@ -1,0 +1,111 @@
+"""The Python package's cost next to the Octave module's, and dask's throughput.
+
+1. lumasift.lumasift on a 1000x1000 Fortran-ordered image against the Octave
+   module lumasift in a loop, same image and arguments: the medians of several
+   calls, and their ratio. Needs the built modules' folder (LUMASIFT_MODULE_DIR
+   or the first argument) and scipy to hand the image over; skipped without.
+2. lumasift.dask.imlumasift with its defaults on a 6000x4000 gray float64
+   image in chunks of 1000x1000, on a local cluster of two worker processes of
+   one thread each, against one in-process lumasift.imlumasift call (which
+   runs on every core): one run each, and their ratio.
+
+    PYTHONPATH=SITE /usr/bin/python3 bench/python_bench.py [MODULE_DIR]
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+import lumasift
+
+CALLS = 20
+
+
+def lined_edges(side, rng):
+    # A few per cent of edge pixels, in lines, as bench/octave_timing.m.
+    edges = np.zeros((side, side), order="F")
+    edges[rng.integers(0, side, side // 40), :] = 200.0
+    edges[:, rng.integers(0, side, side // 40)] = 200.0
+    return edges
+
+
+def python_calls(x1, x2, x3, x4):
+    lumasift.lumasift(x1, x2, x3, x4)
+    times = []
+    for _ in range(CALLS):
+        start = time.perf_counter()
+        y = lumasift.lumasift(x1, x2, x3, x4)
+        times.append(time.perf_counter() - start)
+    return statistics.median(times), y
+
+
+def octave_calls(module_dir, x1, x2, x3, x4):
+    import scipy.io
+
+    with tempfile.TemporaryDirectory() as folder:
+        scipy.io.savemat(os.path.join(folder, "in.mat"), {"x1": x1, "x2": x2})
+        script = (f"addpath('{module_dir}'); load('{folder}/in.mat'); y = lumasift(x1, x2, {x3}, {x4}); "
+                  f"t = zeros({CALLS}, 1); for k = 1:{CALLS}; tic(); y = lumasift(x1, x2, {x3}, {x4}); t(k) = toc(); end; "
+                  f"median_time = median(t); save('-v7', '{folder}/out.mat', 'y', 'median_time');")
+        subprocess.run(["octave-cli", "--no-gui", "--quiet", "--no-init-file", "--eval", script], check=True,
+                       env={**os.environ, "OCTAVE_HISTFILE": "/dev/null"})
+        out = scipy.io.loadmat(os.path.join(folder, "out.mat"), squeeze_me=True)
+    return float(out["median_time"]), out["y"]
+
+
+def call_overhead(module_dir):
+    rng = np.random.default_rng(1)
+    x1 = np.asfortranarray(rng.random((1000, 1000)))
+    x2 = lined_edges(1000, rng)
+    print(f"1. lumasift(x1, x2, x3, 4) on 1000x1000, {100 * np.mean(x2 > 100):.1f}% edge pixels, median of {CALLS} calls")
+    for x3 in (1.0, 3.3):
+        python_time, y = python_calls(x1, x2, x3, 4.0)
+        line = f"   x3 = {x3}: Python {1e3 * python_time:7.2f} ms"
+        if module_dir and shutil.which("octave-cli"):
+            octave_time, octave_y = octave_calls(module_dir, x1, x2, x3, 4.0)
+            same = "same bits" if np.array_equal(y, octave_y, equal_nan=True) else "DIFFERENT BITS"
+            line += f", Octave {1e3 * octave_time:7.2f} ms, Python/Octave {python_time / octave_time:.3f} ({same})"
+        print(line)
+
+
+def dask_throughput():
+    import dask.array as da
+    import distributed
+
+    import lumasift.dask
+
+    rng = np.random.default_rng(2)
+    rows, cols = 6000, 4000
+    r, c = np.mgrid[0:rows, 0:cols]
+    image = np.asfortranarray(((r // 300 + c // 400) % 3) * 60.0 + 20.0 * rng.standard_normal((rows, cols)))
+    print(f"2. imlumasift(I) with its defaults, {rows}x{cols} float64, one run each")
+    start = time.perf_counter()
+    expected = lumasift.imlumasift(image)
+    whole = time.perf_counter() - start
+    print(f"   in-process imlumasift (every core):   {whole:6.2f} s")
+    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None) as cluster:
+        with distributed.Client(cluster) as client:
+            blocks = client.persist(da.from_array(image, chunks=(1000, 1000)))
+            distributed.wait(blocks)
+            start = time.perf_counter()
+            result = lumasift.dask.imlumasift(blocks).compute()
+            chunked = time.perf_counter() - start
+    same = "same bits" if np.array_equal(result, expected) else "DIFFERENT BITS"
+    print(f"   lumasift.dask.imlumasift, 2 processes x 1 thread, 1000x1000 chunks: {chunked:6.2f} s "
+          f"({rows * cols / chunked / 1e6:.1f} Mpixel/s), dask/in-process {chunked / whole:.2f} ({same})")
+
+
+def main():
+    module_dir = sys.argv[1] if len(sys.argv) > 1 else os.environ.get("LUMASIFT_MODULE_DIR")
+    print(f"{os.cpu_count()} cores, {len(os.sched_getaffinity(0))} usable")
+    call_overhead(module_dir)
+    dask_throughput()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,159 @@
+"""Edge-aware smoothing: a Gaussian mean that does not cross edges.
+
+lumasift(x1, x2, x3, x4)      the filter on a float64 image of at most 1000 by 1000
+imlumasift(I, E, x3, x4)      images of any size, dtype and number of channels,
+                              with defaults that follow the image's noise
+lumasift_edges(I, threshold)  the edge map, made from the image itself
+image_statistics(I)           the noise estimate and intensity scale behind the defaults
+
+lumasift.dask.imlumasift filters dask arrays of any chunking with the same bits.
+
+Arrays are indexed as in MATLAB and Octave: I[r, c] is I(r+1, c+1). Arrays in
+Fortran order are read in place; others are copied into it. Results come in
+Fortran order. Ctrl-C stops a long call with KeyboardInterrupt.
+"""
+
+import numpy as np
+
+from . import _core
+
+__version__ = "0.3.0"
+__all__ = ["lumasift", "imlumasift", "lumasift_edges", "image_statistics"]
+
+
+def lumasift(x1, x2, x3, x4):
+    """Edge-aware smoothing of a float64 image of at most 1000 by 1000.
+
+    y = lumasift(x1, x2, x3, x4) returns, for every pixel of the image x1, a
+    normalised Gaussian-weighted average of x1 over a square window centred
+    on the pixel, of half-width trunc(3*x3 + 1). The window is walked outward
+    from the centre in four triangular wedges (right, left, up, down).
+    Samples in front of an edge, as seen from the centre, have the width x3;
+    a sample on an edge pixel, and every sample behind one along the wedge's
+    axis, has the width x4. A sample at distance d weighs
+    exp(-d**2 / (2*sigma)**2), and the centre counts twice.
+
+    x1  The image: a 2-D float64 array of at most 1000 rows and 1000 columns.
+    x2  The edge map: a float64 array with at least x1.size elements, read in
+        Fortran order (as x1's (row, col) when it has x1's shape). A value
+        above 100, after truncation to an integer, marks an edge pixel. NaN
+        and values beyond 32-bit integers are never edges. lumasift_edges
+        makes one from the image itself.
+    x3  The width in front of edges, which also sets the window: a number, or
+        a float64 array whose first element is used.
+    x4  The width on and behind edges, likewise. A small x4 keeps edges sharp.
+    y   The smoothed image, float64, of x1's shape, in Fortran order.
+
+    For other dtypes, colour, or images over 1000 by 1000, use imlumasift.
+
+    Raises TypeError("Error in x1.") to ("Error in x4.") for an argument of
+    the wrong type, ValueError with the same messages for one of the wrong
+    shape or too few elements, ValueError("Mask size is too big") over 1000
+    rows or columns, and KeyboardInterrupt when Ctrl-C ends a long call.
+    """
+    return _core.lumasift(x1, x2, x3, x4)
+
+
+def imlumasift(I, E=None, x3=None, x4=None, return_info=False):
+    """Edge-aware smoothing of images of any size, dtype and number of channels.
+
+    J = imlumasift(I) smooths the photograph I with no other input: it
+    estimates the noise of I, finds edges in I and chooses the widths from
+    that estimate, so that a noisy image is smoothed along its edges and a
+    clean one comes back as it is.
+
+    J = imlumasift(I, E, x3, x4) smooths each channel of I as
+    lumasift(I[:, :, c].astype(float), E, x3, x4) would, for images of any
+    size, and returns J in I's dtype. E, x3 and x4 may be None for their
+    defaults.
+
+    J, info = imlumasift(..., return_info=True) also returns a dict of what
+    was used: noise (the noise estimate, in I's units), scale (the range the
+    widths are measured against), threshold (the edge threshold of the edges
+    made from I, or None when E was given), x3 and x4.
+
+    I   An H-by-W or H-by-W-by-C array of any real numeric dtype or bool.
+    E   The edge map: H-by-W, shared by every channel, or H-by-W-by-C, one
+        per channel. Numbers mark an edge where they exceed 100 after
+        truncation to an integer; a boolean E marks edges where it is true.
+        Default: the edges of lumasift_edges(I), made tile by tile.
+    x3  The width in front of edges, which also sets the window: a real
+        number (a scalar of any real numeric dtype), used as a float.
+    x4  The width on and behind edges, likewise.
+    J   The smoothed image, of I's shape and dtype: integers rounded half
+        away from zero and saturated, float32 rounded to nearest, bool I
+        gives float64. In Fortran order.
+
+    Defaults, from the noise estimate sigma and the scale S (the dtype's range
+    for integers, 1 for bool, for floats the range of the means of the
+    image's 4-by-4 blocks):
+        x3 = min(max(6.0 * sqrt(sigma / S), 0.01), 2.5)
+        x4 = min(max(1.9 * sqrt(sigma / S), 0.01), 1.0)
+        E  = lumasift_edges(I), whose threshold follows sigma.
+
+    Each channel of J is, before the conversion to I's dtype, bit for bit what
+    lumasift's rule gives on the whole channel, and the same bits as the
+    Octave function imlumasift. Over 1000 pixels a side the image is cut into
+    overlapping tiles, which needs a half-width trunc(3*x3 + 1) of at most 498.
+
+    Raises TypeError for arguments of the wrong type, ValueError for a wrong
+    shape or a window too wide to tile, MemoryError when the working space
+    cannot be had, and KeyboardInterrupt when Ctrl-C ends a long call.
+    """
+    return _core.imlumasift(I, E, _real_scalar(x3, "x3"), _real_scalar(x4, "x4"), bool(return_info))
+
+
+def lumasift_edges(I, threshold=None, return_info=False):
+    """Edge map for lumasift and imlumasift, made from the image itself.
+
+    E = lumasift_edges(I) returns, for the H-by-W or H-by-W-by-C image I of
+    any real numeric dtype or bool, an H-by-W float64 edge map: the gradient
+    magnitude of I after a light smoothing, scaled so that a magnitude equal
+    to the threshold becomes 100. A pixel whose edge value exceeds 100 after
+    truncation is an edge; the default threshold follows the noise of I.
+
+    E = lumasift_edges(I, threshold) uses that magnitude, in I's units, a
+    positive real number.
+
+    E, info = lumasift_edges(..., return_info=True) also returns a dict with
+    noise (the noise estimate), scale (the intensity scale imlumasift measures
+    its widths against) and threshold (the one used).
+
+    How E is made: each channel, as float64, is smoothed with [1 4 6 4 1]/16
+    down the columns and then along the rows, the border repeated; its
+    gradient is the central difference along each axis, its magnitude
+    sqrt(gx**2 + gy**2), the strongest channel counting; E = 100 * magnitude /
+    threshold. The noise estimate is the lower median of |h| (in single
+    precision) over the pixels off the border where h, I filtered with
+    [1 -2 1]' * [1 -2 1], is finite, divided by 6 * 0.6745. The default
+    threshold, 0.1498 * sigma * sqrt(-2 * log(1 - (1 - 0.004)**(1/C))), is
+    exceeded by noise alone at a pixel with the probability 0.004. Without
+    noise it is 0, and E is all zeros.
+
+    Raises TypeError or ValueError for bad arguments, MemoryError, and
+    KeyboardInterrupt when Ctrl-C ends a long call.
+    """
+    threshold = _real_scalar(threshold, "threshold", "a positive real scalar")
+    if threshold is not None and not threshold > 0:
+        raise ValueError("threshold must be None or a positive real scalar")
+    return _core.lumasift_edges(I, threshold, bool(return_info))
+
+
+def image_statistics(I):
+    """The noise estimate and the intensity scale that imlumasift's defaults follow.
+
+    Returns a dict: noise (in I's units) and scale, as in imlumasift's info.
+    """
+    return _core.image_statistics(I)
+
+
+def _real_scalar(value, name, what="a real numeric scalar"):
+    """None, or the value of a real number of any numeric dtype as a float."""
+    if value is None:
+        return None
+    array = np.asarray(value)
+    if array.dtype.kind not in "iuf":
+        raise TypeError(f"{name} must be None or {what}")
+    if array.size != 1:
+        raise ValueError(f"{name} must be None or {what}")
+    return float(array.reshape(()))

@@ -1,0 +1,403 @@
+// lumasift._core: the core on numpy arrays, with the checks, defaults and
+// results of the Octave modules (gateway/). The Python layer (__init__.py)
+// reads the scalars and holds the help; everything that touches an array's
+// memory is checked here.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <Python.h>
+#include <pythread.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstddef>
+#include <cstdio>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "filter/lumasift.h"
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace {
+
+using lumasift::ElementClass;
+
+struct ClassDtype {
+    ElementClass type;
+    char kind;
+    py::ssize_t itemsize;
+    const char* name;
+};
+
+const ClassDtype CLASS_DTYPES[] = {
+    {ElementClass::float64, 'f', 8, "float64"}, {ElementClass::float32, 'f', 4, "float32"},
+    {ElementClass::int8, 'i', 1, "int8"},       {ElementClass::uint8, 'u', 1, "uint8"},
+    {ElementClass::int16, 'i', 2, "int16"},     {ElementClass::uint16, 'u', 2, "uint16"},
+    {ElementClass::int32, 'i', 4, "int32"},     {ElementClass::uint32, 'u', 4, "uint32"},
+    {ElementClass::int64, 'i', 8, "int64"},     {ElementClass::uint64, 'u', 8, "uint64"},
+    {ElementClass::logical, 'b', 1, "bool"},
+};
+
+std::optional<ElementClass> element_class(const py::dtype& dtype)
+{
+    if (!dtype.attr("isnative").cast<bool>()) {
+        return std::nullopt;
+    }
+    for (const ClassDtype& entry : CLASS_DTYPES) {
+        if (dtype.kind() == entry.kind && dtype.itemsize() == entry.itemsize) {
+            return entry.type;
+        }
+    }
+    return std::nullopt;
+}
+
+py::dtype dtype_of(ElementClass type)
+{
+    for (const ClassDtype& entry : CLASS_DTYPES) {
+        if (entry.type == type) {
+            return py::dtype(entry.name);
+        }
+    }
+    throw std::logic_error("an element class without a dtype");
+}
+
+// The argument as an array, or an invalid handle where numpy cannot make one.
+py::array as_array(const py::handle& argument)
+{
+    return py::array::ensure(argument);
+}
+
+// The core reads images column-major, which is numpy's Fortran order: an
+// array already in it is read in place, any other is copied into it. Never
+// the transpose: the filter is not symmetric under it.
+py::array in_fortran_order(const py::array& array)
+{
+    return py::array::ensure(array, py::array::f_style);
+}
+
+py::array fortran_array(const py::dtype& dtype, const std::vector<py::ssize_t>& shape)
+{
+    return py::module_::import("numpy").attr("empty")(py::tuple(py::cast(shape)), dtype, "order"_a = "F");
+}
+
+// An image and the array that holds its elements, kept alive with it.
+struct Image {
+    py::array array;
+    lumasift::HostImage host;
+};
+
+const char* const IMAGE_MESSAGE =
+    "I must be a real numeric or boolean H-by-W or H-by-W-by-C array in native byte order";
+
+Image image_argument(const py::handle& argument)
+{
+    py::array array = as_array(argument);
+    const std::optional<ElementClass> type = array ? element_class(array.dtype()) : std::nullopt;
+    if (!type) {
+        throw py::type_error(IMAGE_MESSAGE);
+    }
+    if (array.ndim() != 2 && array.ndim() != 3) {
+        throw py::value_error(IMAGE_MESSAGE);
+    }
+    array = in_fortran_order(array);
+    return {array, {array.data(), *type, array.shape(0), array.shape(1), array.ndim() == 3 ? array.shape(2) : 1}};
+}
+
+// Ctrl-C while the core runs without the GIL: Python's own handler only
+// notes the signal for the interpreter's next check, which comes after the
+// call. For the length of a call on the main thread, this handler notes it
+// where the core's stop request looks.
+volatile std::sig_atomic_t interrupt_noted = 0;
+
+extern "C" void note_interrupt(int)
+{
+    interrupt_noted = 1;
+}
+
+bool stop_requested()
+{
+    return interrupt_noted != 0;
+}
+
+bool on_main_thread()
+{
+    static const unsigned long main_thread =
+        py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
+    return PyThread_get_thread_ident() == main_thread;
+}
+
+class InterruptWatch {
+public:
+    InterruptWatch()
+    {
+        // Only the main thread may take over the signal, and only from
+        // Python's handler: an ignored or default SIGINT stays as it is.
+        struct sigaction current;
+        if (!on_main_thread() || sigaction(SIGINT, nullptr, &current) != 0 || current.sa_handler == SIG_IGN ||
+            current.sa_handler == SIG_DFL) {
+            return;
+        }
+        struct sigaction ours {};
+        ours.sa_handler = note_interrupt;
+        sigemptyset(&ours.sa_mask);
+        interrupt_noted = 0;
+        watching_ = sigaction(SIGINT, &ours, &previous_) == 0;
+    }
+
+    ~InterruptWatch()
+    {
+        if (watching_) {
+            sigaction(SIGINT, &previous_, nullptr);
+            if (interrupt_noted != 0) {
+                // Python's handler runs at its next check, as if the signal
+                // came now.
+                PyErr_SetInterrupt();
+            }
+        }
+    }
+
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+    lumasift::CallOptions options() const
+    {
+        return {lumasift::KernelChoice::fastest, 0, watching_ ? &stop_requested : nullptr};
+    }
+
+private:
+    struct sigaction previous_ {};
+    bool watching_ = false;
+};
+
+// Runs `call` (false when the stop request ended it) without the GIL.
+// std::bad_alloc from the core reaches Python as MemoryError.
+template <class Call>
+void run_core(const Call& call)
+{
+    bool finished = false;
+    {
+        const InterruptWatch watch;
+        const py::gil_scoped_release unlocked;
+        finished = call(watch.options());
+    }
+    if (!finished) {
+        // Python's handler raises KeyboardInterrupt, unless it was replaced
+        // by one that does not: the result is unfinished all the same.
+        if (PyErr_CheckSignals() != 0) {
+            throw py::error_already_set();
+        }
+        PyErr_SetString(PyExc_KeyboardInterrupt, "Interrupted.");
+        throw py::error_already_set();
+    }
+}
+
+bool is_float64(const py::array& array)
+{
+    return array && element_class(array.dtype()) == ElementClass::float64;
+}
+
+// The first element of x3 or x4, as the Octave module reads it: a Python
+// number, or a float64 array that holds at least one.
+double first_double(const py::handle& argument, const char* message)
+{
+    if (PyFloat_Check(argument.ptr()) || (PyLong_Check(argument.ptr()) && !PyBool_Check(argument.ptr()))) {
+        return argument.cast<double>();
+    }
+    const py::array array = as_array(argument);
+    if (!is_float64(array)) {
+        throw py::type_error(message);
+    }
+    if (array.size() < 1) {
+        throw py::value_error(message);
+    }
+    return *static_cast<const double*>(array.data());
+}
+
+py::array lumasift_call(const py::handle& x1, const py::handle& x2, const py::handle& x3, const py::handle& x4)
+{
+    py::array values = as_array(x1);
+    if (!is_float64(values)) {
+        throw py::type_error("Error in x1.");
+    }
+    if (values.ndim() != 2) {
+        throw py::value_error("Error in x1.");
+    }
+    py::array edges = as_array(x2);
+    if (!is_float64(edges)) {
+        throw py::type_error("Error in x2.");
+    }
+    // x2 is read column by column, as many elements as x1 has.
+    if (edges.size() < values.size()) {
+        throw py::value_error("Error in x2.");
+    }
+    const double sigma_near = first_double(x3, "Error in x3.");
+    const double sigma_far = first_double(x4, "Error in x4.");
+    const py::ssize_t rows = values.shape(0);
+    const py::ssize_t cols = values.shape(1);
+    if (rows > lumasift::PLANE_STRIDE || cols > lumasift::PLANE_STRIDE) {
+        throw py::value_error("Mask size is too big");
+    }
+    values = in_fortran_order(values);
+    edges = in_fortran_order(edges);
+    py::array result = fortran_array(py::dtype::of<double>(), {rows, cols});
+    const double* value_data = static_cast<const double*>(values.data());
+    const double* edge_data = static_cast<const double*>(edges.data());
+    double* result_data = static_cast<double*>(result.mutable_data());
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::filter_call(value_data, edge_data, static_cast<int>(rows), static_cast<int>(cols),
+                                     sigma_near, sigma_far, result_data, options);
+    });
+    return result;
+}
+
+lumasift::ImageStatistics measured(const Image& image)
+{
+    lumasift::ImageStatistics statistics{0.0, 0.0};
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::measure_image(image.host, statistics, options);
+    });
+    return statistics;
+}
+
+std::vector<py::ssize_t> shape_of(const py::array& array)
+{
+    return {array.shape(), array.shape() + array.ndim()};
+}
+
+std::string window_too_wide(double sigma_near, const Image& image)
+{
+    char message[320];
+    std::snprintf(message, sizeof message,
+                  "x3 = %g gives a window of half-width %g, too wide to tile a %td-by-%td image: over 1000 pixels "
+                  "a side, the half-width trunc(3*x3 + 1) may be at most 498",
+                  sigma_near, std::trunc(lumasift::window_radius_for(sigma_near)),
+                  image.host.rows, image.host.cols);
+    return message;
+}
+
+py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_argument,
+                      std::optional<double> x3, std::optional<double> x4, bool return_info)
+{
+    const Image image = image_argument(image_argument_);
+    const lumasift::HostImage& host = image.host;
+    const bool make_edges = edge_argument.is_none();
+    py::array edges;
+    ElementClass edge_class = ElementClass::float64;
+    if (!make_edges) {
+        char message[320];
+        std::snprintf(message, sizeof message,
+                      "E must be None or a real numeric or boolean %td-by-%td or %td-by-%td-by-%td array, the size "
+                      "of I or of one channel of it",
+                      host.rows, host.cols, host.rows, host.cols, host.channels);
+        edges = as_array(edge_argument);
+        const std::optional<ElementClass> type = edges ? element_class(edges.dtype()) : std::nullopt;
+        if (!type) {
+            throw py::type_error(message);
+        }
+        edge_class = *type;
+        if ((edges.ndim() != 2 && edges.ndim() != 3) || edges.shape(0) != host.rows || edges.shape(1) != host.cols ||
+            (edges.ndim() == 3 && edges.shape(2) != 1 && edges.shape(2) != host.channels)) {
+            throw py::value_error(message);
+        }
+        edges = in_fortran_order(edges);
+    }
+    // The default is never too wide: only a given x3 can be.
+    if (x3 && !lumasift::tiles_fit(host.rows, host.cols, *x3)) {
+        throw py::value_error(window_too_wide(*x3, image));
+    }
+
+    // The image is measured only for what is left out, or asked for.
+    lumasift::ImageStatistics statistics{std::numeric_limits<double>::quiet_NaN(), 0.0};
+    lumasift::DefaultParameters defaults{0.0, 0.0, 0.0};
+    if (make_edges || !x3 || !x4 || return_info) {
+        statistics = measured(image);
+        defaults = lumasift::default_parameters(statistics, host.channels);
+    }
+    const double sigma_near = x3.value_or(defaults.x3);
+    const double sigma_far = x4.value_or(defaults.x4);
+
+    py::array result = fortran_array(dtype_of(lumasift::result_class(host.value_class)), shape_of(image.array));
+    const lumasift::TiledImage tiled{host.values,
+                                     host.value_class,
+                                     make_edges ? nullptr : edges.data(),
+                                     edge_class,
+                                     !make_edges && edges.ndim() == 3 && edges.shape(2) > 1,
+                                     result.mutable_data(),
+                                     host.rows,
+                                     host.cols,
+                                     host.channels,
+                                     defaults.threshold};
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::filter_tiled(tiled, sigma_near, sigma_far, options);
+    });
+    if (!return_info) {
+        return std::move(result);
+    }
+    const py::dict info("noise"_a = statistics.noise, "scale"_a = statistics.scale,
+                        "threshold"_a = make_edges ? py::object(py::float_(defaults.threshold)) : py::object(py::none()),
+                        "x3"_a = sigma_near, "x4"_a = sigma_far);
+    return py::make_tuple(result, info);
+}
+
+py::object lumasift_edges(const py::handle& image_argument_, std::optional<double> given_threshold, bool return_info)
+{
+    const Image image = image_argument(image_argument_);
+    lumasift::ImageStatistics statistics{0.0, 0.0};
+    double threshold = given_threshold.value_or(0.0);
+    if (!given_threshold || return_info) {
+        statistics = measured(image);
+        if (!given_threshold) {
+            threshold = lumasift::default_parameters(statistics, image.host.channels).threshold;
+        }
+    }
+    py::array edges = fortran_array(py::dtype::of<double>(), {image.host.rows, image.host.cols});
+    double* edge_data = static_cast<double*>(edges.mutable_data());
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::edge_map(image.host, threshold, edge_data, options);
+    });
+    if (!return_info) {
+        return std::move(edges);
+    }
+    return py::make_tuple(edges, py::dict("noise"_a = statistics.noise, "scale"_a = statistics.scale,
+                                          "threshold"_a = threshold));
+}
+
+py::dict image_statistics(const py::handle& image_argument_)
+{
+    const lumasift::ImageStatistics statistics = measured(image_argument(image_argument_));
+    return py::dict("noise"_a = statistics.noise, "scale"_a = statistics.scale);
+}
+
+py::dict default_parameters(double noise, double scale, py::ssize_t channels)
+{
+    const lumasift::DefaultParameters defaults = lumasift::default_parameters({noise, scale}, channels);
+    return py::dict("threshold"_a = defaults.threshold, "x3"_a = defaults.x3, "x4"_a = defaults.x4);
+}
+
+py::dtype result_dtype(const py::dtype& dtype)
+{
+    const std::optional<ElementClass> type = element_class(dtype);
+    if (!type) {
+        throw py::type_error(IMAGE_MESSAGE);
+    }
+    return dtype_of(lumasift::result_class(*type));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, module)
+{
+    module.doc() = "The lumasift core; use the functions of the lumasift package.";
+    module.def("lumasift", &lumasift_call, "x1"_a, "x2"_a, "x3"_a, "x4"_a);
+    module.def("imlumasift", &imlumasift, "I"_a, "E"_a, "x3"_a, "x4"_a, "return_info"_a);
+    module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a);
+    module.def("image_statistics", &image_statistics, "I"_a);
+    module.def("default_parameters", &default_parameters, "noise"_a, "scale"_a, "channels"_a);
+    module.def("result_dtype", &result_dtype, "dtype"_a);
+}

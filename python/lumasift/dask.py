@@ -1,0 +1,193 @@
+"""lumasift on dask arrays of any chunking, with the bits of one call on the whole array.
+
+imlumasift(I, E, x3, x4)  as lumasift.imlumasift, returning a dask array
+image_statistics(I)       as lumasift.image_statistics, computed chunk by chunk
+
+Why blocks give the whole image's bits: each block is filtered with its true
+neighbours up to the window's reach and one pixel more, and nothing padded at
+the image's border, which is the core's own argument for its tiles
+(filter/tiles.h). Edges made inside a block need three pixels more of context.
+The noise estimate behind the defaults is a median over the whole image,
+selected exactly from counts gathered chunk by chunk.
+"""
+
+import math
+
+import dask
+import dask.array as da
+import numpy as np
+
+import lumasift
+from lumasift import _core
+
+# Edge values read two pixels beyond for the smoothing and one for the gradient.
+EDGE_CONTEXT = 3
+# |h| in single precision is selected 16 bits of its pattern at a time, as the
+# core selects it: the patterns of non-negative floats order as their values.
+KEY_HALF_BITS = 16
+KEY_BINS = 1 << KEY_HALF_BITS
+# The median of |N(0, 1)|: h has six times the deviation of Gaussian noise.
+HALF_NORMAL_MEDIAN = 0.6744897501960817
+# Side of the blocks whose means measure a floating-point image's range.
+SCALE_BLOCK = 4
+
+
+def imlumasift(I, E=None, x3=None, x4=None):
+    """lumasift.imlumasift on a dask array: the same arguments and defaults, the same bits.
+
+    I is an H-by-W or H-by-W-by-C dask array (or anything dask.array.asarray
+    takes) of any chunking; E, if given, is H-by-W or H-by-W-by-C. The channels
+    are brought into one chunk. Left-out arguments follow the whole image's
+    noise, which is measured here, before the result is built; the result is
+    a lazy dask array of I's shape and lumasift.imlumasift's dtype.
+    """
+    I = da.asarray(I)
+    if I.ndim not in (2, 3):
+        raise ValueError("I must be an H-by-W or H-by-W-by-C array")
+    dtype = _core.result_dtype(I.dtype)
+    x3 = lumasift._real_scalar(x3, "x3")
+    x4 = lumasift._real_scalar(x4, "x4")
+    channels = I.shape[2] if I.ndim == 3 else 1
+    threshold = None
+    if E is None or x3 is None or x4 is None:
+        statistics = image_statistics(I)
+        defaults = _core.default_parameters(statistics["noise"], statistics["scale"], channels)
+        x3 = defaults["x3"] if x3 is None else x3
+        x4 = defaults["x4"] if x4 is None else x4
+        if E is None:
+            threshold = defaults["threshold"]
+
+    depth = _window_reach(x3) + 1 + (EDGE_CONTEXT if threshold is not None else 0)
+    # Over an axis no longer than the depth, a block has no neighbours to read.
+    depths = {axis: min(depth, I.shape[axis]) for axis in (0, 1)}
+    arrays = [I]
+    if I.ndim == 3:
+        depths[2] = 0
+        arrays[0] = I.rechunk({2: -1})
+    if E is not None:
+        arrays.append(_edges_like(da.asarray(E), arrays[0]))
+    # dask rechunks the axes whose chunks are smaller than the depth.
+    return da.map_overlap(_filter_block, *arrays, depth=depths, boundary="none", dtype=dtype,
+                          meta=np.empty((0,) * I.ndim, dtype), x3=x3, x4=x4, threshold=threshold)
+
+
+def image_statistics(I):
+    """The noise estimate and intensity scale of lumasift.image_statistics, exactly, chunk by chunk."""
+    I = da.asarray(I)
+    if I.ndim not in (2, 3):
+        raise ValueError("I must be an H-by-W or H-by-W-by-C array")
+    _core.result_dtype(I.dtype)
+    I = I[:, :, np.newaxis] if I.ndim == 2 else I.rechunk({2: -1})
+    # h at a pixel reads its eight neighbours; a block with one more pixel on
+    # each side that has one gives h at exactly its own pixels off the border.
+    overlapped = da.overlap.overlap(I, depth={0: 1, 1: 1, 2: 0}, boundary="none")
+    upper_counts = _per_block(_upper_key_counts, overlapped, KEY_BINS).sum(axis=(0, 1))
+    if I.dtype.kind == "f":
+        ranges = _per_block(_block_mean_range, _scale_aligned(I), 2, side=_scale_side(I.shape))
+        scale = dask.delayed(_mean_range)(ranges[:, :, 0].min(), ranges[:, :, 1].max())
+    else:
+        # The class's range, as the core knows it; no pixel changes it.
+        scale = _core.image_statistics(np.zeros((1, 1), I.dtype))["scale"]
+    upper_counts, scale = dask.compute(upper_counts, scale)
+    count = int(upper_counts.sum())
+    if count == 0:
+        return {"noise": 0.0, "scale": scale}
+    # The lower median: rank (count - 1) // 2 from 0.
+    upper, rank = _bin_of_rank(upper_counts, (count - 1) // 2)
+    lower_counts = _per_block(_lower_key_counts, overlapped, KEY_BINS, upper=upper).sum(axis=(0, 1)).compute()
+    lower, _ = _bin_of_rank(lower_counts, rank)
+    median = np.array([upper << KEY_HALF_BITS | lower], np.uint32).view(np.float32)[0]
+    return {"noise": float(median) / (6.0 * HALF_NORMAL_MEDIAN), "scale": scale}
+
+
+def _per_block(function, blocks, length, **arguments):
+    """function(block) for every block, a 1-by-1-by-length piece of the result each."""
+    chunks = tuple((1,) * count for count in blocks.numblocks[:2]) + ((length,),)
+    return da.map_blocks(lambda block: function(block, **arguments)[np.newaxis, np.newaxis], blocks, chunks=chunks,
+                         dtype=np.float64 if function is _block_mean_range else np.int64)
+
+
+def _filter_block(block, edges=None, *, x3, x4, threshold):
+    if edges is None:
+        edges = _core.lumasift_edges(block, threshold, False)
+    return _core.imlumasift(block, edges, x3, x4, False)
+
+
+def _window_reach(x3):
+    """trunc(3*x3 + 1), not below 0; a window too wide for any tile is refused by the blocks."""
+    radius = 3.0 * x3 + 1.0
+    return int(min(radius, 2.0**31)) if radius >= 1.0 else 0
+
+
+def _edges_like(E, I):
+    """E checked against I and chunked as I, with a channel axis where I has one."""
+    _core.result_dtype(E.dtype)
+    rows, cols = I.shape[:2]
+    channels = I.shape[2] if I.ndim == 3 else 1
+    if E.ndim not in (2, 3) or E.shape[:2] != (rows, cols) or (E.ndim == 3 and E.shape[2] not in (1, channels)):
+        raise ValueError(f"E must be None or a real numeric or boolean {rows}-by-{cols} or "
+                         f"{rows}-by-{cols}-by-{channels} array, the size of I or of one channel of it")
+    if I.ndim == 3 and E.ndim == 2:
+        E = E[:, :, np.newaxis]
+    return E.rechunk(I.chunks[:2] + (-1,) * (E.ndim - 2))
+
+
+def _magnitude_keys(block):
+    """The single-precision bit patterns of the finite |h| of the block's pixels off its edge.
+
+    The same operations in the same order as the core's noise pass, in float64.
+    """
+    x = block.astype(np.float64)
+    down = (x[:-2] + x[2:]) - 2.0 * x[1:-1]
+    h = (down[:, :-2] + down[:, 2:]) - 2.0 * down[:, 1:-1]
+    return np.abs(h[np.isfinite(h)]).astype(np.float32).view(np.uint32)
+
+
+def _upper_key_counts(block):
+    return np.bincount(_magnitude_keys(block) >> KEY_HALF_BITS, minlength=KEY_BINS)
+
+
+def _lower_key_counts(block, upper):
+    keys = _magnitude_keys(block)
+    return np.bincount(keys[keys >> KEY_HALF_BITS == upper] & (KEY_BINS - 1), minlength=KEY_BINS)
+
+
+def _bin_of_rank(counts, rank):
+    """The bin in which the counts, added up from bin 0, pass rank, and the rank within it."""
+    passed = np.cumsum(counts)
+    bin_ = int(np.searchsorted(passed, rank, side="right"))
+    return bin_, rank - (int(passed[bin_ - 1]) if bin_ > 0 else 0)
+
+
+def _scale_side(shape):
+    return min(SCALE_BLOCK, shape[0], shape[1])
+
+
+def _scale_aligned(I):
+    """I rechunked so that every chunk starts on a whole scale block."""
+    side = _scale_side(I.shape)
+    chunks = []
+    for axis in (0, 1):
+        starts = sorted({int(end) // side * side for end in np.cumsum(I.chunks[axis])[:-1]} - {0})
+        chunks.append(tuple(np.diff([0, *starts, I.shape[axis]]).tolist()))
+    return I.rechunk((*chunks, -1))
+
+
+def _block_mean_range(block, side):
+    """The lowest and highest finite mean of the block's whole scale blocks.
+
+    Each sum runs down a block's columns, one after another, as in the core.
+    """
+    rows, cols = block.shape[0] // side * side, block.shape[1] // side * side
+    blocks = block[:rows, :cols].astype(np.float64).reshape(rows // side, side, cols // side, side, block.shape[2])
+    total = np.zeros((rows // side, cols // side, block.shape[2]))
+    for q in range(side):
+        for p in range(side):
+            total = total + blocks[:, p, :, q]
+    means = total / float(side * side)
+    means = means[np.isfinite(means)]
+    return np.array([means.min(), means.max()] if means.size else [math.inf, -math.inf])
+
+
+def _mean_range(lowest, highest):
+    return float(highest - lowest) if lowest <= highest else 0.0

@@ -1,0 +1,61 @@
+import numpy as np
+import pytest
+
+import lumasift
+
+dask = pytest.importorskip("dask")
+da = pytest.importorskip("dask.array")
+distributed = pytest.importorskip("distributed")
+lumasift_dask = pytest.importorskip("lumasift.dask")
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None) as cluster:
+        with distributed.Client(cluster) as client:
+            yield client
+
+
+# Chunks larger than the image, with ragged edges, and smaller than the depth.
+CHUNKINGS = [(200, 200), (19, 23), (6, 4)]
+
+
+def images(rng):
+    noisy = 100 + 20 * rng.standard_normal((40, 33))
+    noisy[3, -5] = np.nan
+    return {
+        "gray": noisy,
+        "rgb": (rng.random((37, 40, 3)) * 255).astype(np.uint8),
+        "single": (rng.random((40, 38, 2)) + np.arange(40)[:, None, None] / 20).astype(np.float32),
+        "flat": np.full((9, 8), 3.0),
+    }
+
+
+def blocks_of(image, chunks):
+    return da.from_array(image, chunks=chunks + (1,) * (image.ndim - 2))
+
+
+def test_statistics_are_exact_across_chunks(rng):
+    with dask.config.set(scheduler="sync"):
+        for name, image in images(rng).items():
+            for chunks in CHUNKINGS:
+                assert lumasift_dask.image_statistics(blocks_of(image, chunks)) == lumasift.image_statistics(image), name
+
+
+@pytest.mark.parametrize("chunks", CHUNKINGS)
+def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks):
+    expected, results = [], []
+    for name, image in images(rng).items():
+        # A cluster's tasks cost milliseconds each: small chunks on a small gray image alone.
+        if chunks[0] < 10:
+            if name != "gray":
+                continue
+            image = image[:16, :15]
+        # Shared by the colour image's channels, one per channel otherwise.
+        edges = 200.0 * (rng.random(image.shape[:2] if name == "rgb" else image.shape) < 0.1)
+        for E, x3, x4 in [(None, None, None), (edges, 1.4, 0.3)]:
+            expected.append(lumasift.imlumasift(image, E, x3, x4))
+            results.append(lumasift_dask.imlumasift(blocks_of(image, chunks), E, x3, x4))
+    for want, got in zip(expected, dask.compute(*results)):
+        assert got.dtype == want.dtype
+        assert np.array_equal(got, want, equal_nan=True)

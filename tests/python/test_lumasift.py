@@ -1,0 +1,134 @@
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import numpy as np
+import pytest
+
+import lumasift
+
+
+def edge_map(rng, shape):
+    return 200.0 * (rng.random(shape) < 0.1)
+
+
+def test_same_bits_as_the_octave_modules(octave, rng):
+    # C-ordered inputs: I[r, c] must mean I(r+1, c+1), never the transpose.
+    inputs = {
+        "x": rng.random((40, 50)),
+        "e": edge_map(rng, (40, 50)),
+        "rgb": (rng.random((30, 41, 3)) * 255).astype(np.uint8),
+        "noisy": (0.5 + 0.1 * rng.standard_normal((1100, 30))).astype(np.float32),
+        "mask": rng.random((1100, 30)) < 0.05,
+        "flags": rng.random((20, 21)) < 0.5,
+        "ints": rng.integers(-3000, 3000, (25, 26, 2), dtype=np.int16),
+    }
+    cases = [
+        ("y1", "lumasift(x, e, 1.3, 0.4)", lambda a: lumasift.lumasift(a["x"], a["e"], 1.3, 0.4)),
+        ("y2", "imlumasift(rgb)", lambda a: lumasift.imlumasift(a["rgb"])),
+        ("y3", "imlumasift(noisy, mask, 1.1, 0.3)", lambda a: lumasift.imlumasift(a["noisy"], a["mask"], 1.1, 0.3)),
+        ("y4", "imlumasift(flags, [], 1)", lambda a: lumasift.imlumasift(a["flags"], None, 1)),
+        ("y5", "imlumasift(ints, 150 * ones(25, 26, 2), [], 0.2)",
+         lambda a: lumasift.imlumasift(a["ints"], np.full((25, 26, 2), 150.0), None, 0.2)),
+        ("y6", "lumasift_edges(rgb)", lambda a: lumasift.lumasift_edges(a["rgb"])),
+        ("y7", "lumasift_edges(noisy, 0.05)", lambda a: lumasift.lumasift_edges(a["noisy"], 0.05)),
+    ]
+    infos = [
+        ("i1", "[~, i1] = imlumasift(noisy)", lambda a: lumasift.imlumasift(a["noisy"], return_info=True)[1]),
+        ("i2", "[~, i2] = imlumasift(rgb, e(1:30, 1:41))",
+         lambda a: lumasift.imlumasift(a["rgb"], a["e"][:30, :41], return_info=True)[1]),
+        ("i3", "[~, i3] = lumasift_edges(ints)", lambda a: lumasift.lumasift_edges(a["ints"], return_info=True)[1]),
+    ]
+    code = "; ".join([f"{name} = {expression}" for name, expression, _ in cases] +
+                     [expression for _, expression, _ in infos])
+    expected = octave(code, inputs)
+    for name, expression, call in cases:
+        result = call(inputs)
+        assert result.dtype == expected[name].dtype, expression
+        assert np.array_equal(result, expected[name], equal_nan=True), expression
+    for name, expression, call in infos:
+        assert call(inputs) == octave_struct(expected[name]), expression
+
+
+def octave_struct(loaded):
+    """A struct of scalars as loadmat gives it, as a dict; [] becomes None."""
+    fields = {field: loaded[field].item() for field in loaded.dtype.names}
+    return {field: None if np.size(value) == 0 else float(value) for field, value in fields.items()}
+
+
+@pytest.mark.parametrize("dtype", ["float64", "float32", "int8", "uint8", "int16", "uint16", "int32", "uint32",
+                                   "int64", "uint64", "bool"])
+def test_dtypes_shapes_and_order(rng, dtype):
+    image = (rng.random((23, 17, 2)) * 100).astype(dtype)
+    expected_dtype = np.float64 if dtype == "bool" else np.dtype(dtype)
+    for I in (image, image[:, :, 0]):
+        J = lumasift.imlumasift(I, None, 1.2, 0.3)
+        assert J.dtype == expected_dtype and J.shape == I.shape and J.flags.f_contiguous
+        assert np.array_equal(J, lumasift.imlumasift(np.asfortranarray(I), None, 1.2, 0.3))
+        assert lumasift.lumasift_edges(I).shape == I.shape[:2]
+    if dtype == "float64":
+        # The filter is not symmetric under transposition: a C-ordered array
+        # must not be filtered as its transpose.
+        x, e = image[:, :, 0], edge_map(rng, (23, 17))
+        y = lumasift.lumasift(x, e, 1.2, 0.3)
+        assert np.array_equal(y, lumasift.imlumasift(x, e, 1.2, 0.3))
+        assert np.array_equal(y, lumasift.lumasift(np.asfortranarray(x), e.ravel(order="F"), 1.2, 0.3))
+        assert not np.array_equal(y, lumasift.lumasift(x.T.copy(), e.T.copy(), 1.2, 0.3).T)
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: lumasift.lumasift(np.ones((3, 3), np.float32), np.zeros(9), 1, 1), TypeError, "Error in x1."),
+    (lambda: lumasift.lumasift(np.ones(3), np.zeros(9), 1, 1), ValueError, "Error in x1."),
+    (lambda: lumasift.lumasift(np.ones((3, 3)), np.zeros(8), 1, 1), ValueError, "Error in x2."),
+    (lambda: lumasift.lumasift(np.ones((3, 3)), np.zeros(9, int), 1, 1), TypeError, "Error in x2."),
+    (lambda: lumasift.lumasift(np.ones((3, 3)), np.zeros(9), np.empty(0), 1), ValueError, "Error in x3."),
+    (lambda: lumasift.lumasift(np.ones((3, 3)), np.zeros(9), 1, "1"), TypeError, "Error in x4."),
+    (lambda: lumasift.lumasift(np.ones((3, 3)), np.zeros(9), 1, True), TypeError, "Error in x4."),
+    (lambda: lumasift.lumasift(np.ones((1001, 2)), np.zeros(2002), 1, 1), ValueError, "Mask size is too big"),
+    (lambda: lumasift.imlumasift(np.ones((3, 3), complex)), TypeError, "I must be"),
+    (lambda: lumasift.imlumasift([["a"]]), TypeError, "I must be"),
+    (lambda: lumasift.imlumasift(np.ones((3, 3, 2, 2))), ValueError, "I must be"),
+    (lambda: lumasift.imlumasift(np.ones((3, 3)), np.zeros((2, 3))), ValueError, "E must be"),
+    (lambda: lumasift.imlumasift(np.ones((3, 3, 2)), np.zeros((3, 3, 3))), ValueError, "E must be"),
+    (lambda: lumasift.imlumasift(np.ones((3, 3)), np.zeros((3, 3), object)), TypeError, "E must be"),
+    (lambda: lumasift.imlumasift(np.ones((3, 3)), None, [1, 2]), ValueError, "x3 must be"),
+    (lambda: lumasift.imlumasift(np.ones((3, 3)), None, 1, 1j), TypeError, "x4 must be"),
+    (lambda: lumasift.imlumasift(np.ones((1001, 3)), None, 200), ValueError, "too wide to tile"),
+    (lambda: lumasift.lumasift_edges(np.ones((3, 3)), -1), ValueError, "threshold must be"),
+    (lambda: lumasift.lumasift_edges(np.ones((3, 3)), "x"), TypeError, "threshold must be"),
+])
+def test_bad_arguments_raise_clear_exceptions(call, error, message):
+    with pytest.raises(error, match=message.replace(".", r"\.")):
+        call()
+
+
+# Each call would run for minutes; Ctrl-C must end it at once.
+LONG_CALLS = [
+    "lumasift.lumasift(x, e, 33, 0.5)",
+    "lumasift.imlumasift(x, e, 33, 0.5)",
+    "lumasift.imlumasift(np.tile(x, (3, 3)), None, 20, 0.5)",
+]
+
+
+@pytest.mark.parametrize("call", LONG_CALLS)
+def test_ctrl_c_stops_a_long_call(call):
+    child = subprocess.Popen([sys.executable, "-c", f"""
+import numpy as np, lumasift
+x = np.random.default_rng(0).random((1000, 1000)); e = np.zeros((1000, 1000))
+print("ready", flush=True)
+try:
+    {call}
+    print("finished")
+except KeyboardInterrupt:
+    print("interrupted")
+print(lumasift.lumasift(np.ones((2, 2)), np.zeros(4), 1, 1).sum())
+"""], stdout=subprocess.PIPE, text=True, env=os.environ)
+    assert child.stdout.readline() == "ready\n"
+    time.sleep(1.0)
+    start = time.monotonic()
+    child.send_signal(signal.SIGINT)
+    output, _ = child.communicate(timeout=30)
+    assert output.split() == ["interrupted", "4.0"]
+    assert time.monotonic() - start < 5
