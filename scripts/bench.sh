@@ -4,7 +4,8 @@
 # OpenCV's edge-aware filters from Debian's python3-opencv on the same
 # scene; lumasift called from Octave against the literal evaluation; and
 # imlumasift with nothing but a 24-megapixel photograph, against OpenCV's
-# bilateral filter on it. Not part of the tests (bench/quality.py, which
+# bilateral filter on it; the Python package's call against the Octave
+# module's, and on a dask cluster. Not part of the tests (bench/quality.py, which
 # measures the defaults' quality, is run on its own). Arguments go to the C++
 # benchmark.
 set -euo pipefail
@@ -19,3 +20,8 @@ echo "cores: $(nproc)"
 export OCTAVE_HISTFILE=/dev/null
 octave-cli --no-gui --quiet --no-init-file \
   --eval "addpath('$PWD/build', '$PWD/build/tests', '$PWD/bench'); octave_timing; default_path('$photos')"
+# The Python package against the Octave module, and on a dask cluster.
+site=build/bench-python-site
+/usr/bin/python3 -m pip install --quiet --disable-pip-version-check --root-user-action=ignore \
+  --no-build-isolation --no-deps --target "$site" ./python
+PYTHONPATH="$site" /usr/bin/python3 bench/python_bench.py build

@@ -10,10 +10,12 @@ version=$(sed -n 's/^Version: //p' package/DESCRIPTION)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 package=$stage/lumasift
-mkdir -p "$package/inst" "$package/src/filter/lanes" "$package/src/gateway" "$out_dir"
+mkdir -p "$package/inst/resources" "$package/src/filter/lanes" "$package/src/gateway" "$out_dir"
 cp package/DESCRIPTION package/INDEX "$package/"
 cp LICENSE "$package/COPYING"
-cp gateway/imlumasift.m gateway/lumasift_edges.m demo/lumasift_demo.m "$package/inst/"
+cp gateway/imlumasift.m gateway/lumasift_edges.m gateway/Contents.m demo/lumasift_demo.m "$package/inst/"
+# MATLAB's completion of the functions' arguments; Octave leaves it alone.
+cp gateway/resources/functionSignatures.json "$package/inst/resources/"
 cp package/Makefile "$package/src/"
 cp filter/*.cpp filter/*.h "$package/src/filter/"
 cp filter/lanes/*.cpp filter/lanes/*.h "$package/src/filter/lanes/"

@@ -4,7 +4,12 @@
 # root only when something is missing.
 set -euo pipefail
 
-packages=(g++ make cmake octave liboctave-dev libgtest-dev libbenchmark-dev clang libclang-rt-dev "$@")
+# The Python package and its tests (tests/python) use Debian's Python,
+# numpy, pybind11, pytest and dask; scipy reads the .mat files they share
+# with Octave.
+packages=(g++ make cmake octave liboctave-dev libgtest-dev libbenchmark-dev clang libclang-rt-dev
+          python3-pip python3-setuptools python3-dev python3-numpy python3-pybind11 pybind11-dev
+          python3-pytest python3-dask python3-distributed python3-jsonschema python3-scipy "$@")
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
