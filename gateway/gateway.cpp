@@ -4,6 +4,7 @@
 
 #include "../filter/lumasift.h"
 #include "interrupt.h"
+#include "results.h"
 
 // No try block anywhere here: the host may raise its error report as a C++
 // exception, and a catch would swallow or repeat the message. Every report
@@ -58,7 +59,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         mexErrMsgTxt("Mask size is too big");
     }
 
-    plhs[0] = mxCreateDoubleMatrix(rows, cols, mxREAL);
+    const mwSize sizes[] = {static_cast<mwSize>(rows), static_cast<mwSize>(cols)};
+    plhs[0] = lumasift::new_result(2, sizes, mxDOUBLE_CLASS);
     if (!lumasift::filter_call(values, edges, static_cast<int>(rows), static_cast<int>(cols),
                                sigma_near, sigma_far, mxGetPr(plhs[0]), lumasift::host_call_options())) {
         lumasift::report_interrupted(plhs[0]);

@@ -1,11 +1,6 @@
 #include "images.h"
 
 #include <cmath>
-#include <cstdint>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -73,21 +68,6 @@ bool is_left_out(const mxArray* array)
 bool is_real_double_scalar(const mxArray* array)
 {
     return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array) && mxGetNumberOfElements(array) == 1;
-}
-
-void prefer_huge_pages(void* data, std::size_t bytes)
-{
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
-    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(data) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(HUGE_PAGE - 1);
-    if (end > first) {
-        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-    }
-#else
-    (void)data;
-    (void)bytes;
-#endif
 }
 
 mxArray* parameter_struct(const char* const* names, const double* values, int count)

@@ -11,6 +11,7 @@
 #include "../filter/hidden.h"
 #include "../filter/image.h"
 #include "interrupt.h"
+#include "results.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -30,12 +31,6 @@ bool host_image(const mxArray* array, HostImage& image);
 // Whether an argument is left out ([]), or a real double scalar.
 bool is_left_out(const mxArray* array);
 bool is_real_double_scalar(const mxArray* array);
-
-// Asks the system to back the untouched pages of a large new array with
-// huge pages where it can: faulting in a page costs about as much as
-// filling it, so a result of hundreds of megabytes fills in a fraction of
-// the time. A hint only; nothing changes where it is not taken.
-void prefer_huge_pages(void* data, std::size_t bytes);
 
 // A 1-by-1 struct of double scalars; a NaN value becomes [], for what was not
 // used.

@@ -74,10 +74,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                           "The window is too wide to tile an image over 1000 pixels a side.");
     }
 
-    // Every element is written, so the host need not clear them first.
-    plhs[0] = mxCreateUninitNumericArray(mxGetNumberOfDimensions(prhs[0]), mxGetDimensions(prhs[0]),
-                                         lumasift::host_class(lumasift::result_class(image.value_class)), mxREAL);
-    lumasift::prefer_huge_pages(mxGetData(plhs[0]), mxGetNumberOfElements(plhs[0]) * mxGetElementSize(plhs[0]));
+    plhs[0] = lumasift::new_result(mxGetNumberOfDimensions(prhs[0]), mxGetDimensions(prhs[0]),
+                                   lumasift::host_class(lumasift::result_class(image.value_class)));
     const lumasift::TiledImage tiled{image.values,
                                      image.value_class,
                                      make_edges ? nullptr : mxGetData(prhs[1]),

@@ -40,10 +40,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         }
     }
 
-    // Every element is written, so the host need not clear them first.
-    plhs[0] = mxCreateUninitNumericMatrix(static_cast<std::size_t>(image.rows), static_cast<std::size_t>(image.cols),
-                                          mxDOUBLE_CLASS, mxREAL);
-    lumasift::prefer_huge_pages(mxGetData(plhs[0]), mxGetNumberOfElements(plhs[0]) * sizeof(double));
+    const mwSize sizes[] = {static_cast<mwSize>(image.rows), static_cast<mwSize>(image.cols)};
+    plhs[0] = lumasift::new_result(2, sizes, mxDOUBLE_CLASS);
     lumasift::run_core(
         [&image, threshold, &plhs] {
             return lumasift::edge_map(image, threshold, mxGetPr(plhs[0]), lumasift::host_call_options());
