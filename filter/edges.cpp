@@ -43,7 +43,8 @@ constexpr int MOST_COUNTING_WORKERS = 8;
 // |h| in single precision is selected 16 bits at a time: its bit pattern
 // orders non-negative floats as their values.
 constexpr int KEY_HALF_BITS = 16;
-constexpr std::size_t KEY_BINS = std::size_t{1} << KEY_HALF_BITS;
+constexpr std::size_t KEY_BINS = NOISE_KEY_BINS;
+static_assert(KEY_BINS == std::size_t{1} << KEY_HALF_BITS, "a bin for every half of a key");
 // Side of the blocks whose means measure a floating-point image's range.
 constexpr std::ptrdiff_t SCALE_BLOCK = 4;
 
@@ -141,13 +142,17 @@ void for_each_difference(const HostImage& image, std::ptrdiff_t first_col, std::
 }
 
 // How a pass counts |h|: by the upper or the lower half of its key, or, for
-// small integer classes, where every h is an integer, by its value.
-enum class Counting { upper_keys, lower_keys, whole_values };
+// small integer classes, where every h is an integer, by its value; or not
+// at all.
+enum class Counting { upper_keys, lower_keys, whole_values, none };
 
 void count_differences(const HostImage& image, std::ptrdiff_t first_col, std::ptrdiff_t end_col, Counting counting,
                        std::uint32_t prefix, NoiseTally& tally)
 {
     std::uint64_t* bins = tally.bins.get();
+    if (counting == Counting::none) {
+        return;
+    }
     if (counting == Counting::whole_values) {
         for_each_difference(image, first_col, end_col, tally,
                             [bins](double h) { ++bins[static_cast<std::size_t>(std::fabs(h))]; });
@@ -183,11 +188,12 @@ std::size_t whole_value_bins(ElementClass type)
     }
 }
 
-// The lowest and highest finite mean of the whole blocks that start in the
-// unit's columns; each block's sum runs down its columns, one after another.
-void block_mean_range(const HostImage& image, std::ptrdiff_t first_col, std::ptrdiff_t end_col, NoiseTally& tally)
+// The lowest and highest finite mean of the whole side-by-side blocks that
+// start in the unit's columns; each block's sum runs down its columns, one
+// after another.
+void gather_block_means(const HostImage& image, std::ptrdiff_t side, std::ptrdiff_t first_col, std::ptrdiff_t end_col,
+                        NoiseTally& tally)
 {
-    const std::ptrdiff_t side = std::min({SCALE_BLOCK, image.rows, image.cols});
     const std::ptrdiff_t block_rows = image.rows / side;
     double* columns = tally.lines.get();
     for (std::ptrdiff_t start = (first_col + side - 1) / side * side; start < end_col && start + side <= image.cols;
@@ -225,66 +231,81 @@ std::size_t bin_of_rank(const std::uint64_t* bins, std::uint64_t& rank)
     return bin;
 }
 
-}  // namespace
+// One pass over an image: its counts of |h|, added up over the threads into
+// the first tally's bins, and where `side` is positive the range of its
+// blocks' means.
+struct NoisePass {
+    int workers;
+    int units;
+    std::size_t bin_count;
+    Scratch<NoiseTally> tallies;
+};
 
-namespace {
+NoisePass start_noise_pass(CallState& call, const HostImage& image, std::size_t bin_count)
+{
+    const double values = static_cast<double>(image.rows) * static_cast<double>(image.cols) * image.channels;
+    NoisePass pass{std::min(worker_count(call, values, VALUES_PER_THREAD), MOST_COUNTING_WORKERS),
+                   unit_count(image.cols, NOISE_COLUMNS_PER_UNIT), bin_count, nullptr};
+    pass.tallies.reset(new NoiseTally[static_cast<std::size_t>(pass.workers)]);
+    for (int w = 0; w < pass.workers; ++w) {
+        pass.tallies[w].bins.reset(new std::uint64_t[bin_count]);
+        pass.tallies[w].lowest_mean = std::numeric_limits<double>::infinity();
+        pass.tallies[w].highest_mean = -std::numeric_limits<double>::infinity();
+        pass.tallies[w].lines.reset(new double[static_cast<std::size_t>(std::max<std::ptrdiff_t>(4, SCALE_BLOCK) * image.rows)]);
+    }
+    return pass;
+}
+
+bool run_noise_pass(CallState& call, const HostImage& image, NoisePass& pass, Counting counting, std::uint32_t prefix,
+                    std::ptrdiff_t side)
+{
+    for (int w = 0; w < pass.workers; ++w) {
+        std::fill(pass.tallies[w].bins.get(), pass.tallies[w].bins.get() + pass.bin_count, 0);
+    }
+    const bool finished = run_parallel(call, pass.units, pass.workers, [&](int unit, int worker) {
+        const std::ptrdiff_t first = unit * NOISE_COLUMNS_PER_UNIT;
+        const std::ptrdiff_t end = std::min(first + NOISE_COLUMNS_PER_UNIT, image.cols);
+        NoiseTally& tally = pass.tallies[worker];
+        if (side > 0) {
+            gather_block_means(image, side, first, end, tally);
+        }
+        count_differences(image, first, end, counting, prefix, tally);
+    });
+    for (int w = 1; w < pass.workers; ++w) {
+        for (std::size_t bin = 0; bin < pass.bin_count; ++bin) {
+            pass.tallies[0].bins[bin] += pass.tallies[w].bins[bin];
+        }
+        pass.tallies[0].lowest_mean = std::min(pass.tallies[0].lowest_mean, pass.tallies[w].lowest_mean);
+        pass.tallies[0].highest_mean = std::max(pass.tallies[0].highest_mean, pass.tallies[w].highest_mean);
+    }
+    return finished;
+}
+
+bool is_empty(const HostImage& image)
+{
+    return image.rows <= 0 || image.cols <= 0 || image.channels <= 0;
+}
 
 bool estimate_statistics(CallState& call, const HostImage& image, ImageStatistics& statistics)
 {
-    statistics = {0.0, is_floating(image.value_class) ? 0.0 : class_range(image.value_class)};
-    if (image.rows <= 0 || image.cols <= 0 || image.channels <= 0) {
+    const bool floating = is_floating(image.value_class);
+    statistics = {0.0, floating ? 0.0 : class_range(image.value_class)};
+    if (is_empty(image)) {
         return true;
     }
-    const double values = static_cast<double>(image.rows) * static_cast<double>(image.cols) * image.channels;
-    const int workers = std::min(worker_count(call, values, VALUES_PER_THREAD), MOST_COUNTING_WORKERS);
-    const int units = unit_count(image.cols, NOISE_COLUMNS_PER_UNIT);
-    const double infinity = std::numeric_limits<double>::infinity();
     const std::size_t value_bins = whole_value_bins(image.value_class);
-    const std::size_t bin_count = value_bins > 0 ? value_bins : KEY_BINS;
-    Scratch<NoiseTally> tallies(new NoiseTally[static_cast<std::size_t>(workers)]);
-    for (int w = 0; w < workers; ++w) {
-        tallies[w].bins.reset(new std::uint64_t[bin_count]);
-        tallies[w].lowest_mean = infinity;
-        tallies[w].highest_mean = -infinity;
-        tallies[w].lines.reset(new double[static_cast<std::size_t>(std::max<std::ptrdiff_t>(4, SCALE_BLOCK) * image.rows)]);
-    }
-    const bool floating = is_floating(image.value_class);
-    const auto pass = [&](Counting counting, std::uint32_t prefix) {
-        for (int w = 0; w < workers; ++w) {
-            std::fill(tallies[w].bins.get(), tallies[w].bins.get() + bin_count, 0);
-        }
-        const bool finished = run_parallel(call, units, workers, [&](int unit, int worker) {
-            const std::ptrdiff_t first = unit * NOISE_COLUMNS_PER_UNIT;
-            const std::ptrdiff_t end = std::min(first + NOISE_COLUMNS_PER_UNIT, image.cols);
-            NoiseTally& tally = tallies[static_cast<std::size_t>(worker)];
-            if (counting != Counting::lower_keys && floating) {
-                block_mean_range(image, first, end, tally);
-            }
-            count_differences(image, first, end, counting, prefix, tally);
-        });
-        for (int w = 1; w < workers; ++w) {
-            for (std::size_t bin = 0; bin < bin_count; ++bin) {
-                tallies[0].bins[bin] += tallies[w].bins[bin];
-            }
-        }
-        return finished;
-    };
-
-    if (!pass(value_bins > 0 ? Counting::whole_values : Counting::upper_keys, 0)) {
+    NoisePass pass = start_noise_pass(call, image, value_bins > 0 ? value_bins : KEY_BINS);
+    if (!run_noise_pass(call, image, pass, value_bins > 0 ? Counting::whole_values : Counting::upper_keys, 0,
+                        floating ? scale_block_side(image.rows, image.cols) : 0)) {
         return false;
     }
+    const NoiseTally& total = pass.tallies[0];
     if (floating) {
-        double lowest = infinity;
-        double highest = -infinity;
-        for (int w = 0; w < workers; ++w) {
-            lowest = std::min(lowest, tallies[w].lowest_mean);
-            highest = std::max(highest, tallies[w].highest_mean);
-        }
-        statistics.scale = lowest <= highest ? highest - lowest : 0.0;
+        statistics.scale = total.lowest_mean <= total.highest_mean ? total.highest_mean - total.lowest_mean : 0.0;
     }
     std::uint64_t count = 0;
-    for (std::size_t bin = 0; bin < bin_count; ++bin) {
-        count += tallies[0].bins[bin];
+    for (std::size_t bin = 0; bin < pass.bin_count; ++bin) {
+        count += total.bins[bin];
     }
     if (count == 0) {
         return true;
@@ -292,22 +313,69 @@ bool estimate_statistics(CallState& call, const HostImage& image, ImageStatistic
     // The lower median: rank (count - 1) / 2 from 0. A whole value below 2^24
     // is its own single-precision key, so both ways select the same |h|.
     std::uint64_t rank = (count - 1) / 2;
-    float median;
     if (value_bins > 0) {
-        median = static_cast<float>(bin_of_rank(tallies[0].bins.get(), rank));
-    } else {
-        const std::uint32_t upper = static_cast<std::uint32_t>(bin_of_rank(tallies[0].bins.get(), rank));
-        if (!pass(Counting::lower_keys, upper)) {
-            return false;
-        }
-        const std::uint32_t key = upper << KEY_HALF_BITS | static_cast<std::uint32_t>(bin_of_rank(tallies[0].bins.get(), rank));
-        std::memcpy(&median, &key, sizeof median);
+        const float median = static_cast<float>(bin_of_rank(total.bins.get(), rank));
+        std::uint32_t key;
+        std::memcpy(&key, &median, sizeof key);
+        statistics.noise = noise_of_key(key);
+        return true;
     }
-    statistics.noise = static_cast<double>(median) / (6.0 * HALF_NORMAL_MEDIAN);
+    const std::uint32_t upper = static_cast<std::uint32_t>(bin_of_rank(total.bins.get(), rank));
+    if (!run_noise_pass(call, image, pass, Counting::lower_keys, upper, 0)) {
+        return false;
+    }
+    statistics.noise = noise_of_key(upper << KEY_HALF_BITS | static_cast<std::uint32_t>(bin_of_rank(total.bins.get(), rank)));
     return true;
 }
 
 }  // namespace
+
+std::ptrdiff_t scale_block_side(std::ptrdiff_t rows, std::ptrdiff_t cols)
+{
+    return std::min({SCALE_BLOCK, rows, cols});
+}
+
+double noise_of_key(std::uint32_t key)
+{
+    float median;
+    std::memcpy(&median, &key, sizeof median);
+    return static_cast<double>(median) / (6.0 * HALF_NORMAL_MEDIAN);
+}
+
+bool count_noise_keys(const HostImage& part, long upper, std::uint64_t* bins, const CallOptions& options)
+{
+    const std::lock_guard<std::mutex> hold(call_lock);
+    CallState call{options};
+    if (is_empty(part)) {
+        return true;
+    }
+    NoisePass pass = start_noise_pass(call, part, KEY_BINS);
+    if (!run_noise_pass(call, part, pass, upper < 0 ? Counting::upper_keys : Counting::lower_keys,
+                        static_cast<std::uint32_t>(upper < 0 ? 0 : upper), 0)) {
+        return false;
+    }
+    for (std::size_t bin = 0; bin < KEY_BINS; ++bin) {
+        bins[bin] += pass.tallies[0].bins[bin];
+    }
+    return true;
+}
+
+bool block_mean_range(const HostImage& part, std::ptrdiff_t side, double& lowest, double& highest,
+                      const CallOptions& options)
+{
+    const std::lock_guard<std::mutex> hold(call_lock);
+    CallState call{options};
+    if (is_empty(part) || side <= 0) {
+        return true;
+    }
+    NoisePass pass = start_noise_pass(call, part, 1);
+    if (!run_noise_pass(call, part, pass, Counting::none, 0, side)) {
+        return false;
+    }
+    lowest = std::min(lowest, pass.tallies[0].lowest_mean);
+    highest = std::max(highest, pass.tallies[0].highest_mean);
+    return true;
+}
 
 bool measure_image(const HostImage& image, ImageStatistics& statistics, const CallOptions& options)
 {

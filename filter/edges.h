@@ -18,6 +18,7 @@
 #define LUMASIFT_EDGES_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "call.h"
 #include "hidden.h"
@@ -61,6 +62,27 @@ struct DefaultParameters {
 bool measure_image(const HostImage& image, ImageStatistics& statistics, const CallOptions& options = {});
 
 DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptrdiff_t channels);
+
+// The same statistics gathered over parts of an image counted apart, such as
+// a cluster's chunks, and added up: the exact counts of the noise estimate,
+// and the block means' range, of which measure_image takes the median and
+// the spread.
+// - count_noise_keys adds to `bins` (NOISE_KEY_BINS of them) the counts of a
+//   part's |h| by the upper half of their single-precision bit patterns
+//   (`upper` negative), or by the lower half of those whose upper half is
+//   `upper`. A part handed with one pixel more on each side where the image
+//   goes on counts the h of exactly its own pixels off the image's border.
+// - noise_of_key is the noise estimate whose lower median |h| has that bit
+//   pattern.
+// - block_mean_range widens [lowest, highest] by the finite means of the
+//   part's whole side-by-side blocks, side being scale_block_side of the
+//   whole image; the part must start on a whole block.
+constexpr std::size_t NOISE_KEY_BINS = std::size_t{1} << 16;
+bool count_noise_keys(const HostImage& part, long upper, std::uint64_t* bins, const CallOptions& options = {});
+double noise_of_key(std::uint32_t key);
+std::ptrdiff_t scale_block_side(std::ptrdiff_t rows, std::ptrdiff_t cols);
+bool block_mean_range(const HostImage& part, std::ptrdiff_t side, double& lowest, double& highest,
+                      const CallOptions& options = {});
 
 // The edge values of rows [first_row, end_row) and columns [first_col,
 // end_col) of the image, zero everywhere when the threshold is not positive.

@@ -9,9 +9,11 @@
 #include <Python.h>
 #include <pythread.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -374,6 +376,30 @@ py::dict image_statistics(const py::handle& image_argument_)
     return py::dict("noise"_a = statistics.noise, "scale"_a = statistics.scale);
 }
 
+// The parts of image_statistics that chunks counted apart add up (edges.h).
+py::array noise_key_counts(const py::handle& part_argument, long upper)
+{
+    const Image part = image_argument(part_argument);
+    py::array_t<std::uint64_t> bins(static_cast<py::ssize_t>(lumasift::NOISE_KEY_BINS));
+    std::uint64_t* data = bins.mutable_data();
+    std::fill(data, data + lumasift::NOISE_KEY_BINS, 0);
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::count_noise_keys(part.host, upper, data, options);
+    });
+    return std::move(bins);
+}
+
+py::tuple block_mean_range(const py::handle& part_argument, py::ssize_t side)
+{
+    const Image part = image_argument(part_argument);
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -std::numeric_limits<double>::infinity();
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::block_mean_range(part.host, side, lowest, highest, options);
+    });
+    return py::make_tuple(lowest, highest);
+}
+
 py::dict default_parameters(double noise, double scale, py::ssize_t channels)
 {
     const lumasift::DefaultParameters defaults = lumasift::default_parameters({noise, scale}, channels);
@@ -399,5 +425,9 @@ PYBIND11_MODULE(_core, module)
     module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a);
     module.def("image_statistics", &image_statistics, "I"_a);
     module.def("default_parameters", &default_parameters, "noise"_a, "scale"_a, "channels"_a);
+    module.def("noise_key_counts", &noise_key_counts, "part"_a, "upper"_a);
+    module.def("noise_of_key", &lumasift::noise_of_key, "key"_a);
+    module.def("scale_block_side", &lumasift::scale_block_side, "rows"_a, "cols"_a);
+    module.def("block_mean_range", &block_mean_range, "part"_a, "side"_a);
     module.def("result_dtype", &result_dtype, "dtype"_a);
 }

@@ -11,8 +11,6 @@ The noise estimate behind the defaults is a median over the whole image,
 selected exactly from counts gathered chunk by chunk.
 """
 
-import math
-
 import dask
 import dask.array as da
 import numpy as np
@@ -22,14 +20,10 @@ from lumasift import _core
 
 # Edge values read two pixels beyond for the smoothing and one for the gradient.
 EDGE_CONTEXT = 3
-# |h| in single precision is selected 16 bits of its pattern at a time, as the
-# core selects it: the patterns of non-negative floats order as their values.
+# The core counts |h| by halves of its single-precision bit pattern, 16 bits
+# each: the patterns of non-negative floats order as their values.
 KEY_HALF_BITS = 16
 KEY_BINS = 1 << KEY_HALF_BITS
-# The median of |N(0, 1)|: h has six times the deviation of Gaussian noise.
-HALF_NORMAL_MEDIAN = 0.6744897501960817
-# Side of the blocks whose means measure a floating-point image's range.
-SCALE_BLOCK = 4
 
 
 def imlumasift(I, E=None, x3=None, x4=None):
@@ -81,9 +75,10 @@ def image_statistics(I):
     # h at a pixel reads its eight neighbours; a block with one more pixel on
     # each side that has one gives h at exactly its own pixels off the border.
     overlapped = da.overlap.overlap(I, depth={0: 1, 1: 1, 2: 0}, boundary="none")
-    upper_counts = _per_block(_upper_key_counts, overlapped, KEY_BINS).sum(axis=(0, 1))
+    upper_counts = _per_block(_key_counts, overlapped, KEY_BINS, upper=-1).sum(axis=(0, 1))
     if I.dtype.kind == "f":
-        ranges = _per_block(_block_mean_range, _scale_aligned(I), 2, side=_scale_side(I.shape))
+        side = _core.scale_block_side(I.shape[0], I.shape[1])
+        ranges = _per_block(_block_mean_range, _scale_aligned(I, side), 2, side=side)
         scale = dask.delayed(_mean_range)(ranges[:, :, 0].min(), ranges[:, :, 1].max())
     else:
         # The class's range, as the core knows it; no pixel changes it.
@@ -94,17 +89,16 @@ def image_statistics(I):
         return {"noise": 0.0, "scale": scale}
     # The lower median: rank (count - 1) // 2 from 0.
     upper, rank = _bin_of_rank(upper_counts, (count - 1) // 2)
-    lower_counts = _per_block(_lower_key_counts, overlapped, KEY_BINS, upper=upper).sum(axis=(0, 1)).compute()
+    lower_counts = _per_block(_key_counts, overlapped, KEY_BINS, upper=upper).sum(axis=(0, 1)).compute()
     lower, _ = _bin_of_rank(lower_counts, rank)
-    median = np.array([upper << KEY_HALF_BITS | lower], np.uint32).view(np.float32)[0]
-    return {"noise": float(median) / (6.0 * HALF_NORMAL_MEDIAN), "scale": scale}
+    return {"noise": _core.noise_of_key(upper << KEY_HALF_BITS | lower), "scale": scale}
 
 
 def _per_block(function, blocks, length, **arguments):
     """function(block) for every block, a 1-by-1-by-length piece of the result each."""
     chunks = tuple((1,) * count for count in blocks.numblocks[:2]) + ((length,),)
-    return da.map_blocks(lambda block: function(block, **arguments)[np.newaxis, np.newaxis], blocks, chunks=chunks,
-                         dtype=np.float64 if function is _block_mean_range else np.int64)
+    return da.map_blocks(lambda block: np.asarray(function(block, **arguments))[np.newaxis, np.newaxis], blocks,
+                         chunks=chunks, dtype=np.float64 if function is _block_mean_range else np.uint64)
 
 
 def _filter_block(block, edges=None, *, x3, x4, threshold):
@@ -132,26 +126,6 @@ def _edges_like(E, I):
     return E.rechunk(I.chunks[:2] + (-1,) * (E.ndim - 2))
 
 
-def _magnitude_keys(block):
-    """The single-precision bit patterns of the finite |h| of the block's pixels off its edge.
-
-    The same operations in the same order as the core's noise pass, in float64.
-    """
-    x = block.astype(np.float64)
-    down = (x[:-2] + x[2:]) - 2.0 * x[1:-1]
-    h = (down[:, :-2] + down[:, 2:]) - 2.0 * down[:, 1:-1]
-    return np.abs(h[np.isfinite(h)]).astype(np.float32).view(np.uint32)
-
-
-def _upper_key_counts(block):
-    return np.bincount(_magnitude_keys(block) >> KEY_HALF_BITS, minlength=KEY_BINS)
-
-
-def _lower_key_counts(block, upper):
-    keys = _magnitude_keys(block)
-    return np.bincount(keys[keys >> KEY_HALF_BITS == upper] & (KEY_BINS - 1), minlength=KEY_BINS)
-
-
 def _bin_of_rank(counts, rank):
     """The bin in which the counts, added up from bin 0, pass rank, and the rank within it."""
     passed = np.cumsum(counts)
@@ -159,13 +133,8 @@ def _bin_of_rank(counts, rank):
     return bin_, rank - (int(passed[bin_ - 1]) if bin_ > 0 else 0)
 
 
-def _scale_side(shape):
-    return min(SCALE_BLOCK, shape[0], shape[1])
-
-
-def _scale_aligned(I):
+def _scale_aligned(I, side):
     """I rechunked so that every chunk starts on a whole scale block."""
-    side = _scale_side(I.shape)
     chunks = []
     for axis in (0, 1):
         starts = sorted({int(end) // side * side for end in np.cumsum(I.chunks[axis])[:-1]} - {0})
@@ -173,20 +142,14 @@ def _scale_aligned(I):
     return I.rechunk((*chunks, -1))
 
 
-def _block_mean_range(block, side):
-    """The lowest and highest finite mean of the block's whole scale blocks.
+# The core's functions, wrapped in the package's own: the workers find these
+# by name, where pybind11's would not pickle.
+def _key_counts(block, upper):
+    return _core.noise_key_counts(block, upper)
 
-    Each sum runs down a block's columns, one after another, as in the core.
-    """
-    rows, cols = block.shape[0] // side * side, block.shape[1] // side * side
-    blocks = block[:rows, :cols].astype(np.float64).reshape(rows // side, side, cols // side, side, block.shape[2])
-    total = np.zeros((rows // side, cols // side, block.shape[2]))
-    for q in range(side):
-        for p in range(side):
-            total = total + blocks[:, p, :, q]
-    means = total / float(side * side)
-    means = means[np.isfinite(means)]
-    return np.array([means.min(), means.max()] if means.size else [math.inf, -math.inf])
+
+def _block_mean_range(block, side):
+    return np.array(_core.block_mean_range(block, side))
 
 
 def _mean_range(lowest, highest):
