@@ -33,8 +33,6 @@ constexpr double X4_MOST = 1.0;
 // The median of |N(0, 1)|.
 constexpr double HALF_NORMAL_MEDIAN = 0.6744897501960817;
 
-// Below this many values a second thread costs more than it saves.
-constexpr double VALUES_PER_THREAD = 2e5;
 // Columns per unit of work: enough that the columns a unit reads beyond its
 // own cost little, few enough that a stop request is answered at once.
 constexpr std::ptrdiff_t NOISE_COLUMNS_PER_UNIT = 64;
@@ -43,8 +41,7 @@ constexpr int MOST_COUNTING_WORKERS = 8;
 // |h| in single precision is selected 16 bits at a time: its bit pattern
 // orders non-negative floats as their values.
 constexpr int KEY_HALF_BITS = 16;
-constexpr std::size_t KEY_BINS = NOISE_KEY_BINS;
-static_assert(KEY_BINS == std::size_t{1} << KEY_HALF_BITS, "a bin for every half of a key");
+static_assert(NOISE_KEY_BINS == std::size_t{1} << KEY_HALF_BITS, "a bin for every half of a key");
 // Side of the blocks whose means measure a floating-point image's range.
 constexpr std::ptrdiff_t SCALE_BLOCK = 4;
 
@@ -168,7 +165,7 @@ void count_differences(const HostImage& image, std::ptrdiff_t first_col, std::pt
         if (counting == Counting::upper_keys) {
             ++bins[key >> KEY_HALF_BITS];
         } else if (key >> KEY_HALF_BITS == prefix) {
-            ++bins[key & (KEY_BINS - 1)];
+            ++bins[key & (NOISE_KEY_BINS - 1)];
         }
     });
 }
@@ -244,7 +241,7 @@ struct NoisePass {
 NoisePass start_noise_pass(CallState& call, const HostImage& image, std::size_t bin_count)
 {
     const double values = static_cast<double>(image.rows) * static_cast<double>(image.cols) * image.channels;
-    NoisePass pass{std::min(worker_count(call, values, VALUES_PER_THREAD), MOST_COUNTING_WORKERS),
+    NoisePass pass{std::min(worker_count(call, values, PIXELS_PER_THREAD), MOST_COUNTING_WORKERS),
                    unit_count(image.cols, NOISE_COLUMNS_PER_UNIT), bin_count, nullptr};
     pass.tallies.reset(new NoiseTally[static_cast<std::size_t>(pass.workers)]);
     for (int w = 0; w < pass.workers; ++w) {
@@ -294,7 +291,7 @@ bool estimate_statistics(CallState& call, const HostImage& image, ImageStatistic
         return true;
     }
     const std::size_t value_bins = whole_value_bins(image.value_class);
-    NoisePass pass = start_noise_pass(call, image, value_bins > 0 ? value_bins : KEY_BINS);
+    NoisePass pass = start_noise_pass(call, image, value_bins > 0 ? value_bins : NOISE_KEY_BINS);
     if (!run_noise_pass(call, image, pass, value_bins > 0 ? Counting::whole_values : Counting::upper_keys, 0,
                         floating ? scale_block_side(image.rows, image.cols) : 0)) {
         return false;
@@ -349,12 +346,12 @@ bool count_noise_keys(const HostImage& part, long upper, std::uint64_t* bins, co
     if (is_empty(part)) {
         return true;
     }
-    NoisePass pass = start_noise_pass(call, part, KEY_BINS);
+    NoisePass pass = start_noise_pass(call, part, NOISE_KEY_BINS);
     if (!run_noise_pass(call, part, pass, upper < 0 ? Counting::upper_keys : Counting::lower_keys,
                         static_cast<std::uint32_t>(upper < 0 ? 0 : upper), 0)) {
         return false;
     }
-    for (std::size_t bin = 0; bin < KEY_BINS; ++bin) {
+    for (std::size_t bin = 0; bin < NOISE_KEY_BINS; ++bin) {
         bins[bin] += pass.tallies[0].bins[bin];
     }
     return true;
@@ -423,7 +420,7 @@ bool make_edges(CallState& call, const HostImage& image, double threshold, const
     const std::ptrdiff_t per_worker = 9 * line_stride + unit_values;
 
     const double values = static_cast<double>(rows) * static_cast<double>(cols) * image.channels;
-    const int workers = worker_count(call, values, VALUES_PER_THREAD);
+    const int workers = worker_count(call, values, PIXELS_PER_THREAD);
     const Scratch<double> scratch(new double[static_cast<std::size_t>(workers * per_worker)]);
 
     return run_parallel(call, unit_count(cols, EDGE_COLUMNS_PER_UNIT), workers, [&](int unit, int worker) {

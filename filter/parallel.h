@@ -13,8 +13,9 @@
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-// Below this many pixels a second thread costs more than it saves in a pass
-// that copies, converts or packs them.
+// Below this many pixels (or values) a second thread costs more than it
+// saves in a pass that does a few operations on each: copying, converting,
+// packing edges, counting noise or making edges.
 constexpr double PIXELS_PER_THREAD = 2e5;
 
 // Threads worth starting for `work`, of which each should have at least

@@ -80,4 +80,12 @@ mxArray* parameter_struct(const char* const* names, const double* values, int co
     return parameters;
 }
 
+ImageStatistics measured(const HostImage& image)
+{
+    ImageStatistics statistics{0.0, 0.0};
+    mxArray* no_result = nullptr;
+    run_core([&image, &statistics] { return measure_image(image, statistics, host_call_options()); }, no_result);
+    return statistics;
+}
+
 }  // namespace lumasift

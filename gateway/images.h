@@ -10,6 +10,7 @@
 
 #include "../filter/hidden.h"
 #include "../filter/image.h"
+#include "../filter/lumasift.h"
 #include "interrupt.h"
 #include "results.h"
 
@@ -60,6 +61,10 @@ void run_core(const Call& call, mxArray*& result)
         report_interrupted(result);
     }
 }
+
+// The statistics behind the defaults, or the host's error report when the
+// core could not get its scratch or Ctrl-C stopped it.
+ImageStatistics measured(const HostImage& image);
 
 }  // namespace lumasift
 

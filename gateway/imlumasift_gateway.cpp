@@ -59,12 +59,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     lumasift::ImageStatistics statistics{std::numeric_limits<double>::quiet_NaN(), 0.0};
     lumasift::DefaultParameters defaults{0.0, 0.0, 0.0};
     if (make_edges || lumasift::is_left_out(prhs[2]) || lumasift::is_left_out(prhs[3]) || nlhs > 1) {
-        mxArray* nothing = nullptr;
-        lumasift::run_core(
-            [&image, &statistics] {
-                return lumasift::measure_image(image, statistics, lumasift::host_call_options());
-            },
-            nothing);
+        statistics = lumasift::measured(image);
         defaults = lumasift::default_parameters(statistics, image.channels);
     }
     const double sigma_near = given_or(prhs[2], defaults.x3);

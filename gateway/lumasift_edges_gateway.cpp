@@ -29,12 +29,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     lumasift::ImageStatistics statistics{0.0, 0.0};
     double threshold = default_threshold ? 0.0 : mxGetPr(prhs[1])[0];
     if (default_threshold || nlhs > 1) {
-        mxArray* nothing = nullptr;
-        lumasift::run_core(
-            [&image, &statistics] {
-                return lumasift::measure_image(image, statistics, lumasift::host_call_options());
-            },
-            nothing);
+        statistics = lumasift::measured(image);
         if (default_threshold) {
             threshold = lumasift::default_parameters(statistics, image.channels).threshold;
         }
