@@ -1,7 +1,7 @@
 // The host's entry point, shared by every module: lumasift (gateway.cpp,
 // behind y = lumasift(x1, x2, x3, x4)), imlumasift_mex and
-// lumasift_edges_mex (behind imlumasift.m and lumasift_edges.m). Each
-// module defines it once.
+// lumasift_edges_mex (behind imlumasift.m and lumasift_edges.m), and the
+// benchmarks' round_trip. Each module defines it once.
 #ifndef LUMASIFT_GATEWAY_H
 #define LUMASIFT_GATEWAY_H
 

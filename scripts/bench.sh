@@ -19,7 +19,7 @@ echo "cores: $(nproc)"
 /usr/bin/python3 bench/peers.py "$photos"
 export OCTAVE_HISTFILE=/dev/null
 octave-cli --no-gui --quiet --no-init-file \
-  --eval "addpath('$PWD/build', '$PWD/build/tests', '$PWD/bench'); octave_timing; default_path('$photos')"
+  --eval "addpath('$PWD/build', '$PWD/build/tests', '$PWD/build/bench', '$PWD/bench'); octave_timing; default_path('$photos')"
 # The Python package against the Octave module, and on a dask cluster.
 site=build/bench-python-site
 /usr/bin/python3 -m pip install --quiet --disable-pip-version-check --root-user-action=ignore \
