@@ -169,26 +169,33 @@ LANES_TARGET LANES_INLINE void store_results(const LanePass& pass, const LaneSum
     }
 }
 
-// Where the edge flags of a span's first lane start: the byte of its line's
-// edge row that holds them, and the bit within.
+// Where the edge flags of a span's first lane lie: its line's row of edge
+// bits, and the bit within it.
 struct EdgeCursor {
-    const unsigned char* bytes;
-    int shift;
+    const unsigned char* row;
+    int bit;
 };
 
 LANES_TARGET LANES_INLINE EdgeCursor edge_cursor(const LanePass& pass, int line, int position)
 {
-    const int bit = EDGE_FRONT_BITS + position;
-    return {reinterpret_cast<const unsigned char*>(pass.edge_bits[line]) + bit / 8, bit % 8};
+    return {reinterpret_cast<const unsigned char*>(pass.edge_bits[line]), EDGE_FRONT_BITS + position};
 }
 
-// The edge flags of the lanes' sample at a schedule entry, lane i at bit i:
-// one unaligned read and one shift, which leave at least 50 good bits.
-LANES_TARGET LANES_INLINE std::uint64_t entry_edges(const EdgeCursor& cursor, const ScheduleEntry& entry)
+// The edge flags from a bit of a row on, a negative bit reaching back into
+// the rows before: one unaligned read and one shift, which leave at least 57
+// good bits. The shift rounds toward minus infinity, and & 7 leaves the
+// remainder that goes with it.
+LANES_TARGET LANES_INLINE std::uint64_t edge_flags_from(const unsigned char* row, int bit)
 {
     std::uint64_t word;
-    std::memcpy(&word, cursor.bytes + entry.edge_offset, sizeof word);
-    return word >> (cursor.shift + entry.edge_shift);
+    std::memcpy(&word, row + (bit >> 3), sizeof word);
+    return word >> (bit & 7);
+}
+
+// The edge flags of the lanes' sample at a schedule entry, lane i at bit i.
+LANES_TARGET LANES_INLINE std::uint64_t entry_edges(const EdgeCursor& cursor, const ScheduleEntry& entry)
+{
+    return edge_flags_from(cursor.row, cursor.bit + edge_bit_of(entry));
 }
 
 // The edge flags of positions p, p + 1, ... of a line, any p within
@@ -196,9 +203,7 @@ LANES_TARGET LANES_INLINE std::uint64_t entry_edges(const EdgeCursor& cursor, co
 LANES_TARGET LANES_INLINE std::uint64_t edge_run(const LanePass& pass, int line, int position)
 {
     const EdgeCursor cursor = edge_cursor(pass, line, position);
-    std::uint64_t word;
-    std::memcpy(&word, cursor.bytes, sizeof word);
-    return word >> cursor.shift;
+    return edge_flags_from(cursor.row, cursor.bit);
 }
 
 // ---------------------------------------------------------------------------
@@ -233,11 +238,11 @@ LANES_TARGET void filter_interior_span(const LanePass& pass, int line, int posit
         LaneBits far = 0;
         const ScheduleEntry* const last = pass.schedule + pass.schedule_length;
         for (const ScheduleEntry* entry = pass.schedule; entry != last; ++entry) {
-            LaneBits& slot = marks[entry->mark_slot];
+            LaneBits& slot = marks[mark_slot_of(*entry)];
             const LaneBits shadow =
                 (static_cast<LaneBits>(entry_edges(edges, *entry)) & ALL_LANES<L, GROUPS>) | slot;
             slot = shadow;
-            far = (far & entry->keeps_width) | shadow;
+            far = (far & keeps_width_of(*entry)) | shadow;
             const double* sample = values + entry->offset;
             const typename L::Vec near = L::broadcast(entry->near_weight);
             const typename L::Vec far_weight = L::broadcast(entry->far_weight);
@@ -352,11 +357,11 @@ LANES_TARGET void filter_border_span(const LanePass& pass, int line, int positio
         if ((!LINES_INSIDE && (sample_line < 0 || sample_line >= view.lines)) || inside == 0) {
             continue;
         }
-        LaneBits& slot = marks[entry->mark_slot];
+        LaneBits& slot = marks[mark_slot_of(*entry)];
         const LaneBits shadow = (static_cast<LaneBits>(entry_edges(edges, *entry)) | slot) & inside;
         const bool line_off_border = LINES_INSIDE || (sample_line > 0 && sample_line < view.lines - 1);
         slot = passed_shadow(shadow, entry->ray_point, inside, line_off_border, off_border_at[entry->dposition + reach]);
-        far = (far & entry->keeps_width) | shadow;
+        far = (far & keeps_width_of(*entry)) | shadow;
         add_sample_inside(sums, values + entry->offset, inside, far, entry->near_weight, entry->far_weight);
     }
     store_results(pass, sums, line, position, first, end);

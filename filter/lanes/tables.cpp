@@ -2,6 +2,8 @@
 
 #include "tables.h"
 
+#include <cstdint>
+
 #include "../sample.h"
 #include "../wedge.h"
 
@@ -35,17 +37,12 @@ void append_sample(LanePass& pass, std::ptrdiff_t value_stride, int dline, int d
                    int mark_slot, bool starts_run)
 {
     ScheduleEntry& entry = pass.schedule[pass.schedule_length++];
-    entry.dline = dline;
-    entry.dposition = dposition;
-    entry.offset = dline * value_stride + dposition;
     entry.near_weight = pass.near_weight[along][across];
     entry.far_weight = pass.far_weight[along][across];
-    // dposition >> 3 rounds toward minus infinity, and & 7 leaves the
-    // remainder that goes with it, for negative offsets too.
-    entry.edge_offset = dline * EDGE_ROW_BYTES + (dposition >> 3);
-    entry.edge_shift = dposition & 7;
-    entry.mark_slot = mark_slot;
-    entry.keeps_width = starts_run ? 0u : ~0u;
+    entry.offset = static_cast<std::int32_t>(dline * value_stride + dposition);
+    entry.shadow_code = pack_shadow_code(dline * EDGE_ROW_BYTES * 8 + dposition, mark_slot, !starts_run);
+    entry.dline = static_cast<std::int8_t>(dline);
+    entry.dposition = static_cast<std::int8_t>(dposition);
     entry.ray_point = across == 0;
     // Summed in visiting order, so it equals the weight total of every
     // pixel whose window lies inside the image and meets no edge.
@@ -74,7 +71,10 @@ void build_schedule(LanePass& pass, std::ptrdiff_t value_stride, int smaller_sid
     pass.plain_weight_total = 0.0;
     // A window that the image holds no more than a sliver of is walked
     // wedge by wedge instead, which stops where it leaves the image.
-    if (reach < 0 || reach > MAX_SCHEDULED_REACH || smaller_side <= reach) {
+    // So does one whose samples lie further apart than a schedule entry's
+    // offset can say: lines of over 21 million values.
+    if (reach < 0 || reach > MAX_SCHEDULED_REACH || smaller_side <= reach ||
+        value_stride > INT32_MAX / (MAX_SCHEDULED_REACH + 1)) {
         return;
     }
     for (int w = 0; w < 4; ++w) {

@@ -51,25 +51,20 @@ struct LaneView {
 
 // One sample of a window that lies inside the image, in visiting order, at
 // the lane view's offset (dline, dposition): the image's offset (dr, dc) is
-// (dc, dr) here.
+// (dc, dr) here. What a kernel needs of it for a window inside the image
+// takes four reads: the weights, the offset and the shadow code. Loads are
+// what the kernels spend most of their time on, past the arithmetic.
 struct ScheduleEntry {
-    std::int32_t dline;
-    std::int32_t dposition;
-    // dline * value_stride + dposition.
-    std::ptrdiff_t offset;
     double near_weight;
     double far_weight;
-    // Where the edge flags of the lanes' samples start, from those of the
-    // span's first lane: dline * EDGE_ROW_BYTES + floor(dposition / 8) bytes
-    // on, then dposition mod 8 bits.
-    std::int32_t edge_offset;
-    std::int32_t edge_shift;
-    // Where the sample keeps, for every lane, the mark it passes on to the
-    // next ray step: MARK_SLOTS of them per span, zero at its start.
-    std::int32_t mark_slot;
-    // All ones where the sample continues the width of the sample before,
-    // zero where its run starts from the near width.
-    std::uint32_t keeps_width;
+    // dline * value_stride + dposition; build_tables gives no schedule to a
+    // stride for which it would not fit.
+    std::int32_t offset;
+    // pack_shadow_code of where its edge flags lie, where it keeps its mark
+    // and whether it keeps the width of the sample before.
+    std::int32_t shadow_code;
+    std::int8_t dline;
+    std::int8_t dposition;
     // A ray point passes its shadow on even from the image's border.
     bool ray_point;
 };
@@ -82,6 +77,43 @@ constexpr int mark_slots_for(int reach)
 }
 
 constexpr int MARK_SLOTS = mark_slots_for(MAX_SCHEDULED_REACH);
+
+// The shadow code: bits 0-10 the mark slot, bits 11-30 the edge bit (signed),
+// bit 31 set where the sample keeps its width.
+// - Edge bit: where the edge flags of the lanes' samples start, counted from
+//   those of the span's first lane along the rows of edge bits: dline *
+//   EDGE_ROW_BYTES * 8 + dposition.
+// - Mark slot: where the sample keeps, for every lane, the mark it passes on
+//   to the next ray step: MARK_SLOTS of them per span, zero at its start.
+// - Keeps width: the sample continues the width of the sample before; else
+//   its run starts from the near width.
+constexpr int MAX_EDGE_BIT = MAX_SCHEDULED_REACH * EDGE_ROW_BYTES * 8 + MAX_SCHEDULED_REACH;
+static_assert(MARK_SLOTS <= 1 << 11 && MAX_EDGE_BIT < 1 << 19, "a shadow code holds every slot and edge bit");
+static_assert(MAX_SCHEDULED_REACH <= 127, "offsets within a window fit a signed byte");
+static_assert((-9 >> 3) == -2, "signed shifts are arithmetic");
+
+constexpr std::int32_t pack_shadow_code(int edge_bit, int mark_slot, bool keeps_width)
+{
+    return static_cast<std::int32_t>((keeps_width ? 1u << 31 : 0u) |
+                                     ((static_cast<std::uint32_t>(edge_bit) << 11) & 0x7ffff800u) |
+                                     static_cast<std::uint32_t>(mark_slot));
+}
+
+constexpr int mark_slot_of(const ScheduleEntry& entry)
+{
+    return entry.shadow_code & 0x7ff;
+}
+
+constexpr int edge_bit_of(const ScheduleEntry& entry)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(entry.shadow_code) << 1) >> 12;
+}
+
+// All lanes' bits where the sample keeps its width, none where it does not.
+constexpr std::uint32_t keeps_width_of(const ScheduleEntry& entry)
+{
+    return static_cast<std::uint32_t>(entry.shadow_code >> 31);
+}
 
 // Everything a filter pass of the lane engine reads: the view, the reach,
 // the weight tables, the schedule and the edge bits. The driver fills it

@@ -1,5 +1,6 @@
 #include "filter/lanes/tables.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 
@@ -46,9 +47,9 @@ TEST(TablesTest, ScheduleVisitsTheWindowOnceAndTheCentreTwice)
     for (int i = 0; i < pass.schedule_length; ++i) {
         const ScheduleEntry& entry = pass.schedule[i];
         ++visits[entry.dline * 1000 + entry.dposition];
-        runs += entry.keeps_width == 0;
+        runs += keeps_width_of(entry) == 0;
         EXPECT_EQ(entry.ray_point, entry.dline == 0 || entry.dposition == 0) << i;
-        EXPECT_TRUE(entry.keeps_width == 0 || entry.keeps_width == ~0u) << i;
+        EXPECT_TRUE(keeps_width_of(entry) == 0 || keeps_width_of(entry) == ~0u) << i;
     }
     EXPECT_EQ(visits.size(), static_cast<std::size_t>((2 * reach + 1) * (2 * reach + 1)));
     EXPECT_EQ(visits[0], 2);
@@ -68,8 +69,8 @@ TEST(TablesTest, EachMarkReachesThePointBehindItsSample)
     const int slots = mark_slots_for(reach) / 4;
     for (int i = 0; i < pass.schedule_length; ++i) {
         const ScheduleEntry& entry = pass.schedule[i];
-        const int wedge = entry.mark_slot / slots;
-        ASSERT_GE(entry.mark_slot, 0);
+        const int wedge = mark_slot_of(entry) / slots;
+        ASSERT_GE(mark_slot_of(entry), 0);
         ASSERT_LT(wedge, 4);
         const Wedge& w = LANE_VIEW_WEDGES[wedge];
         const int dline = entry.dline + w.axis[0];
@@ -80,9 +81,9 @@ TEST(TablesTest, EachMarkReachesThePointBehindItsSample)
         int reader = -1;
         for (int k = i + 1; k < pass.schedule_length && reader < 0; ++k) {
             const ScheduleEntry& later = pass.schedule[k];
-            if (later.mark_slot == entry.mark_slot) {
+            if (mark_slot_of(later) == mark_slot_of(entry)) {
                 EXPECT_TRUE(later.dline == dline && later.dposition == dposition)
-                    << "entry " << i << ": slot " << entry.mark_slot << " next used by (" << later.dline << ", "
+                    << "entry " << i << ": slot " << mark_slot_of(entry) << " next used by (" << later.dline << ", "
                     << later.dposition << ") instead of (" << dline << ", " << dposition << ")";
                 reader = k;
             }
@@ -110,9 +111,15 @@ TEST(TablesTest, PlainTotalIsTheLiteralTotalOfAnEdgeFreeWindow)
     EXPECT_EQ(filter_state.weight_total, pass.plain_weight_total);
 }
 
-TEST(TablesTest, WindowsTooWideGetNoSchedule)
+TEST(TablesTest, WindowsTooWideOrLinesTooLongGetNoSchedule)
 {
     build_for(MAX_SCHEDULED_REACH + 1, 40.0, 1.0);
+    EXPECT_EQ(pass.schedule_length, 0);
+    // A schedule entry's offset holds MAX_SCHEDULED_REACH + 1 lines of values.
+    const std::ptrdiff_t longest_line = INT32_MAX / (MAX_SCHEDULED_REACH + 1);
+    build_tables(pass, 4, 1.0, 2.0, longest_line, 20);
+    EXPECT_GT(pass.schedule_length, 0);
+    build_tables(pass, 4, 1.0, 2.0, longest_line + 1, 20);
     EXPECT_EQ(pass.schedule_length, 0);
 }
 
