@@ -68,6 +68,7 @@ struct ScheduleEntry {
     // A ray point passes its shadow on even from the image's border.
     bool ray_point;
 };
+static_assert(sizeof(ScheduleEntry) == 32, "two schedule entries to a cache line");
 
 // Mark slots of a window of this reach: for each wedge, one per place along
 // its first walks, ray point included, and one per place along its second.
