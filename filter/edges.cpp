@@ -397,6 +397,23 @@ DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptr
     return defaults;
 }
 
+bool settle_parameters(const HostImage& image, const double* threshold, const double* x3, const double* x4,
+                       bool report, CallParameters& parameters, const CallOptions& options)
+{
+    parameters.statistics = {std::numeric_limits<double>::quiet_NaN(), 0.0};
+    DefaultParameters defaults{0.0, 0.0, 0.0};
+    if (threshold == nullptr || x3 == nullptr || x4 == nullptr || report) {
+        if (!measure_image(image, parameters.statistics, options)) {
+            return false;
+        }
+        defaults = default_parameters(parameters.statistics, image.channels);
+    }
+    parameters.threshold = threshold != nullptr ? *threshold : defaults.threshold;
+    parameters.x3 = x3 != nullptr ? *x3 : defaults.x3;
+    parameters.x4 = x4 != nullptr ? *x4 : defaults.x4;
+    return true;
+}
+
 bool make_edges(CallState& call, const HostImage& image, double threshold, const EdgeKernels& kernels,
                 const EdgeBlock& block)
 {

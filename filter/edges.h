@@ -63,6 +63,24 @@ bool measure_image(const HostImage& image, ImageStatistics& statistics, const Ca
 
 DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptrdiff_t channels);
 
+// What an imlumasift or lumasift_edges call goes by once the values its
+// caller left out are filled in.
+struct CallParameters {
+    // The image's statistics where it was measured; NaN noise where not.
+    ImageStatistics statistics;
+    double threshold;
+    double x3;
+    double x4;
+};
+
+// Each of threshold, x3 and x4 is the value it points to, or its default
+// where it is null (left out); a call that needs no such value passes NaN.
+// The image is measured only for a default, or where `report` asks for its
+// statistics. May throw std::bad_alloc; false when the stop request ended
+// the measurement.
+bool settle_parameters(const HostImage& image, const double* threshold, const double* x3, const double* x4,
+                       bool report, CallParameters& parameters, const CallOptions& options = {});
+
 // The same statistics gathered over parts of an image counted apart, such as
 // a cluster's chunks, and added up: the exact counts of the noise estimate,
 // and the block means' range, of which measure_image takes the median and

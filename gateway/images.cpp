@@ -80,12 +80,19 @@ mxArray* parameter_struct(const char* const* names, const double* values, int co
     return parameters;
 }
 
-ImageStatistics measured(const HostImage& image)
+const double* given(const mxArray* array)
 {
-    ImageStatistics statistics{0.0, 0.0};
+    return is_left_out(array) ? nullptr : mxGetPr(array);
+}
+
+CallParameters settled(const HostImage& image, const double* threshold, const double* x3, const double* x4,
+                       bool report)
+{
+    CallParameters parameters;
     mxArray* no_result = nullptr;
-    run_core([&image, &statistics] { return measure_image(image, statistics, host_call_options()); }, no_result);
-    return statistics;
+    run_core([&] { return settle_parameters(image, threshold, x3, x4, report, parameters, host_call_options()); },
+             no_result);
+    return parameters;
 }
 
 }  // namespace lumasift

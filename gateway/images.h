@@ -62,9 +62,13 @@ void run_core(const Call& call, mxArray*& result)
     }
 }
 
-// The statistics behind the defaults, or the host's error report when the
-// core could not get its scratch or Ctrl-C stopped it.
-ImageStatistics measured(const HostImage& image);
+// The argument's double, or null where it is left out ([]).
+const double* given(const mxArray* array);
+
+// settle_parameters, or the host's error report when the core could not get
+// its scratch or Ctrl-C stopped the measurement.
+CallParameters settled(const HostImage& image, const double* threshold, const double* x3, const double* x4,
+                       bool report);
 
 }  // namespace lumasift
 

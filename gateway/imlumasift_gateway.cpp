@@ -24,11 +24,6 @@ bool is_width(const mxArray* array)
     return lumasift::is_left_out(array) || lumasift::is_real_double_scalar(array);
 }
 
-double given_or(const mxArray* array, double fallback)
-{
-    return lumasift::is_left_out(array) ? fallback : mxGetPr(array)[0];
-}
-
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
@@ -55,15 +50,12 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         mexErrMsgIdAndTxt("lumasift:width", "x3 and x4 must be [] or real double scalars.");
     }
 
-    // The image is measured only for what is left out, or asked for.
-    lumasift::ImageStatistics statistics{std::numeric_limits<double>::quiet_NaN(), 0.0};
-    lumasift::DefaultParameters defaults{0.0, 0.0, 0.0};
-    if (make_edges || lumasift::is_left_out(prhs[2]) || lumasift::is_left_out(prhs[3]) || nlhs > 1) {
-        statistics = lumasift::measured(image);
-        defaults = lumasift::default_parameters(statistics, image.channels);
-    }
-    const double sigma_near = given_or(prhs[2], defaults.x3);
-    const double sigma_far = given_or(prhs[3], defaults.x4);
+    // With E given the call needs no threshold: NaN, reported as [].
+    const double no_threshold = std::numeric_limits<double>::quiet_NaN();
+    const lumasift::CallParameters parameters = lumasift::settled(
+        image, make_edges ? nullptr : &no_threshold, lumasift::given(prhs[2]), lumasift::given(prhs[3]), nlhs > 1);
+    const double sigma_near = parameters.x3;
+    const double sigma_far = parameters.x4;
     if (!lumasift::tiles_fit(image.rows, image.cols, sigma_near)) {
         mexErrMsgIdAndTxt("lumasift:windowTooWide",
                           "The window is too wide to tile an image over 1000 pixels a side.");
@@ -80,7 +72,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                                      image.rows,
                                      image.cols,
                                      image.channels,
-                                     defaults.threshold};
+                                     parameters.threshold};
     lumasift::run_core(
         [&tiled, sigma_near, sigma_far] {
             return lumasift::filter_tiled(tiled, sigma_near, sigma_far, lumasift::host_call_options());
@@ -89,8 +81,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
     if (nlhs > 1) {
         const char* const names[] = {"noise", "scale", "threshold", "x3", "x4"};
-        const double values[] = {statistics.noise, statistics.scale,
-                                 make_edges ? defaults.threshold : std::numeric_limits<double>::quiet_NaN(),
+        const double values[] = {parameters.statistics.noise, parameters.statistics.scale, parameters.threshold,
                                  sigma_near, sigma_far};
         plhs[1] = lumasift::parameter_struct(names, values, 5);
     }

@@ -4,6 +4,7 @@
 #include "gateway.h"
 
 #include <cstddef>
+#include <limits>
 
 #include "../filter/lumasift.h"
 #include "images.h"
@@ -26,14 +27,11 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         mexErrMsgIdAndTxt("lumasift:threshold", "The threshold must be [] or a real double scalar.");
     }
 
-    lumasift::ImageStatistics statistics{0.0, 0.0};
-    double threshold = default_threshold ? 0.0 : mxGetPr(prhs[1])[0];
-    if (default_threshold || nlhs > 1) {
-        statistics = lumasift::measured(image);
-        if (default_threshold) {
-            threshold = lumasift::default_parameters(statistics, image.channels).threshold;
-        }
-    }
+    // The edges need no widths.
+    const double no_width = std::numeric_limits<double>::quiet_NaN();
+    const lumasift::CallParameters parameters =
+        lumasift::settled(image, lumasift::given(prhs[1]), &no_width, &no_width, nlhs > 1);
+    const double threshold = parameters.threshold;
 
     const mwSize sizes[] = {static_cast<mwSize>(image.rows), static_cast<mwSize>(image.cols)};
     plhs[0] = lumasift::new_result(2, sizes, mxDOUBLE_CLASS);
@@ -45,7 +43,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
     if (nlhs > 1) {
         const char* const names[] = {"noise", "scale", "threshold"};
-        const double values[] = {statistics.noise, statistics.scale, threshold};
+        const double values[] = {parameters.statistics.noise, parameters.statistics.scale, threshold};
         plhs[1] = lumasift::parameter_struct(names, values, 3);
     }
 }

@@ -258,13 +258,17 @@ py::array lumasift_call(const py::handle& x1, const py::handle& x2, const py::ha
     return result;
 }
 
-lumasift::ImageStatistics measured(const Image& image)
+// settle_parameters, the optional values null where left out.
+lumasift::CallParameters settled(const Image& image, const std::optional<double>& threshold,
+                                 const std::optional<double>& x3, const std::optional<double>& x4, bool report)
 {
-    lumasift::ImageStatistics statistics{0.0, 0.0};
+    const auto pointer = [](const std::optional<double>& value) { return value ? &*value : nullptr; };
+    lumasift::CallParameters parameters;
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::measure_image(image.host, statistics, options);
+        return lumasift::settle_parameters(image.host, pointer(threshold), pointer(x3), pointer(x4), report,
+                                           parameters, options);
     });
-    return statistics;
+    return parameters;
 }
 
 std::vector<py::ssize_t> shape_of(const py::array& array)
@@ -314,15 +318,12 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
         throw py::value_error(window_too_wide(*x3, image));
     }
 
-    // The image is measured only for what is left out, or asked for.
-    lumasift::ImageStatistics statistics{std::numeric_limits<double>::quiet_NaN(), 0.0};
-    lumasift::DefaultParameters defaults{0.0, 0.0, 0.0};
-    if (make_edges || !x3 || !x4 || return_info) {
-        statistics = measured(image);
-        defaults = lumasift::default_parameters(statistics, host.channels);
-    }
-    const double sigma_near = x3.value_or(defaults.x3);
-    const double sigma_far = x4.value_or(defaults.x4);
+    // With E given the call needs no threshold: NaN, reported as None.
+    const std::optional<double> threshold =
+        make_edges ? std::nullopt : std::optional<double>(std::numeric_limits<double>::quiet_NaN());
+    const lumasift::CallParameters parameters = settled(image, threshold, x3, x4, return_info);
+    const double sigma_near = parameters.x3;
+    const double sigma_far = parameters.x4;
 
     py::array result = fortran_array(dtype_of(lumasift::result_class(host.value_class)), shape_of(image.array));
     const lumasift::TiledImage tiled{host.values,
@@ -334,15 +335,15 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
                                      host.rows,
                                      host.cols,
                                      host.channels,
-                                     defaults.threshold};
+                                     parameters.threshold};
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::filter_tiled(tiled, sigma_near, sigma_far, options);
     });
     if (!return_info) {
         return std::move(result);
     }
-    const py::dict info("noise"_a = statistics.noise, "scale"_a = statistics.scale,
-                        "threshold"_a = make_edges ? py::object(py::float_(defaults.threshold)) : py::object(py::none()),
+    const py::dict info("noise"_a = parameters.statistics.noise, "scale"_a = parameters.statistics.scale,
+                        "threshold"_a = make_edges ? py::object(py::float_(parameters.threshold)) : py::object(py::none()),
                         "x3"_a = sigma_near, "x4"_a = sigma_far);
     return py::make_tuple(result, info);
 }
@@ -350,14 +351,11 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
 py::object lumasift_edges(const py::handle& image_argument_, std::optional<double> given_threshold, bool return_info)
 {
     const Image image = image_argument(image_argument_);
-    lumasift::ImageStatistics statistics{0.0, 0.0};
-    double threshold = given_threshold.value_or(0.0);
-    if (!given_threshold || return_info) {
-        statistics = measured(image);
-        if (!given_threshold) {
-            threshold = lumasift::default_parameters(statistics, image.host.channels).threshold;
-        }
-    }
+    // The edges need no widths.
+    const std::optional<double> no_width = std::numeric_limits<double>::quiet_NaN();
+    const lumasift::CallParameters parameters = settled(image, given_threshold, no_width, no_width, return_info);
+    const double threshold = parameters.threshold;
+    const lumasift::ImageStatistics& statistics = parameters.statistics;
     py::array edges = fortran_array(py::dtype::of<double>(), {image.host.rows, image.host.cols});
     double* edge_data = static_cast<double*>(edges.mutable_data());
     run_core([&](const lumasift::CallOptions& options) {
@@ -372,7 +370,11 @@ py::object lumasift_edges(const py::handle& image_argument_, std::optional<doubl
 
 py::dict image_statistics(const py::handle& image_argument_)
 {
-    const lumasift::ImageStatistics statistics = measured(image_argument(image_argument_));
+    const Image image = image_argument(image_argument_);
+    lumasift::ImageStatistics statistics{0.0, 0.0};
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::measure_image(image.host, statistics, options);
+    });
     return py::dict("noise"_a = statistics.noise, "scale"_a = statistics.scale);
 }
 
@@ -428,6 +430,7 @@ PYBIND11_MODULE(_core, module)
     module.def("noise_key_counts", &noise_key_counts, "part"_a, "upper"_a);
     module.def("noise_of_key", &lumasift::noise_of_key, "key"_a);
     module.def("scale_block_side", &lumasift::scale_block_side, "rows"_a, "cols"_a);
+    module.def("window_radius_for", &lumasift::window_radius_for, "x3"_a);
     module.def("block_mean_range", &block_mean_range, "part"_a, "side"_a);
     module.def("result_dtype", &result_dtype, "dtype"_a);
 }

@@ -108,8 +108,8 @@ def _filter_block(block, edges=None, *, x3, x4, threshold):
 
 
 def _window_reach(x3):
-    """trunc(3*x3 + 1), not below 0; a window too wide for any tile is refused by the blocks."""
-    radius = 3.0 * x3 + 1.0
+    """The window's reach, not below 0; a window too wide for any tile is refused by the blocks."""
+    radius = _core.window_radius_for(x3)
     return int(min(radius, 2.0**31)) if radius >= 1.0 else 0
 
 
