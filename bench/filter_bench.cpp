@@ -118,8 +118,8 @@ void tiled(benchmark::State& state, int rows, int cols, int channels, ElementCla
         values[i] = static_cast<T>(std::is_integral_v<T> ? 255.0 * s.x1[i % s.x1.size()] : s.x1[i % s.x1.size()]);
     }
     std::vector<T> result(values.size());
-    const TiledImage image{values.data(), type, s.x2.data(), ElementClass::float64, false, result.data(),
-                           rows, cols, channels, 0.0};
+    const TiledImage image{{values.data(), type, rows, cols, channels}, s.x2.data(), ElementClass::float64, false,
+                           result.data(), 0.0};
     for (auto _ : state) {
         filter_tiled(image, width_for(reach), 0.5);
         benchmark::DoNotOptimize(result.data());
@@ -157,8 +157,8 @@ void default_path(benchmark::State& state, DefaultPart part)
     edge_map(image, defaults.threshold, edges.data());
     std::vector<std::uint8_t> result(values.size());
     const bool given = part == TILES_GIVEN_EDGES;
-    const TiledImage tiled{values.data(), ElementClass::uint8, given ? edges.data() : nullptr, ElementClass::float64,
-                           false, result.data(), rows, cols, 3, defaults.threshold};
+    const TiledImage tiled{image, given ? edges.data() : nullptr, ElementClass::float64, false, result.data(),
+                           defaults.threshold};
     for (auto _ : state) {
         switch (part) {
         case STATISTICS: measure_image(image, statistics); break;

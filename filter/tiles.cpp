@@ -92,7 +92,7 @@ std::ptrdiff_t element_index(const TileWork& work, std::ptrdiff_t channel, std::
                              std::ptrdiff_t position)
 {
     const TiledImage& image = *work.image;
-    return (channel * image.cols + work.cols.begin + line) * image.rows + work.rows.begin + position;
+    return (channel * image.pixels.cols + work.cols.begin + line) * image.pixels.rows + work.rows.begin + position;
 }
 
 // The pass before filtering, for line `line` of the tile's lane view: its
@@ -104,14 +104,15 @@ void prepare_line(const TileWork& work, int line)
     const LaneKernels& lanes = *work.kernels;
     const TiledImage& image = *work.image;
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
-    if (work.load_values && image.value_class == ElementClass::uint8) {
-        lanes.load_bytes(static_cast<const std::uint8_t*>(image.values) + element_index(work, work.channel, line, 0),
+    const std::ptrdiff_t value_origin = element_index(work, work.channel, line, 0);
+    if (work.load_values && image.pixels.value_class == ElementClass::uint8) {
+        lanes.load_bytes(static_cast<const std::uint8_t*>(image.pixels.values) + value_origin,
                          state.value_plane[line], length);
     } else if (work.load_values) {
-        with_element_type(image.value_class, [&](auto* type) {
+        with_element_type(image.pixels.value_class, [&](auto* type) {
             using T = std::remove_pointer_t<decltype(type)>;
-            convert_in_chunks(static_cast<const T*>(image.values) + element_index(work, work.channel, line, 0),
-                              state.value_plane[line], length, [](T value) { return as_double(value); });
+            convert_in_chunks(static_cast<const T*>(image.pixels.values) + value_origin, state.value_plane[line], length,
+                              [](T value) { return as_double(value); });
         });
     }
     if (work.load_edges && image.edges != nullptr) {
@@ -150,10 +151,9 @@ bool make_tile_edges(const TileWork& work)
 {
     const TiledImage& image = *work.image;
     MadeEdges made{&work, static_cast<int>(work.rows.end - work.rows.begin)};
-    const HostImage source{image.values, image.value_class, image.rows, image.cols, image.channels};
     const EdgeBlock block{work.rows.begin, work.rows.end, work.cols.begin, work.cols.end, nullptr, 0,
                           &pack_made_edges, &made};
-    return make_edges(*work.call, source, image.edge_threshold, work.kernels->edges, block);
+    return make_edges(*work.call, image.pixels, image.edge_threshold, work.kernels->edges, block);
 }
 
 // The results of part of a line, from result_plane into the result's class.
@@ -161,12 +161,12 @@ void store_part(const TileWork& work, const LinePart& part)
 {
     const TiledImage& image = *work.image;
     const std::ptrdiff_t origin = element_index(work, work.channel, part.line, part.first);
-    if (image.value_class == ElementClass::uint8) {
+    if (image.pixels.value_class == ElementClass::uint8) {
         work.kernels->store_bytes(filter_state.result_plane[part.line] + part.first,
                           static_cast<std::uint8_t*>(image.result) + origin, part.end - part.first);
         return;
     }
-    with_element_type(result_class(image.value_class), [&](auto* type) {
+    with_element_type(result_class(image.pixels.value_class), [&](auto* type) {
         using T = std::remove_pointer_t<decltype(type)>;
         if constexpr (!std::is_same_v<T, LogicalElement>) {  // no result is logical
             convert_in_chunks(filter_state.result_plane[part.line] + part.first,
@@ -185,9 +185,9 @@ bool filter_tile(const TileWork& work)
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
     const std::ptrdiff_t origin = element_index(work, work.channel, 0, 0);
     LaneView& view = work.pass->view;
-    view.values = work.load_values ? state.value_plane[0] : static_cast<const double*>(image.values) + origin;
+    view.values = work.load_values ? state.value_plane[0] : static_cast<const double*>(image.pixels.values) + origin;
     view.results = work.store_results ? state.result_plane[0] : static_cast<double*>(image.result) + origin;
-    view.result_stride = work.store_results ? PLANE_STRIDE : image.rows;
+    view.result_stride = work.store_results ? PLANE_STRIDE : image.pixels.rows;
     view.lines = lines;
     view.length = length;
     view.first_line = static_cast<int>(work.cols.kept_begin - work.cols.begin);
@@ -229,21 +229,21 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
 {
     const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
-    if (image.rows <= 0 || image.cols <= 0 || image.channels <= 0) {
+    if (image.pixels.rows <= 0 || image.pixels.cols <= 0 || image.pixels.channels <= 0) {
         return true;
     }
     set_widths(sigma_near, sigma_far);
-    const int reach = image_reach(image.rows, image.cols, sigma_near);
+    const int reach = image_reach(image.pixels.rows, image.pixels.cols, sigma_near);
     // The tiles run on the lane engine only: the literal evaluation asked for
     // runs on the plainest lanes, which give the same bits.
     const LaneKernels kernels = lane_kernels_or_plain(options.kernels);
     LanePass& pass = lane_pass;
 
     const int margin = tile_margin(reach);
-    const TileCut row_cut(image.rows, margin);
-    const TileCut col_cut(image.cols, margin);
-    const bool load_values = image.value_class != ElementClass::float64;
-    pass.view.value_stride = load_values ? PLANE_STRIDE : image.rows;
+    const TileCut row_cut(image.pixels.rows, margin);
+    const TileCut col_cut(image.pixels.cols, margin);
+    const bool load_values = image.pixels.value_class != ElementClass::float64;
+    pass.view.value_stride = load_values ? PLANE_STRIDE : image.pixels.rows;
     // No tile's smaller side exceeds the smaller of the longest extents.
     const std::ptrdiff_t longest_rows = row_cut.longest();
     const std::ptrdiff_t longest_cols = col_cut.longest();
@@ -252,7 +252,7 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
 
     for (std::ptrdiff_t tile_col = 0; tile_col < col_cut.count; ++tile_col) {
         for (std::ptrdiff_t tile_row = 0; tile_row < row_cut.count; ++tile_row) {
-            for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
+            for (std::ptrdiff_t channel = 0; channel < image.pixels.channels; ++channel) {
                 const TileWork work{&call,
                                     &pass,
                                     &kernels,
@@ -262,7 +262,7 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
                                     col_cut.tile(tile_col),
                                     load_values,
                                     channel == 0 || image.edges_per_channel,
-                                    result_class(image.value_class) != ElementClass::float64};
+                                    result_class(image.pixels.value_class) != ElementClass::float64};
                 if (!filter_tile(work)) {
                     return false;
                 }

@@ -33,15 +33,11 @@ ElementClass result_class(ElementClass value_class);
 // values of make_edges with `edge_threshold` from the image's own pixels
 // around it, so no map as large as the image is ever made.
 struct TiledImage {
-    const void* values;
-    ElementClass value_class;
+    HostImage pixels;
     const void* edges;
     ElementClass edge_class;
     bool edges_per_channel;
-    void* result;  // of result_class(value_class)
-    std::ptrdiff_t rows;
-    std::ptrdiff_t cols;
-    std::ptrdiff_t channels;
+    void* result;  // of result_class(pixels.value_class)
     double edge_threshold;
 };
 

@@ -326,15 +326,11 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
     const double sigma_far = parameters.x4;
 
     py::array result = fortran_array(dtype_of(lumasift::result_class(host.value_class)), shape_of(image.array));
-    const lumasift::TiledImage tiled{host.values,
-                                     host.value_class,
+    const lumasift::TiledImage tiled{host,
                                      make_edges ? nullptr : edges.data(),
                                      edge_class,
                                      !make_edges && edges.ndim() == 3 && edges.shape(2) > 1,
                                      result.mutable_data(),
-                                     host.rows,
-                                     host.cols,
-                                     host.channels,
                                      parameters.threshold};
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::filter_tiled(tiled, sigma_near, sigma_far, options);

@@ -39,8 +39,8 @@ const std::vector<double>& whole_image_rule(const Scene& s)
 std::vector<double> run_tiled(const Scene& s, const CallOptions& options)
 {
     std::vector<double> y(s.x1.size(), -7.0);
-    const TiledImage image{s.x1.data(), ElementClass::float64, s.x2.data(), ElementClass::float64,
-                           false, y.data(), s.rows, s.cols, 1, 0.0};
+    const TiledImage image{{s.x1.data(), ElementClass::float64, s.rows, s.cols, 1}, s.x2.data(), ElementClass::float64,
+                           false, y.data(), 0.0};
     EXPECT_TRUE(tiles_fit(s.rows, s.cols, s.x3)) << s.description;
     EXPECT_TRUE(filter_tiled(image, s.x3, s.x4, options)) << s.description;
     return y;
@@ -151,10 +151,8 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
 
     std::vector<double> given(values.size(), -7.0);
     std::vector<double> made(values.size(), -7.0);
-    const TiledImage with_map{values.data(), ElementClass::float64, edges.data(), ElementClass::float64,
-                              false, given.data(), rows, cols, 3, 0.0};
-    const TiledImage without_map{values.data(), ElementClass::float64, nullptr, ElementClass::float64,
-                                 false, made.data(), rows, cols, 3, threshold};
+    const TiledImage with_map{image, edges.data(), ElementClass::float64, false, given.data(), 0.0};
+    const TiledImage without_map{image, nullptr, ElementClass::float64, false, made.data(), threshold};
     ASSERT_TRUE(filter_tiled(with_map, 1.0, 0.5, options));
     ASSERT_TRUE(filter_tiled(without_map, 1.0, 0.5, options));
     EXPECT_EQ(first_difference(made, given), -1);
@@ -202,8 +200,8 @@ void expect_rule_in_class(ElementClass type)
         }
     }
     std::vector<T> result(input.size());
-    const TiledImage image{input.data(), type, edges.data(), ElementClass::float64, true,
-                           result.data(), shape.rows, shape.cols, channels, 0.0};
+    const TiledImage image{{input.data(), type, shape.rows, shape.cols, channels}, edges.data(), ElementClass::float64,
+                           true, result.data(), 0.0};
     ASSERT_EQ(result_class(type), type);
     ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4));
     EXPECT_EQ(std::memcmp(result.data(), expected.data(), result.size() * sizeof(T)), 0)
@@ -247,8 +245,8 @@ TEST(TilesTest, LogicalValuesAndEdgesAndSharedEdgeMaps)
         expected.insert(expected.end(), part.begin(), part.end());
     }
     std::vector<double> result(2 * pixels, -7.0);
-    const TiledImage image{logical_values.data(), ElementClass::logical, mask.data(), ElementClass::logical,
-                           false, result.data(), shape.rows, shape.cols, 2, 0.0};
+    const TiledImage image{{logical_values.data(), ElementClass::logical, shape.rows, shape.cols, 2}, mask.data(),
+                           ElementClass::logical, false, result.data(), 0.0};
     ASSERT_EQ(result_class(ElementClass::logical), ElementClass::float64);
     ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4));
     EXPECT_EQ(first_difference(result, expected), -1);
