@@ -26,7 +26,7 @@ bool filter_call(const double* values, const double* edges, int rows, int cols, 
 // And from tiles.h: images of any size, class and number of channels, tile
 // by tile (tiles_fit, filter_tiled); from edges.h: the noise estimate, the
 // defaults and the edge map made from an image (measure_image,
-// default_parameters, edge_map).
+// default_parameters, settle_parameters, edge_map).
 
 // Whether this build and processor have the kernels of a choice.
 bool has_kernels(KernelChoice choice);
