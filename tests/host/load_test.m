@@ -17,6 +17,14 @@ function load_test ()
     if (call == warm)
       rss_warm = status_value ("VmRSS");
     endif
+    ## A joined thread is gone once its exit completes, which the kernel may
+    ## finish a moment after the join returns: allow it 100 ms.
+    for wait = 1:20
+      if (status_value ("Threads") == threads)
+        break;
+      endif
+      pause (0.005);
+    endfor
     if (status_value ("Threads") != threads)
       error ("call %d left %d threads running", call, status_value ("Threads") - threads);
     endif
