@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -97,6 +98,22 @@ CONVERT_INLINE void convert_in_chunks(const From* source, To* target, int count,
         }
         std::memcpy(target + first, out, n * sizeof(To));
     }
+}
+
+// Rows [first, first + count) of one column of one channel of an image, as
+// doubles.
+inline void read_column(const HostImage& image, std::ptrdiff_t channel, std::ptrdiff_t col, std::ptrdiff_t first,
+                        std::ptrdiff_t count, double* out)
+{
+    with_element_type(image.value_class, [&](auto* type) {
+        using T = std::remove_pointer_t<decltype(type)>;
+        const T* column = static_cast<const T*>(image.values) + (channel * image.cols + col) * image.rows + first;
+        constexpr std::ptrdiff_t PIECE = 1 << 20;
+        for (std::ptrdiff_t done = 0; done < count; done += PIECE) {
+            const int n = static_cast<int>(count - done < PIECE ? count - done : PIECE);
+            convert_in_chunks(column + done, out + done, n, [](T value) { return as_double(value); });
+        }
+    });
 }
 
 }  // namespace lumasift

@@ -12,6 +12,7 @@
 #include "edges.h"
 #include "hidden.h"
 #include "image.h"
+#include "statistics.h"
 #include "tiles.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
@@ -24,9 +25,10 @@ bool filter_call(const double* values, const double* edges, int rows, int cols, 
                  double sigma_far, double* result, const CallOptions& options = {});
 
 // And from tiles.h: images of any size, class and number of channels, tile
-// by tile (tiles_fit, filter_tiled); from edges.h: the noise estimate, the
-// defaults and the edge map made from an image (measure_image,
-// default_parameters, settle_parameters, edge_map).
+// by tile (tiles_fit, filter_tiled); from statistics.h: the noise, the
+// texture and the defaults that follow them (measure_image,
+// default_parameters, settle_parameters); from edges.h: the edge map made
+// from an image (edge_map).
 
 // Whether this build and processor have the kernels of a choice.
 bool has_kernels(KernelChoice choice);

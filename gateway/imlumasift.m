@@ -15,8 +15,9 @@ function [J, info] = imlumasift(I, E, x3, x4)
 %
 %   [J, INFO] = IMLUMASIFT(...) also returns what was used, a struct with
 %   the fields noise (the noise estimate, in I's units), scale (the range
-%   the widths are measured against), threshold (the edge threshold of the
-%   edges made from I, or [] when E was given), x3 and x4.
+%   the widths are measured against), texture and fine_texture (how much
+%   texture I holds next to its noise, below), threshold (the edge
+%   threshold of the edges made from I, or [] when E was given), x3 and x4.
 %
 %   I   An M-by-N or M-by-N-by-C image (gray, RGB or any number of
 %       channels), of any size, of any real numeric class or logical. Each
@@ -37,21 +38,28 @@ function [J, info] = imlumasift(I, E, x3, x4)
 %       and saturated as UINT8(Y) and its kin convert, single as SINGLE(Y),
 %       double stays double, and logical I gives a double J.
 %
-%   The defaults, from the noise estimate SIGMA of LUMASIFT_EDGES (the
-%   median absolute value of a second-difference high-pass band, ignoring
-%   NaN and Inf; see there) and the intensity scale S (the class's range
-%   for integers, 255 for UINT8; 1 for logical; for floating point the
-%   range of the means of the image's 4-by-4 blocks, which noise hardly
-%   widens):
-%      X3 = min(max(6.0 * SQRT(SIGMA / S), 0.01), 2.5)
-%      X4 = min(max(1.9 * SQRT(SIGMA / S), 0.01), 1.0)
+%   The defaults follow the noise and the texture of I:
+%   - SIGMA, the noise's deviation, read where texture cannot pass for it
+%     (see LUMASIFT_EDGES);
+%   - S, the intensity scale: the class's range for integers, 255 for
+%     UINT8; 1 for logical; for floating point the range of the means of
+%     the image's 4-by-4 blocks, which noise hardly widens;
+%   - TEXTURE, the median over I's 8-by-8 blocks of their mean power at
+%     middle frequencies, in units of SIGMA^2: 1 for noise alone, more with
+%     texture; and FINE, the share of blocks whose power at high
+%     frequencies exceeds twice SIGMA^2.
+%      X3 = exp(0.586 + 0.146 log(SIGMA/S) - 0.733 log(max(TEXTURE, 1))
+%               - 0.128 log(FINE + 0.01)), within [0.4, 2.4]
+%      X4 = exp(-1.345 + 0.028 log(SIGMA/S) + 0.132 log(max(TEXTURE, 1))
+%               - 0.228 log(FINE + 0.01)), within [0.15, 1.25]
+%      and never above 12 SQRT(SIGMA/S) and 4 SQRT(SIGMA/S), nor below 0.01;
 %      E  = LUMASIFT_EDGES(I), whose threshold follows SIGMA.
-%   So on a photograph in [0, 255] with noise of deviation 10, X3 is about
-%   1.2 (a 9-by-9 window) and X4 0.37; at 30, 1.9 (13-by-13) and 0.6.
-%   Without noise the widths are 0.01, which gives every sample but the
-%   centre a weight of 0: J is I. An image whose finest texture looks like
-%   noise (grass, say) is smoothed as if it were noisy.
-%
+%   Smooth pictures get wide windows, fine texture narrow ones: on a
+%   photograph in [0, 255] with noise of deviation 10, X3 runs from about
+%   0.5 (grass, printed text) to 2 (a retina, the moon). With little noise
+%   the widths shrink with it, and without noise they are 0.01, which gives
+%   every sample but the centre a weight of 0: J is I.
+
 %   Exactness: before the conversion to I's class, each channel of J is
 %   bit for bit what LUMASIFT's rule gives on the whole channel, as if its
 %   working planes were as large as the image, on every path, thread count
@@ -177,7 +185,7 @@ end
 %! N = 100 + 20 * randn (60, 50, 3);
 %! [J, info] = imlumasift (N);
 %! assert (J, imlumasift (N, lumasift_edges (N), info.x3, info.x4));
-%! assert (fieldnames (info)', {"noise", "scale", "threshold", "x3", "x4"});
+%! assert (fieldnames (info)', {"noise", "scale", "texture", "fine_texture", "threshold", "x3", "x4"});
 %! assert (info.noise, 20, 4);
 %! [~, given] = imlumasift (N, [], 1, 0.3);
 %! assert ([given.x3, given.x4, given.noise], [1, 0.3, info.noise]);

@@ -72,9 +72,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         plhs[0]);
 
     if (nlhs > 1) {
-        const char* const names[] = {"noise", "scale", "threshold", "x3", "x4"};
-        const double values[] = {parameters.statistics.noise, parameters.statistics.scale, parameters.threshold,
-                                 sigma_near, sigma_far};
-        plhs[1] = lumasift::parameter_struct(names, values, 5);
+        const lumasift::ImageStatistics& statistics = parameters.statistics;
+        const char* const names[] = {"noise", "scale", "texture", "fine_texture", "threshold", "x3", "x4"};
+        const double values[] = {statistics.noise,         statistics.scale, statistics.texture,
+                                 statistics.fine_texture, parameters.threshold, sigma_near, sigma_far};
+        plhs[1] = lumasift::parameter_struct(names, values, 7);
     }
 }

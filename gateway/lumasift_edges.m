@@ -26,14 +26,18 @@ function [E, info] = lumasift_edges(I, threshold)
 %     channels.
 %   - E = (100 * MAGNITUDE) / THRESHOLD.
 %
-%   The noise estimate SIGMA is robust to the image's content: the median
-%   of |H| over every channel, H being I filtered with the second-difference
-%   mask [1 -2 1]' * [1 -2 1] at the pixels off the border, where H is
-%   finite (NaN and Inf are ignored), scaled to the standard deviation of
-%   Gaussian noise: SIGMA = MEDIAN(|H|) / (6 * 0.6745). (The lower median,
-%   of |H| in single precision: exact, whatever the tiling or the threads.)
-%   A clean image has little such energy; a constant one has none.
-%
+%   The noise estimate SIGMA is read where texture cannot pass for it. I is
+%   cut into 8-by-8 blocks, each through the orthonormal DCT, under which
+%   white noise gives every coefficient the same deviation. The blocks
+%   quietest in the frequencies u + v >= 3 of one parity are chosen, and
+%   the noise read in the other parity's, on the frequencies that texture
+%   leaves emptiest: the median of their |c| / 0.6745. Blocks holding NaN,
+%   Inf, or a value at the class's extremes (or a floating-point image's
+%   own), where noise may be clipped, are left out; beyond 131072 blocks,
+%   a regular subset of them is read. Everything is counted, so SIGMA is
+%   exact whatever the tiling, the threads or the chunks. A clean image
+%   reads little noise; a constant one none.
+
 %   The default threshold is the magnitude that noise of deviation SIGMA
 %   alone exceeds at a pixel with the probability 0.004, in at least one of
 %   the C channels: each gradient component then carries noise of deviation

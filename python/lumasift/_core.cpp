@@ -19,6 +19,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "filter/lumasift.h"
@@ -338,7 +339,9 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
     if (!return_info) {
         return std::move(result);
     }
-    const py::dict info("noise"_a = parameters.statistics.noise, "scale"_a = parameters.statistics.scale,
+    const lumasift::ImageStatistics& statistics = parameters.statistics;
+    const py::dict info("noise"_a = statistics.noise, "scale"_a = statistics.scale, "texture"_a = statistics.texture,
+                        "fine_texture"_a = statistics.fine_texture,
                         "threshold"_a = make_edges ? py::object(py::float_(parameters.threshold)) : py::object(py::none()),
                         "x3"_a = sigma_near, "x4"_a = sigma_far);
     return py::make_tuple(result, info);
@@ -364,43 +367,147 @@ py::object lumasift_edges(const py::handle& image_argument_, std::optional<doubl
                                           "threshold"_a = threshold));
 }
 
+py::dict statistics_dict(const lumasift::ImageStatistics& statistics)
+{
+    return py::dict("noise"_a = statistics.noise, "scale"_a = statistics.scale, "texture"_a = statistics.texture,
+                    "fine_texture"_a = statistics.fine_texture);
+}
+
 py::dict image_statistics(const py::handle& image_argument_)
 {
     const Image image = image_argument(image_argument_);
-    lumasift::ImageStatistics statistics{0.0, 0.0};
+    lumasift::ImageStatistics statistics{};
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::measure_image(image.host, statistics, options);
     });
-    return py::dict("noise"_a = statistics.noise, "scale"_a = statistics.scale);
+    return statistics_dict(statistics);
 }
 
-// The parts of image_statistics that chunks counted apart add up (edges.h).
-py::array noise_key_counts(const py::handle& part_argument, long upper)
+// The steps of image_statistics that chunks counted apart add up
+// (statistics.h). A selection travels as (energy key 0, energy key 1,
+// window key).
+using Selection = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
+
+Selection as_tuple(const lumasift::NoiseSelection& selection)
+{
+    return {selection.energy_key[0], selection.energy_key[1], selection.window_key};
+}
+
+lumasift::NoiseSelection as_selection(const Selection& selection)
+{
+    return {{std::get<0>(selection), std::get<1>(selection)}, std::get<2>(selection)};
+}
+
+template <std::size_t SIZE>
+const std::uint64_t* counts_of(const py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>& counts)
+{
+    if (counts.ndim() != 1 || counts.shape(0) != static_cast<py::ssize_t>(SIZE)) {
+        throw py::value_error("counts of the wrong size");
+    }
+    return counts.data();
+}
+
+using Counts = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>;
+
+// A lattice travels as (step, stride, clipped below, clipped above), and a
+// part names the pixel it starts at.
+using Lattice = std::tuple<py::ssize_t, py::ssize_t, double, double>;
+
+lumasift::BlockLattice as_lattice(const Lattice& lattice, py::ssize_t first_row, py::ssize_t first_col)
+{
+    const py::ssize_t step = std::get<0>(lattice);
+    if (step < 1 || lumasift::NOISE_BLOCK % step != 0 || std::get<1>(lattice) < 1 || first_row < 0 || first_col < 0 ||
+        first_row % lumasift::NOISE_BLOCK != 0 || first_col % lumasift::NOISE_BLOCK != 0) {
+        throw py::value_error("a lattice of the core's, and a part starting on a whole block of the image");
+    }
+    return {step, std::get<1>(lattice), first_row, first_col, std::get<2>(lattice), std::get<3>(lattice)};
+}
+
+lumasift::ImageRange as_range(const py::handle& range)
+{
+    if (range.is_none()) {
+        return {0.0, 0.0, 0.0, 0.0};
+    }
+    const auto values = range.cast<std::tuple<double, double, double, double>>();
+    return {std::get<0>(values), std::get<1>(values), std::get<2>(values), std::get<3>(values)};
+}
+
+Lattice noise_lattice(py::ssize_t rows, py::ssize_t cols, py::ssize_t channels, const py::dtype& dtype,
+                      const py::handle& range)
+{
+    const std::optional<ElementClass> type = element_class(dtype);
+    if (!type) {
+        throw py::type_error(IMAGE_MESSAGE);
+    }
+    const lumasift::BlockLattice lattice = lumasift::noise_lattice(rows, cols, channels, *type, as_range(range));
+    return {lattice.step, lattice.stride, lattice.clipped_below, lattice.clipped_above};
+}
+
+py::array block_counts(const py::handle& part_argument, const Lattice& lattice_of_image, py::ssize_t first_row,
+                       py::ssize_t first_col)
+{
+    const lumasift::BlockLattice lattice = as_lattice(lattice_of_image, first_row, first_col);
+    const Image part = image_argument(part_argument);
+    Counts counts(static_cast<py::ssize_t>(lumasift::BLOCK_COUNTS));
+    std::fill(counts.mutable_data(), counts.mutable_data() + lumasift::BLOCK_COUNTS, 0);
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::count_blocks(part.host, lattice, counts.mutable_data(), options);
+    });
+    return std::move(counts);
+}
+
+py::array selected_counts(const py::handle& part_argument, const Lattice& lattice_of_image, py::ssize_t first_row,
+                          py::ssize_t first_col, const Selection& selection)
+{
+    const lumasift::BlockLattice lattice = as_lattice(lattice_of_image, first_row, first_col);
+    const Image part = image_argument(part_argument);
+    Counts counts(static_cast<py::ssize_t>(lumasift::SELECTED_COUNTS));
+    std::fill(counts.mutable_data(), counts.mutable_data() + lumasift::SELECTED_COUNTS, 0);
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::count_selected(part.host, lattice, as_selection(selection), counts.mutable_data(), options);
+    });
+    return std::move(counts);
+}
+
+Selection first_selection(const Counts& blocks)
+{
+    return as_tuple(lumasift::first_selection(counts_of<lumasift::BLOCK_COUNTS>(blocks)));
+}
+
+Selection second_selection(const Counts& blocks, double first_noise)
+{
+    return as_tuple(lumasift::second_selection(counts_of<lumasift::BLOCK_COUNTS>(blocks), first_noise));
+}
+
+double noise_of_counts(const Counts& selected, const Selection& selection)
+{
+    return lumasift::noise_of_counts(counts_of<lumasift::SELECTED_COUNTS>(selected), as_selection(selection));
+}
+
+py::dict describe_texture(const Counts& blocks, double noise, double scale)
+{
+    lumasift::ImageStatistics statistics{noise, scale, 0.0, 0.0};
+    lumasift::describe_texture(counts_of<lumasift::BLOCK_COUNTS>(blocks), statistics);
+    return statistics_dict(statistics);
+}
+
+py::tuple measure_range(const py::handle& part_argument, py::ssize_t side)
 {
     const Image part = image_argument(part_argument);
-    py::array_t<std::uint64_t> bins(static_cast<py::ssize_t>(lumasift::NOISE_KEY_BINS));
-    std::uint64_t* data = bins.mutable_data();
-    std::fill(data, data + lumasift::NOISE_KEY_BINS, 0);
+    const double infinity = std::numeric_limits<double>::infinity();
+    lumasift::ImageRange range{infinity, -infinity, infinity, -infinity};
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::count_noise_keys(part.host, upper, data, options);
+        return lumasift::measure_range(part.host, side, range, options);
     });
-    return std::move(bins);
+    return py::make_tuple(range.lowest_mean, range.highest_mean, range.lowest_value, range.highest_value);
 }
 
-py::tuple block_mean_range(const py::handle& part_argument, py::ssize_t side)
+py::dict default_parameters(const py::dict& statistics, py::ssize_t channels)
 {
-    const Image part = image_argument(part_argument);
-    double lowest = std::numeric_limits<double>::infinity();
-    double highest = -std::numeric_limits<double>::infinity();
-    run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::block_mean_range(part.host, side, lowest, highest, options);
-    });
-    return py::make_tuple(lowest, highest);
-}
-
-py::dict default_parameters(double noise, double scale, py::ssize_t channels)
-{
-    const lumasift::DefaultParameters defaults = lumasift::default_parameters({noise, scale}, channels);
+    const lumasift::ImageStatistics measured{
+        statistics["noise"].cast<double>(), statistics["scale"].cast<double>(),
+        statistics["texture"].cast<double>(), statistics["fine_texture"].cast<double>()};
+    const lumasift::DefaultParameters defaults = lumasift::default_parameters(measured, channels);
     return py::dict("threshold"_a = defaults.threshold, "x3"_a = defaults.x3, "x4"_a = defaults.x4);
 }
 
@@ -422,11 +529,19 @@ PYBIND11_MODULE(_core, module)
     module.def("imlumasift", &imlumasift, "I"_a, "E"_a, "x3"_a, "x4"_a, "return_info"_a);
     module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a);
     module.def("image_statistics", &image_statistics, "I"_a);
-    module.def("default_parameters", &default_parameters, "noise"_a, "scale"_a, "channels"_a);
-    module.def("noise_key_counts", &noise_key_counts, "part"_a, "upper"_a);
-    module.def("noise_of_key", &lumasift::noise_of_key, "key"_a);
+    module.def("default_parameters", &default_parameters, "statistics"_a, "channels"_a);
+    module.def("noise_lattice", &noise_lattice, "rows"_a, "cols"_a, "channels"_a, "dtype"_a, "range"_a);
+    module.def("scale_of", [](const py::handle& range) { return lumasift::scale_of(as_range(range)); }, "range"_a);
+    module.def("block_counts", &block_counts, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a);
+    module.def("selected_counts", &selected_counts, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a,
+               "selection"_a);
+    module.def("first_selection", &first_selection, "block_counts"_a);
+    module.def("second_selection", &second_selection, "block_counts"_a, "first_noise"_a);
+    module.def("noise_of_counts", &noise_of_counts, "selected_counts"_a, "selection"_a);
+    module.def("describe_texture", &describe_texture, "block_counts"_a, "noise"_a, "scale"_a);
+    module.attr("NOISE_BLOCK") = lumasift::NOISE_BLOCK;
     module.def("scale_block_side", &lumasift::scale_block_side, "rows"_a, "cols"_a);
     module.def("window_radius_for", &lumasift::window_radius_for, "x3"_a);
-    module.def("block_mean_range", &block_mean_range, "part"_a, "side"_a);
+    module.def("measure_range", &measure_range, "part"_a, "side"_a);
     module.def("result_dtype", &result_dtype, "dtype"_a);
 }

@@ -7,8 +7,9 @@ Why blocks give the whole image's bits: each block is filtered with its true
 neighbours up to the window's reach and one pixel more, and nothing padded at
 the image's border, which is the core's own argument for its tiles
 (filter/tiles.h). Edges made inside a block need three pixels more of context.
-The noise estimate behind the defaults is a median over the whole image,
-selected exactly from counts gathered chunk by chunk.
+The statistics behind the defaults are read from counts gathered chunk by
+chunk and added up, in the steps the core takes on a whole image
+(filter/statistics.h), so they have its bits too.
 """
 
 import dask
@@ -20,10 +21,6 @@ from lumasift import _core
 
 # Edge values read two pixels beyond for the smoothing and one for the gradient.
 EDGE_CONTEXT = 3
-# The core counts |h| by halves of its single-precision bit pattern, 16 bits
-# each: the patterns of non-negative floats order as their values.
-KEY_HALF_BITS = 16
-KEY_BINS = 1 << KEY_HALF_BITS
 
 
 def imlumasift(I, E=None, x3=None, x4=None):
@@ -45,7 +42,7 @@ def imlumasift(I, E=None, x3=None, x4=None):
     threshold = None
     if E is None or x3 is None or x4 is None:
         statistics = image_statistics(I)
-        defaults = _core.default_parameters(statistics["noise"], statistics["scale"], channels)
+        defaults = _core.default_parameters(statistics, channels)
         x3 = defaults["x3"] if x3 is None else x3
         x4 = defaults["x4"] if x4 is None else x4
         if E is None:
@@ -66,39 +63,50 @@ def imlumasift(I, E=None, x3=None, x4=None):
 
 
 def image_statistics(I):
-    """The noise estimate and intensity scale of lumasift.image_statistics, exactly, chunk by chunk."""
+    """The statistics of lumasift.image_statistics, exactly, chunk by chunk."""
     I = da.asarray(I)
     if I.ndim not in (2, 3):
         raise ValueError("I must be an H-by-W or H-by-W-by-C array")
     _core.result_dtype(I.dtype)
     I = I[:, :, np.newaxis] if I.ndim == 2 else I.rechunk({2: -1})
-    # h at a pixel reads its eight neighbours; a block with one more pixel on
-    # each side that has one gives h at exactly its own pixels off the border.
-    overlapped = da.overlap.overlap(I, depth={0: 1, 1: 1, 2: 0}, boundary="none")
-    upper_counts = _per_block(_key_counts, overlapped, KEY_BINS, upper=-1).sum(axis=(0, 1))
+    rows, cols, channels = I.shape
+    image_range = None
     if I.dtype.kind == "f":
-        side = _core.scale_block_side(I.shape[0], I.shape[1])
-        ranges = _per_block(_block_mean_range, _scale_aligned(I, side), 2, side=side)
-        scale = dask.delayed(_mean_range)(ranges[:, :, 0].min(), ranges[:, :, 1].max())
+        side = _core.scale_block_side(rows, cols)
+        ranges = _per_block(_measure_range, _aligned(I, side), side=side)
+        image_range = tuple(float(x) for x in dask.compute(ranges[:, :, 0].min(), ranges[:, :, 1].max(),
+                                                            ranges[:, :, 2].min(), ranges[:, :, 3].max()))
+        scale = _core.scale_of(image_range)
     else:
         # The class's range, as the core knows it; no pixel changes it.
         scale = _core.image_statistics(np.zeros((1, 1), I.dtype))["scale"]
-    upper_counts, scale = dask.compute(upper_counts, scale)
-    count = int(upper_counts.sum())
-    if count == 0:
-        return {"noise": 0.0, "scale": scale}
-    # The lower median: rank (count - 1) // 2 from 0.
-    upper, rank = _bin_of_rank(upper_counts, (count - 1) // 2)
-    lower_counts = _per_block(_key_counts, overlapped, KEY_BINS, upper=upper).sum(axis=(0, 1)).compute()
-    lower, _ = _bin_of_rank(lower_counts, rank)
-    return {"noise": _core.noise_of_key(upper << KEY_HALF_BITS | lower), "scale": scale}
+    lattice = _core.noise_lattice(rows, cols, channels, I.dtype, image_range)
+    # Blocks side by side never straddle chunks that start on whole blocks;
+    # overlapping ones, on images too small for more, are read in one piece.
+    blocks = _aligned(I, _core.NOISE_BLOCK) if lattice[0] == _core.NOISE_BLOCK else I.rechunk(-1)
+    block_counts = _added_up(_per_block(_block_counts, blocks, lattice=lattice))
+    selection = _core.first_selection(block_counts)
+    for reading in range(2):
+        noise = _core.noise_of_counts(
+            _added_up(_per_block(_selected_counts, blocks, lattice=lattice, selection=selection)), selection)
+        if reading == 0:
+            selection = _core.second_selection(block_counts, noise)
+    return _core.describe_texture(block_counts, noise, scale)
 
 
-def _per_block(function, blocks, length, **arguments):
-    """function(block) for every block, a 1-by-1-by-length piece of the result each."""
-    chunks = tuple((1,) * count for count in blocks.numblocks[:2]) + ((length,),)
-    return da.map_blocks(lambda block: np.asarray(function(block, **arguments))[np.newaxis, np.newaxis], blocks,
-                         chunks=chunks, dtype=np.float64 if function is _block_mean_range else np.uint64)
+def _per_block(function, blocks, **arguments):
+    """function(block, first row, first column, ...) for every block, a 1-by-1-by-length piece of the result each."""
+    def located(block, block_info=None):
+        row, col = (start for start, _ in block_info[0]["array-location"][:2])
+        return np.asarray(function(block, row, col, **arguments))[np.newaxis, np.newaxis]
+
+    sample = np.asarray(function(np.zeros((0, 0, 1), blocks.dtype), 0, 0, **arguments))
+    chunks = tuple((1,) * count for count in blocks.numblocks[:2]) + ((len(sample),),)
+    return da.map_blocks(located, blocks, chunks=chunks, dtype=sample.dtype)
+
+
+def _added_up(counts):
+    return counts.sum(axis=(0, 1), dtype=np.uint64).compute()
 
 
 def _filter_block(block, edges=None, *, x3, x4, threshold):
@@ -126,15 +134,8 @@ def _edges_like(E, I):
     return E.rechunk(I.chunks[:2] + (-1,) * (E.ndim - 2))
 
 
-def _bin_of_rank(counts, rank):
-    """The bin in which the counts, added up from bin 0, pass rank, and the rank within it."""
-    passed = np.cumsum(counts)
-    bin_ = int(np.searchsorted(passed, rank, side="right"))
-    return bin_, rank - (int(passed[bin_ - 1]) if bin_ > 0 else 0)
-
-
-def _scale_aligned(I, side):
-    """I rechunked so that every chunk starts on a whole scale block."""
+def _aligned(I, side):
+    """I rechunked so that every chunk starts on a whole block of `side`."""
     chunks = []
     for axis in (0, 1):
         starts = sorted({int(end) // side * side for end in np.cumsum(I.chunks[axis])[:-1]} - {0})
@@ -144,13 +145,13 @@ def _scale_aligned(I, side):
 
 # The core's functions, wrapped in the package's own: the workers find these
 # by name, where pybind11's would not pickle.
-def _key_counts(block, upper):
-    return _core.noise_key_counts(block, upper)
+def _measure_range(block, row, col, side):
+    return np.array(_core.measure_range(block, side))
 
 
-def _block_mean_range(block, side):
-    return np.array(_core.block_mean_range(block, side))
+def _block_counts(block, row, col, lattice):
+    return _core.block_counts(block, lattice, row, col)
 
 
-def _mean_range(lowest, highest):
-    return float(highest - lowest) if lowest <= highest else 0.0
+def _selected_counts(block, row, col, lattice, selection):
+    return _core.selected_counts(block, lattice, row, col, selection)

@@ -138,6 +138,8 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
     ASSERT_TRUE(measure_image(image, statistics, {options.kernels, 3, nullptr}));
     ASSERT_EQ(statistics.noise, on_one_thread.noise);
     ASSERT_EQ(statistics.scale, on_one_thread.scale);
+    ASSERT_EQ(statistics.texture, on_one_thread.texture);
+    ASSERT_EQ(statistics.fine_texture, on_one_thread.fine_texture);
     const double threshold = default_parameters(statistics, 3).threshold;
     ASSERT_GT(threshold, 0.0);
 

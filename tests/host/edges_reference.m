@@ -1,11 +1,11 @@
 function [E, info] = edges_reference(I, threshold, rule)
-% The edge map, the noise estimate and the default widths of imlumasift and
-% lumasift_edges, stated plainly and slowly, to compare the modules with.
+% The edge map, the image's statistics and the default widths of imlumasift
+% and lumasift_edges, stated plainly and slowly, to compare the modules with.
 %   [E, INFO] = EDGES_REFERENCE(I) with the default threshold,
 %   EDGES_REFERENCE(I, THRESHOLD) with a given one ([] for the default), and
 %   EDGES_REFERENCE(I, [], RULE) with the rule's constants of the struct
 %   RULE in place of the product's (for tuning them).
-% INFO holds noise, scale, threshold, x3 and x4.
+% INFO holds noise, scale, texture, fine_texture, threshold, x3 and x4.
 if nargin < 2
     threshold = [];
 end
@@ -13,14 +13,14 @@ if nargin < 3
     rule = default_rule();
 end
 [rows, cols, channels] = size(I);
-info.noise = noise_estimate(I);
-info.scale = intensity_scale(I);
+[info.scale, lowest, highest] = intensity_scale(I);
+[info.noise, info.texture, info.fine_texture] = noise_statistics(I, lowest, highest);
 relative = 0;
 if info.scale > 0
     relative = info.noise / info.scale;
 end
-info.x3 = clamp(rule.x3_per_noise * sqrt(relative), rule.x3_least, rule.x3_most);
-info.x4 = clamp(rule.x4_per_noise * sqrt(relative), rule.x4_least, rule.x4_most);
+info.x3 = width(rule.x3, relative, info);
+info.x4 = width(rule.x4, relative, info);
 if isempty(threshold)
     % Noise alone would mark a pixel with this probability.
     info.threshold = info.noise * GRADIENT_NOISE_GAIN() * ...
@@ -44,12 +44,22 @@ end
 
 function rule = default_rule()
 rule.false_edges = 0.004;
-rule.x3_per_noise = 6;
-rule.x3_least = 0.01;
-rule.x3_most = 2.5;
-rule.x4_per_noise = 1.9;
-rule.x4_least = 0.01;
-rule.x4_most = 1;
+% log x = a + b log(noise / scale) + c log(max(texture, 1)) + d log(fine_texture + 0.01),
+% held within [least, most], then at most per_root_noise * sqrt(noise / scale).
+rule.x3 = struct('constant', 0.5863, 'per_log_noise', 0.1455, 'per_log_texture', -0.7333, ...
+                 'per_log_fine_texture', -0.128, 'least', 0.4, 'most', 2.4, 'per_root_noise', 12);
+rule.x4 = struct('constant', -1.3452, 'per_log_noise', 0.0284, 'per_log_texture', 0.1322, ...
+                 'per_log_fine_texture', -0.2275, 'least', 0.15, 'most', 1.25, 'per_root_noise', 4);
+end
+
+function x = width(r, relative, info)
+if ~(relative > 0) || isnan(info.texture)
+    x = 0.01;
+    return;
+end
+fitted = exp(((r.constant + r.per_log_noise * log(relative)) + r.per_log_texture * log(max(info.texture, 1))) + ...
+             r.per_log_fine_texture * log(info.fine_texture + 0.01));
+x = max(min(min(max(fitted, r.least), r.most), r.per_root_noise * sqrt(relative)), 0.01);
 end
 
 % The standard deviation, in units of the noise's, of each component of the
@@ -79,37 +89,257 @@ gx = S(:, c(2:cols + 1)) - S(:, c(0:cols - 1));
 magnitude = sqrt(gx .* gx + gy .* gy) / 512;
 end
 
-% The lower median of |h| over every channel's interior pixels where h is
-% finite, h being the second difference down the columns followed by the
-% second difference along the rows ([1 -2 1]' * [1 -2 1]), each |h| rounded
-% to single precision, scaled to the
-% standard deviation of Gaussian noise: h has 6 times its deviation, and
-% the median of |h| is 0.6745 of that.
-function noise = noise_estimate(I)
+% The noise's deviation and the texture measures: 8-by-8 blocks starting
+% every STEP pixels from the image's start (8, or 4, 2, 1 on images with
+% fewer than 2048 blocks side by side), every STRIDE-th down and across
+% (beyond 131072 blocks), each through the orthonormal DCT; blocks holding
+% a value at a clipping level, or whose energies are not finite, left out.
+% Each block's values are counted by keys, the upper 13 bits of their
+% single-precision patterns; the noise is read in two steps from the blocks
+% chosen by their energy in one set of frequencies, in the other set, on the
+% frequencies emptiest of texture.
+function [noise, texture, fine_texture] = noise_statistics(I, lowest, highest)
 [rows, cols, channels] = size(I);
-values = [];
-for c = 1:channels
-    X = double(I(:, :, c));
-    if rows < 3 || cols < 3
-        continue;
-    end
-    d = (X(1:end - 2, :) + X(3:end, :)) - 2 * X(2:end - 1, :);
-    h = (d(:, 1:end - 2) + d(:, 3:end)) - 2 * d(:, 2:end - 1);
-    values = [values; single(abs(h(isfinite(h))))];
+noise = 0;
+texture = NaN;
+fine_texture = NaN;
+starts = @(length, step, stride) ceil(max(floor((length - 8) / step) + 1, 0) / stride);
+blocks = @(step, stride) starts(rows, step, stride) * starts(cols, step, stride) * channels;
+step = 8;
+while step > 1 && blocks(step, 1) < 2048
+    step = step / 2;
 end
-if isempty(values)
-    noise = 0;
+stride = 1;
+while step == 8 && blocks(8, stride) > 131072
+    stride = stride + 1;
+end
+if islogical(I)
+    lowest = 0;
+    highest = 1;
+elseif isinteger(I)
+    lowest = double(intmin(class(I)));
+    highest = double(intmax(class(I)));
+end
+% The blocks: B(k, q, n) is row k, column q of block n; colour the square
+% of its first pixel on the lattice's checkerboard of 8 * STRIDE squares.
+span = step * stride;
+[row, col, c] = ndgrid(0:span:rows - 8, 0:span:cols - 8, 1:channels);
+B = zeros(8, 8, numel(row));
+for n = 1:numel(row)
+    B(:, :, n) = I(row(n) + (1:8), col(n) + (1:8), c(n));
+end
+colour = mod(floor(row(:) / (8 * stride)) + floor(col(:) / (8 * stride)), 2);
+clipped = reshape(any(any(B <= lowest | B >= highest, 1), 2), [], 1);
+B = B(:, :, ~clipped);
+colour = colour(~clipped);
+% The DCT along the rows, then down the columns, each sum in the order of
+% its terms.
+T = dct_table();
+count = size(B, 3);
+Z = zeros(8, 8, count);
+for v = 1:8
+    Z(:, v, :) = T(v, 1) * B(:, 1, :);
+    for q = 2:8
+        Z(:, v, :) = Z(:, v, :) + T(v, q) * B(:, q, :);
+    end
+end
+C = zeros(8, 8, count);
+for u = 1:8
+    C(u, :, :) = T(u, 1) * Z(1, :, :);
+    for k = 2:8
+        C(u, :, :) = C(u, :, :) + T(u, k) * Z(k, :, :);
+    end
+end
+% Energies in sets 0 (u + v even) and 1 (odd) of frequencies u + v >= 3,
+% the mean powers of bands 3..5 and 6..9, each sum in the order u, then v.
+energy = zeros(count, 2);
+mid = zeros(count, 1);
+fine = zeros(count, 1);
+members = {[], []};
+for u = 0:7
+    for v = 0:7
+        power = reshape(C(u + 1, v + 1, :) .* C(u + 1, v + 1, :), count, 1);
+        f = u + v;
+        if f >= 3
+            energy(:, mod(f, 2) + 1) = energy(:, mod(f, 2) + 1) + power;
+            members{mod(f, 2) + 1}(end + 1) = u + 8 * v;
+        end
+        if f >= 3 && f <= 5
+            mid = mid + power;
+        end
+        if f >= 6 && f <= 9
+            fine = fine + power;
+        end
+    end
+end
+mid = mid / 15;
+fine = fine / 28;
+counted = all(isfinite([energy, mid, fine]), 2);
+C = reshape(C, 64, count);
+C = C(:, counted);  % row u + 8 v + 1 of column n: coefficient (u, v) of block n
+energy = energy(counted, :);
+colour = colour(counted);
+mid = mid(counted);
+fine = fine(counted);
+if isempty(energy)
     return;
 end
-values = sort(values);
-noise = double(values(ceil(numel(values) / 2))) / (6 * 0.6744897501960817);
+% The first reading: the tenth of the blocks quietest in a set.
+for s = 1:2
+    energy_key(s) = quantile_key(energy(:, s), 0.1);
+end
+[selection, window] = place_window(energy_key, members);
+first = read_noise(C, energy, colour, selection, window, members);
+% The second: blocks whose energy noise alone reaches 70% of the time, and
+% never fewer than 2% of them.
+quantiles = [31.3908754529196, 33.53023292655934];
+for s = 1:2
+    energy_key(s) = max(key_of((first * first) * quantiles(s)), quantile_key(energy(:, s), 0.02));
+end
+[selection, window] = place_window(energy_key, members);
+noise = read_noise(C, energy, colour, selection, window, members);
+variance = noise * noise;
+if variance > 0
+    texture = median_of(accumarray(key_of(mid) + 1, 1, [4096, 1]), @key_bounds) / variance;
+    fine_texture = sum(key_of(fine) > key_of(2 * variance)) / numel(fine);
+end
+end
+
+% cos((2k + 1) u pi / 16) / 2, and 1 / sqrt(8) for u = 0, from the correctly
+% rounded cos(m pi / 16) / 2.
+function T = dct_table()
+cosine = [0.5, 0.4903926402016152, 0.46193976625564337, 0.4157348061512726, ...
+          0.3535533905932738, 0.2777851165098011, 0.1913417161825449, 0.09754516100806414];
+T = zeros(8);
+for u = 0:7
+    for k = 0:7
+        m = mod(u * (2 * k + 1), 32);
+        if m > 16
+            m = 32 - m;
+        end
+        if u == 0
+            T(u + 1, k + 1) = cosine(5);
+        elseif m > 8
+            T(u + 1, k + 1) = -cosine(16 - m + 1);
+        else
+            T(u + 1, k + 1) = cosine(m + 1);
+        end
+    end
+end
+end
+
+function k = key_of(x)
+k = double(bitshift(typecast(single(x(:)), 'uint32'), -19));
+end
+
+function x = value_of_key(k)
+x = double(typecast(uint32(k * 2^19), 'single'));
+end
+
+% The key of a share's quantile of the values: of the one at rank
+% floor(share * count), counted from 0.
+function k = quantile_key(values, share)
+keys = sort(key_of(values));
+k = keys(min(floor(share * numel(keys)), numel(keys) - 1) + 1);
+end
+
+% The counts of |c| go by keys from the window's, WINDOW_BELOW = 192 below
+% the root mean square coefficient of the chosen blocks with most energy.
+function [selection, window] = place_window(energy_key, members)
+selection = energy_key;
+widest = 0;
+for s = 1:2
+    widest = max(widest, value_of_key(min(energy_key(s) + 1, 4080)) / numel(members{s}));
+end
+centre = key_of(sqrt(widest));
+window = min(max(centre - 192, 0), 4080 - 256);
+end
+
+% The lower median of the values counted in BINS, BOUNDS(b) giving the least
+% and the greatest value of bin b, as if spread evenly within its bin; NaN
+% with none.
+function m = median_of(bins, bounds)
+count = sum(bins);
+if count == 0
+    m = NaN;
+    return;
+end
+rank = floor((count - 1) / 2);
+passed = cumsum(bins);
+b = find(passed > rank, 1);
+rank = rank - (passed(b) - bins(b));
+[low, high] = bounds(b);
+m = low + (high - low) * ((rank + 0.5) / bins(b));
+end
+
+% Bin b of a count by keys holds key b - 1.
+function [low, high] = key_bounds(b)
+low = value_of_key(b - 1);
+high = value_of_key(min(b, 4080));
+end
+
+% A window's bins: the first for the key of 0, the second for the other
+% keys up to the window's, then one for each key, the last for all beyond.
+function b = window_bin(keys, window)
+b = min(keys - window + 1, 255);
+b(keys <= window) = 1;
+b(keys == 0) = 0;
+end
+
+function [low, high] = window_bounds(b, window)
+if b == 1
+    low = 0;
+    high = 0;
+elseif b == 2
+    low = 0;
+    high = value_of_key(window + 1);
+else
+    low = value_of_key(window + b - 2);
+    high = value_of_key(min(window + b - 1, 4080));
+end
+end
+
+function noise = read_noise(C, energy, colour, selection, window, members)
+pooled = zeros(256, 1);
+for s = 1:2
+    chosen = key_of(energy(:, s)) <= selection(s);
+    read = members{3 - s};
+    counts = zeros(256, numel(read), 2);
+    for slot = 1:numel(read)
+        bins = window_bin(key_of(abs(C(read(slot) + 1, chosen))), window);
+        for chooser = 0:1
+            mine = colour(chosen) == chooser;
+            counts(:, slot, chooser + 1) = accumarray(bins(mine) + 1, 1, [256, 1]);
+        end
+    end
+    for chooser = 0:1
+        medians = arrayfun(@(slot) median_of(counts(:, slot, chooser + 1), @(b) window_bounds(b, window)), ...
+                           1:numel(read));
+        ranked = sort(medians(~isnan(medians)));
+        if isempty(ranked)
+            continue;
+        end
+        empty = max(ranked(1) * 1.05, ranked(min(3, numel(ranked))));
+        pooled = pooled + sum(counts(:, medians <= empty, 2 - chooser), 2);
+    end
+end
+noise = median_of(pooled, @(b) window_bounds(b, window));
+if isnan(noise)
+    noise = 0;
+else
+    noise = noise / 0.6744897501960817;
+end
 end
 
 % The range of intensities the widths are measured against: the class's
 % for integers, 1 for logical, and for floating point the range of the
 % finite means of the image's whole 4-by-4 blocks, which noise hardly
-% widens (blocks as large as the image allows when it is smaller).
-function scale = intensity_scale(I)
+% widens (blocks as large as the image allows when it is smaller); and the
+% image's lowest and highest finite values.
+function [scale, lowest, highest] = intensity_scale(I)
+finite = double(I(isfinite(I)));
+lowest = min([finite; Inf]);
+highest = max([finite; -Inf]);
 if islogical(I)
     scale = 1;
 elseif isinteger(I)

@@ -128,8 +128,9 @@
 %! I = uint8 (double (retina(:, 500:759, :)) + 12 * randn (1411, 260, 3));
 %! [E, expected] = edges_reference (I);
 %! [J, info] = imlumasift (I);
-%! assert ([info.noise, info.scale, info.threshold, info.x3, info.x4], ...
-%!         [expected.noise, expected.scale, expected.threshold, expected.x3, expected.x4]);
+%! assert ([info.noise, info.scale, info.texture, info.fine_texture, info.threshold, info.x3, info.x4], ...
+%!         [expected.noise, expected.scale, expected.texture, expected.fine_texture, expected.threshold, ...
+%!          expected.x3, expected.x4]);
 %! assert_same_bits (J, uint8 (rule (I, E, info.x3, info.x4)));
 %! gray = double (photo ("camera.png")) + 25 * randn (512);
 %! gray(mod (1:numel (gray), 991) == 3) = NaN;

@@ -1,0 +1,174 @@
+// What the defaults follow: the image's noise, its intensity scale and how
+// much texture it holds next to that noise, and the defaults themselves.
+//
+// The noise is read where texture cannot pass for it. The image is cut into
+// 8-by-8 blocks aligned to its first row and column, channel by channel, and
+// each block goes through the orthonormal two-dimensional DCT. Under white
+// noise every coefficient carries the noise's deviation, independently of
+// the others; texture fills some frequencies and leaves others nearly empty.
+// The coefficients of frequency u + v >= 3 fall in two sets, u + v even and
+// u + v odd. A block whose energy in one set is small is quiet there, and
+// most likely in the other set too; since the noise of the two sets is
+// independent, choosing blocks by one set's energy and reading the noise in
+// the other does not bias the reading. Of the read set, only the frequencies
+// that texture leaves emptiest count: those are chosen on the blocks of one
+// colour of a checkerboard and read on the other colour's blocks, again so
+// that the choice cannot favour low noise. The reading is the median |c| of
+// what is left, over 0.6745. Blocks are first chosen as the tenth of the
+// image quietest in the choosing set; then, given that first reading, as the
+// blocks whose energy noise alone would reach 70% of the time.
+//
+// Everything is counted: each block's values depend on the block alone, in a
+// fixed order, and what is gathered over the image are counts of them by the
+// upper bits of their single-precision patterns. So the reading has the same
+// bits whatever the threads, the tiles or the parts an image is counted in.
+#ifndef LUMASIFT_STATISTICS_H
+#define LUMASIFT_STATISTICS_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "call.h"
+#include "hidden.h"
+#include "image.h"
+
+namespace lumasift LUMASIFT_HIDDEN {
+
+struct ImageStatistics {
+    // The noise's standard deviation, in the image's units; 0 when no block
+    // reads any.
+    double noise;
+    // The range of intensities the widths are measured against: the class's
+    // range for integers, 1 for logical, and for floating point the range of
+    // the finite means of the image's whole 4-by-4 blocks (as large as the
+    // image allows when it is smaller), which noise hardly widens.
+    double scale;
+    // The median over the blocks of their mean power at frequencies
+    // 3 <= u + v <= 5, in units of the noise's variance: 1 where there is
+    // nothing but noise, more with texture. NaN without noise.
+    double texture;
+    // The share of blocks whose mean power at frequencies 6 <= u + v <= 9
+    // exceeds twice the noise's variance: fine texture. NaN without noise.
+    double fine_texture;
+};
+
+// The defaults, from the statistics.
+struct DefaultParameters {
+    // Magnitude that noise alone exceeds at a pixel with the probability
+    // FALSE_EDGE_RATE, in at least one of the channels.
+    double threshold;
+    double x3;
+    double x4;
+};
+
+// Exact, whatever the threads. May throw std::bad_alloc before any work;
+// false when the stop request ended the call.
+bool measure_image(const HostImage& image, ImageStatistics& statistics, const CallOptions& options = {});
+
+DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptrdiff_t channels);
+
+// What an imlumasift or lumasift_edges call goes by once the values its
+// caller left out are filled in.
+struct CallParameters {
+    // The image's statistics where it was measured; NaN where not.
+    ImageStatistics statistics;
+    double threshold;
+    double x3;
+    double x4;
+};
+
+// Each of threshold, x3 and x4 is the value it points to, or its default
+// where it is null (left out); a call that needs no such value passes NaN.
+// The image is measured only for a default, or where `report` asks for its
+// statistics. May throw std::bad_alloc; false when the stop request ended
+// the measurement.
+bool settle_parameters(const HostImage& image, const double* threshold, const double* x3, const double* x4,
+                       bool report, CallParameters& parameters, const CallOptions& options = {});
+
+// The same statistics gathered over parts of an image counted apart, such as
+// a cluster's chunks, and added up; measure_image takes these steps itself.
+// A part starts on a whole noise block (NOISE_BLOCK) of the image, and is
+// counted on the image's lattice, told where the part starts.
+//  0. For floating-point images, measure_range over parts that start on a
+//     whole block of scale_block_side gives the scale (scale_of) and the
+//     image's extremes, which the lattice needs.
+//  1. count_blocks over every part adds up BLOCK_COUNTS counts.
+//  2. first_selection(block counts) chooses the quietest blocks;
+//     count_selected over every part adds up SELECTED_COUNTS counts;
+//     noise_of_counts reads the first noise from them.
+//  3. second_selection(block counts, first noise); count_selected again;
+//     noise_of_counts gives the noise.
+//  4. describe_texture(block counts, statistics) fills in the texture
+//     measures, given the noise.
+constexpr std::ptrdiff_t NOISE_BLOCK = 8;
+
+// The lowest and highest finite block mean (ImageStatistics::scale) and
+// value of an image.
+struct ImageRange {
+    double lowest_mean;
+    double highest_mean;
+    double lowest_value;
+    double highest_value;
+};
+double scale_of(const ImageRange& range);
+
+// The blocks counted start every `step` pixels down and across from the
+// image's start: 8, side by side, where the image has at least
+// LEAST_NOISE_BLOCKS such blocks, and otherwise 4, 2 or 1, overlapping, the
+// largest that gives as many (1 at the least), so that small images are read
+// as well as they can be. With a step of 8, only every `stride`-th block
+// down and across counts, the stride as small as keeps the count within
+// MOST_NOISE_BLOCKS: beyond that many, more blocks would hardly sharpen the
+// reading, and the counting would cost more than it is worth. Blocks holding
+// a value at or beyond a clipping level are left out: noise clipped there is
+// weaker than elsewhere, and such blocks would pass for the quietest. The
+// levels are the class's extremes, or the image's own for floating point.
+// A part starts at pixel (first_row, first_col) of the image, a multiple of
+// NOISE_BLOCK, and with a step below 8 is the whole image.
+constexpr double LEAST_NOISE_BLOCKS = 2048;
+constexpr double MOST_NOISE_BLOCKS = 131072;
+struct BlockLattice {
+    std::ptrdiff_t step;
+    std::ptrdiff_t stride;
+    std::ptrdiff_t first_row;
+    std::ptrdiff_t first_col;
+    double clipped_below;
+    double clipped_above;
+};
+// The whole image's lattice; `range` matters for floating-point classes only.
+BlockLattice noise_lattice(std::ptrdiff_t rows, std::ptrdiff_t cols, std::ptrdiff_t channels, ElementClass type,
+                           const ImageRange& range);
+constexpr std::size_t KEY_BINS = 4096;
+constexpr std::size_t BLOCK_COUNTS = 4 * KEY_BINS;
+constexpr std::size_t WINDOW_BINS = 256;
+constexpr std::size_t READ_SLOTS = 30;
+constexpr std::size_t SELECTED_COUNTS = 2 * READ_SLOTS * 2 * WINDOW_BINS;
+
+// Which blocks a reading counts, and the keys it counts their coefficients
+// by.
+struct NoiseSelection {
+    // Blocks whose energy in choosing set s has a key of at most
+    // energy_key[s]; s = 0: u + v even, read in the odd set; 1 the reverse.
+    std::uint32_t energy_key[2];
+    // The key of the lowest bin of the counts of |c|; keys beyond the window
+    // are counted in its first or last bin.
+    std::uint32_t window_key;
+};
+
+bool count_blocks(const HostImage& part, const BlockLattice& lattice, std::uint64_t* counts,
+                  const CallOptions& options = {});
+NoiseSelection first_selection(const std::uint64_t* block_counts);
+NoiseSelection second_selection(const std::uint64_t* block_counts, double first_noise);
+bool count_selected(const HostImage& part, const BlockLattice& lattice, const NoiseSelection& selection,
+                    std::uint64_t* counts, const CallOptions& options = {});
+double noise_of_counts(const std::uint64_t* selected_counts, const NoiseSelection& selection);
+void describe_texture(const std::uint64_t* block_counts, ImageStatistics& statistics);
+
+std::ptrdiff_t scale_block_side(std::ptrdiff_t rows, std::ptrdiff_t cols);
+// Widens `range` by the part's finite values and the finite means of its
+// whole side-by-side blocks.
+bool measure_range(const HostImage& part, std::ptrdiff_t side, ImageRange& range, const CallOptions& options = {});
+
+}  // namespace lumasift
+
+#endif
