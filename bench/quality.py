@@ -1,177 +1,121 @@
-"""Denoising quality of imlumasift's defaults against its own best fixed
-parameters and against OpenCV's and scikit-image's filters.
+"""Denoising quality of imlumasift's defaults, photograph by photograph,
+against each photograph's own best setting and the filters users would pick
+instead; and the noise reading against the truth.
 
-    /usr/bin/python3 bench/quality.py [MODULE_DIR]
+    /usr/bin/python3 bench/quality.py [PHOTO_DIR]
 
-MODULE_DIR holds the built modules (default: build/ in the repository).
-Five photographs of scikit-image, Gaussian noise of sigma 10, 20 and 30 added
-without clipping (fixed seeds), and the clean photographs. Prints one
-markdown table of mean PSNR and SSIM, then the parameters the default chose.
-Our filter runs in one octave-cli process; arrays go through .mat files."""
+PHOTO_DIR holds scikit-image's photographs (scripts/photos.sh fetches them;
+default: photos/). The lumasift package is taken from build/bench-python-site,
+where scripts/bench.sh installs it, or from the path. Each photograph, as
+doubles in [0, 255], gets Gaussian noise of deviation 10, 20 and 30 added,
+unclipped, with fixed seeds. For each it prints the noise read against the
+truth (at 5 to 30), the PSNR of imlumasift(N) with nothing but the image,
+the best of a grid that knows the true noise (x3 0.7 to 2, x4 0.3 to 1,
+edge threshold 0.3 to 1 times sigma), OpenCV's bilateral filter and
+self-guided filter, scikit-image's NL-means told the true sigma, and the
+clean photograph through imlumasift. Then the means, the worst photograph,
+and the worst reading of each set."""
 import itertools
 import os
-import subprocess
 import sys
-import tempfile
 
 import cv2
 import numpy as np
-import scipy.io
-from skimage import data
-from skimage.metrics import structural_similarity
+from skimage import io
 from skimage.restoration import denoise_nl_means
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "build", "bench-python-site"))
+import lumasift  # noqa: E402
+
 SIGMAS = (10, 20, 30)
-LEVELS = SIGMAS + (0,)  # 0: the clean photograph, no noise added
-# The grid the default must come close to: one triple for all images.
-GRID_X3 = (0.5, 0.7, 0.85, 1, 1.25, 1.5, 2)
-GRID_X4 = (0.3, 0.45, 0.6, 0.8)
-GRID_THRESHOLD = (0.25, 0.35, 0.5, 0.7, 1.0)  # times sigma
+READ_AT = (5, 10, 20, 30)
+GRID_X3 = (0.7, 0.85, 1.0, 1.2, 1.4, 1.7, 2.0)
+GRID_X4 = (0.3, 0.4, 0.5, 0.65, 0.8, 1.0)
+GRID_THRESHOLD = (0.3, 0.4, 0.5, 0.7, 1.0)  # times sigma
+# Two kinds of photograph: ordinary scenes, and pictures made of texture.
+SETS = {
+    "ordinary": ["astronaut.png", "camera.png", "coffee.png", "chelsea.png", "hubble_deep_field.jpg", "retina.jpg",
+                 "rocket.jpg", "motorcycle_left.png", "coins.png", "moon.png", "cell.png", "clock_motion.png"],
+    "texture": ["brick.png", "grass.png", "gravel.png", "page.png", "text.png", "ihc.png"],
+}
 
 
-def photographs():
-    astronaut = data.astronaut()
-    return [("astronaut", astronaut), ("astronaut green", astronaut[:, :, 1]),
-            ("coffee", data.coffee()), ("chelsea", data.chelsea()), ("camera", data.camera())]
+def load(photo_dir, name):
+    image = io.imread(os.path.join(photo_dir, name)).astype(np.float64)
+    return image[:, :, :3] if image.ndim == 3 else image
 
 
 def noisy(clean, sigma, seed):
     return clean + sigma * np.random.default_rng(seed).standard_normal(clean.shape)
 
 
-# Octave side. Functions in a script file need the leading "1;".
-OCTAVE = r"""1;
-function p = psnr(J, I)
-  p = 10 * log10(255^2 / mean((double(J(:)) - I(:)).^2));
-end
-
-addpath(module_dir);
-d = load(fullfile(work, 'in.mat'));
-out = struct();
-for k = 1:d.count
-  I = d.(sprintf('I_%d', k));
-  for s = d.levels
-    for kind = {'N', 'U'}  % N double, U the same noisy image as uint8
-      name = sprintf('%s_%d_%d', kind{1}, k, s);
-      [J, info] = imlumasift(d.(name));
-      out.(['D' name]) = J;
-      out.(['P' name]) = [info.noise, info.x3, info.x4, info.threshold];
-    end
-  end
-end
-% The best single triple of the grid per sigma, by mean PSNR. The magnitude
-% is found once per image: the edge map scales as 1 / threshold.
-for s = d.sigmas
-  for k = 1:d.count
-    N{k} = d.(sprintf('N_%d_%d', k, s));
-    E1{k} = lumasift_edges(N{k}, 1);
-  end
-  best = -Inf;
-  for triple = d.grid'
-    total = 0;
-    for k = 1:d.count
-      J = imlumasift(N{k}, E1{k} / (triple(3) * s), triple(1), triple(2));
-      total = total + psnr(J, d.(sprintf('I_%d', k)));
-    end
-    if total > best
-      best = total;
-      out.(sprintf('G_%d', s)) = triple';
-    end
-  end
-  t = out.(sprintf('G_%d', s));
-  for k = 1:d.count
-    out.(sprintf('GN_%d_%d', k, s)) = imlumasift(N{k}, E1{k} / (t(3) * s), t(1), t(2));
-  end
-end
-save('-v7', fullfile(work, 'out.mat'), '-struct', 'out');
-"""
+def psnr(result, clean):
+    error = np.mean((np.asarray(result, np.float64) - clean) ** 2)
+    return 10 * np.log10(255.0 ** 2 / error) if error > 0 else np.inf  # inf: returned unchanged
 
 
-def run_octave(module_dir, images):
-    with tempfile.TemporaryDirectory() as work:
-        inputs = {"count": len(images), "levels": np.array(LEVELS, float), "sigmas": np.array(SIGMAS, float),
-                  "grid": np.array(list(itertools.product(GRID_X3, GRID_X4, GRID_THRESHOLD)))}
-        for k, (clean, by_level) in enumerate(images, 1):
-            inputs[f"I_{k}"] = clean
-            for s, n in by_level.items():
-                inputs[f"N_{k}_{s}"] = n
-                inputs[f"U_{k}_{s}"] = np.clip(np.round(n), 0, 255).astype(np.uint8)
-        scipy.io.savemat(os.path.join(work, "in.mat"), inputs)
-        script = os.path.join(work, "quality.m")
-        with open(script, "w") as f:
-            f.write(f"work = '{work}';\nmodule_dir = '{module_dir}';\n" + OCTAVE)
-        env = dict(os.environ, OCTAVE_HISTFILE="/dev/null")
-        subprocess.run(["octave-cli", "--norc", "--quiet", script], check=True, env=env)
-        return scipy.io.loadmat(os.path.join(work, "out.mat"), squeeze_me=True)
+def grid_best(noisy_image, clean, sigma):
+    # The edge map scales as 1 / threshold: its magnitude is found once.
+    magnitude = lumasift.lumasift_edges(noisy_image, 1.0)
+    best = -np.inf
+    for t in GRID_THRESHOLD:
+        edges = np.asfortranarray(magnitude / (t * sigma))
+        for x3, x4 in itertools.product(GRID_X3, GRID_X4):
+            best = max(best, psnr(lumasift.imlumasift(noisy_image, edges, x3, x4), clean))
+    return best
 
 
-def scores(clean, result):
-    result = np.asarray(result, np.float64)
-    error = np.mean((result - clean) ** 2)
-    psnr = 10 * np.log10(255.0 ** 2 / error) if error > 0 else np.inf  # inf: returned unchanged
-    channel_axis = -1 if clean.ndim == 3 else None
-    return psnr, structural_similarity(clean, result, data_range=255, channel_axis=channel_axis)
-
-
-def peers(n, sigma):
+def peers(noisy_image, sigma):
     # OpenCV filters float32 [0, 255] images, colour ones as 3 channels.
-    n32 = n.astype(np.float32)
-    found = {"OpenCV bilateral 9/75/75": cv2.bilateralFilter(n32, 9, 75, 75),
-             "OpenCV self-guided r=4, eps=(0.1*255)^2": cv2.ximgproc.guidedFilter(n32, n32, 4, (0.1 * 255) ** 2)}
-    if sigma > 0:  # NL-means is told the true sigma, which no other filter here knows
-        found["skimage NL-means (true sigma)"] = denoise_nl_means(
-            n, h=0.8 * sigma, sigma=sigma, patch_size=5, patch_distance=6, fast_mode=True,
-            channel_axis=-1 if n.ndim == 3 else None)
-    return found
+    n32 = noisy_image.astype(np.float32)
+    return {"bilateral": cv2.bilateralFilter(n32, 9, 75, 75),
+            "self-guided": cv2.ximgproc.guidedFilter(n32, n32, 4, (0.1 * 255) ** 2),
+            "NL-means": denoise_nl_means(noisy_image, h=0.8 * sigma, sigma=sigma, patch_size=5, patch_distance=6,
+                                         fast_mode=True, channel_axis=-1 if noisy_image.ndim == 3 else None)}
+
+
+def measure(photo_dir, name, index):
+    clean = load(photo_dir, name)
+    row = {"reading": {}, "default": {}, "best": {}}
+    for sigma in READ_AT:
+        image = np.asfortranarray(noisy(clean, sigma, 1000 * index + sigma))
+        row["reading"][sigma] = lumasift.image_statistics(image)["noise"] / sigma
+        if sigma in SIGMAS:
+            row["default"][sigma] = psnr(lumasift.imlumasift(image), clean)
+            row["best"][sigma] = grid_best(image, clean, sigma)
+            for peer, result in peers(image, sigma).items():
+                row.setdefault(peer, {})[sigma] = psnr(result, clean)
+    row["clean"] = psnr(lumasift.imlumasift(np.asfortranarray(clean)), clean)
+    row["clean reading"] = lumasift.image_statistics(np.asfortranarray(clean))["noise"]
+    return row
 
 
 def main():
-    module_dir = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(REPO, "build"))
-    images = []
-    for k, (_, picture) in enumerate(photographs()):
-        clean = picture.astype(np.float64)
-        by_level = {s: noisy(clean, s, 100 * k + s) if s else clean for s in LEVELS}
-        images.append((clean, by_level))
-    ours = run_octave(module_dir, images)
-
-    # table[method][level] collects (psnr, ssim) over the images.
-    table = {}
-    def add(method, level, clean, result):
-        table.setdefault(method, {}).setdefault(level, []).append(scores(clean, result))
-    for k, (clean, by_level) in enumerate(images, 1):
-        for s, n in by_level.items():
-            if s:
-                add("noisy input", s, clean, n)
-                add("lumasift, best grid triple", s, clean, ours[f"GN_{k}_{s}"])
-            add("lumasift default", s, clean, ours[f"DN_{k}_{s}"])
-            add("lumasift default, uint8 in and out", s, clean, ours[f"DU_{k}_{s}"])
-            for method, result in peers(n, s).items():
-                add(method, s, clean, result)
-
-    heads = [f"sigma {s}" for s in SIGMAS] + ["clean"]
-    print(f"Mean PSNR (dB) / SSIM over {len(images)} photographs; noise unclipped, fixed seeds.\n")
-    print("| method | " + " | ".join(heads) + " |")
-    print("|---|" + "---|" * len(heads))
-    for method, by_level in table.items():
-        cells = []
-        for s in LEVELS:
-            if s in by_level:
-                psnr, ssim = np.mean(by_level[s], axis=0)
-                cells.append(f"{psnr:.2f} / {ssim:.4f}")
-            else:
-                cells.append("-")
-        print(f"| {method} | " + " | ".join(cells) + " |")
-
-    print("\nBest grid triples (x3, x4, threshold/sigma): " +
-          ", ".join(f"sigma {s}: ({', '.join(f'{v:g}' for v in ours[f'G_{s}'])})" for s in SIGMAS))
-    worst = min(table["lumasift default"][0])[0]
-    print(f"Worst clean photograph through the default: {worst:.2f} dB")
-    print("Default's choices (means over the images, double input):")
-    for s in LEVELS:
-        noise, x3, x4, threshold = np.mean([ours[f"PN_{k}_{s}"] for k in range(1, len(images) + 1)], axis=0)
-        relative = f"{threshold / s:.3f} sigma" if s else f"{threshold:.3f}"
-        print(f"  {'clean' if s == 0 else f'sigma {s}':>8}: noise {noise:6.2f}, x3 {x3:.3f}, x4 {x4:.3f}, threshold {relative}")
+    photo_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(REPO, "photos")
+    methods = ["default", "best", "bilateral", "self-guided", "NL-means"]
+    for set_name, names in SETS.items():
+        rows = {name: measure(photo_dir, name, index) for index, name in enumerate(names)}
+        print(f"\n### {set_name} photographs: PSNR (dB) of imlumasift(N) / own grid best / bilateral / "
+              "self-guided / NL-means; the reading over the true sigma\n")
+        print("| photograph | " + " | ".join(f"sigma {s}" for s in SIGMAS) + " | clean | reading at "
+              + ", ".join(str(s) for s in READ_AT) + " |")
+        print("|---|" + "---|" * (len(SIGMAS) + 2))
+        for name, row in rows.items():
+            cells = [" / ".join(f"{row[m][s]:.2f}" for m in methods) for s in SIGMAS]
+            readings = ", ".join(f"{row['reading'][s]:.3f}" for s in READ_AT)
+            print(f"| {name.split('.')[0]} | " + " | ".join(cells) +
+                  f" | {row['clean']:.1f} (reads {row['clean reading']:.2f}) | {readings} |")
+        means = [" / ".join(f"{np.mean([r[m][s] for r in rows.values()]):.2f}" for m in methods) for s in SIGMAS]
+        print("| **mean** | " + " | ".join(means) + f" | {min(r['clean'] for r in rows.values()):.1f} (worst) | |")
+        for s in SIGMAS:
+            gaps = {name: row["best"][s] - row["default"][s] for name, row in rows.items()}
+            worst = max(gaps, key=gaps.get)
+            print(f"sigma {s}: mean gap to the own best {np.mean(list(gaps.values())):.2f} dB, "
+                  f"worst {gaps[worst]:.2f} dB ({worst.split('.')[0]})")
+        errors = {(name, s): abs(row["reading"][s] - 1) for name, row in rows.items() for s in READ_AT}
+        worst = max(errors, key=errors.get)
+        print(f"worst reading: {100 * errors[worst]:.1f}% off ({worst[0].split('.')[0]}, sigma {worst[1]})")
     return 0
 
 

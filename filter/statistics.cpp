@@ -19,24 +19,24 @@ namespace {
 
 // The default rule's constants (see default_parameters).
 constexpr double FALSE_EDGE_RATE = 0.004;
-// log x = a + b log(noise / scale) + c log(max(texture, 1))
-//         + d log(fine_texture + FINE_TEXTURE_FLOOR),
-// held within [least, most]: {a, b, c, d, least, most} for x3 and for x4.
+// log x = a + b log(max(texture, 1)) + c log(fine_texture + FINE_TEXTURE_FLOOR),
+// held within [least, most]: {a, b, c, least, most} for x3 and for x4. The
+// widths follow the texture next to the noise: smooth pictures take wide
+// windows, fine texture narrow ones.
 struct WidthRule {
     double constant;
-    double per_log_noise;
     double per_log_texture;
     double per_log_fine_texture;
     double least;
     double most;
 };
-constexpr WidthRule X3_RULE = {0.5863, 0.1455, -0.7333, -0.128, 0.4, 2.4};
-constexpr WidthRule X4_RULE = {-1.3452, 0.0284, 0.1322, -0.2275, 0.15, 1.25};
-// And never above these times the root of the relative noise, so that an
-// image with little noise comes back nearly as it is.
+constexpr WidthRule X3_RULE = {0.1105, -0.7046, -0.1556, 0.4, 2.4};
+constexpr WidthRule X4_RULE = {-1.4606, 0.1427, -0.24, 0.15, 1.25};
+// And never above these times the relative noise, so that an image with
+// little noise comes back nearly as it is.
 constexpr double FINE_TEXTURE_FLOOR = 0.01;
-constexpr double X3_PER_ROOT_NOISE = 12.0;
-constexpr double X4_PER_ROOT_NOISE = 4.0;
+constexpr double X3_PER_NOISE = 60.0;
+constexpr double X4_PER_NOISE = 20.0;
 // Widths of WIDTH_LEAST give every sample but the centre the weight
 // exp(-1 / (4 * 0.01^2)), which is 0: a noiseless image comes back as it is.
 constexpr double WIDTH_LEAST = 0.01;
@@ -776,17 +776,16 @@ bool measure_image(const HostImage& image, ImageStatistics& statistics, const Ca
 
 namespace {
 
-double width_of(const WidthRule& rule, double per_root_noise, double relative, const ImageStatistics& statistics)
+double width_of(const WidthRule& rule, double per_noise, double relative, const ImageStatistics& statistics)
 {
     if (!(relative > 0.0) || std::isnan(statistics.texture)) {
         return WIDTH_LEAST;
     }
     const double fitted =
-        std::exp(rule.constant + rule.per_log_noise * std::log(relative) +
-                 rule.per_log_texture * std::log(std::max(statistics.texture, 1.0)) +
+        std::exp(rule.constant + rule.per_log_texture * std::log(std::max(statistics.texture, 1.0)) +
                  rule.per_log_fine_texture * std::log(statistics.fine_texture + FINE_TEXTURE_FLOOR));
     const double held = std::min(std::max(fitted, rule.least), rule.most);
-    return std::max(std::min(held, per_root_noise * std::sqrt(relative)), WIDTH_LEAST);
+    return std::max(std::min(held, per_noise * relative), WIDTH_LEAST);
 }
 
 }  // namespace
@@ -803,8 +802,8 @@ DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptr
         std::pow(1.0 - FALSE_EDGE_RATE, 1.0 / static_cast<double>(std::max<std::ptrdiff_t>(channels, 1)));
     DefaultParameters defaults;
     defaults.threshold = statistics.noise * gradient_noise_gain * std::sqrt(-2.0 * std::log(1.0 - per_channel));
-    defaults.x3 = width_of(X3_RULE, X3_PER_ROOT_NOISE, relative, statistics);
-    defaults.x4 = width_of(X4_RULE, X4_PER_ROOT_NOISE, relative, statistics);
+    defaults.x3 = width_of(X3_RULE, X3_PER_NOISE, relative, statistics);
+    defaults.x4 = width_of(X4_RULE, X4_PER_NOISE, relative, statistics);
     return defaults;
 }
 

@@ -48,11 +48,11 @@ function [J, info] = imlumasift(I, E, x3, x4)
 %     middle frequencies, in units of SIGMA^2: 1 for noise alone, more with
 %     texture; and FINE, the share of blocks whose power at high
 %     frequencies exceeds twice SIGMA^2.
-%      X3 = exp(0.586 + 0.146 log(SIGMA/S) - 0.733 log(max(TEXTURE, 1))
-%               - 0.128 log(FINE + 0.01)), within [0.4, 2.4]
-%      X4 = exp(-1.345 + 0.028 log(SIGMA/S) + 0.132 log(max(TEXTURE, 1))
-%               - 0.228 log(FINE + 0.01)), within [0.15, 1.25]
-%      and never above 12 SQRT(SIGMA/S) and 4 SQRT(SIGMA/S), nor below 0.01;
+%      X3 = exp(0.111 - 0.705 log(max(TEXTURE, 1)) - 0.156 log(FINE + 0.01)),
+%           within [0.4, 2.4]
+%      X4 = exp(-1.461 + 0.143 log(max(TEXTURE, 1)) - 0.240 log(FINE + 0.01)),
+%           within [0.15, 1.25]
+%      and never above 60 SIGMA/S and 20 SIGMA/S, nor below 0.01;
 %      E  = LUMASIFT_EDGES(I), whose threshold follows SIGMA.
 %   Smooth pictures get wide windows, fine texture narrow ones: on a
 %   photograph in [0, 255] with noise of deviation 10, X3 runs from about

@@ -7,7 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 out_dir=$(realpath -m "${1:-photos}")
-wanted=(astronaut.png camera.png chelsea.png coffee.png hubble_deep_field.jpg retina.jpg)
+wanted=(astronaut.png camera.png chelsea.png coffee.png hubble_deep_field.jpg retina.jpg rocket.jpg
+        motorcycle_left.png coins.png moon.png cell.png clock_motion.png brick.png grass.png gravel.png
+        page.png text.png ihc.png)
 missing=0
 for name in "${wanted[@]}"; do
   [ -s "$out_dir/$name" ] || missing=1

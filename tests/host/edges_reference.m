@@ -44,12 +44,12 @@ end
 
 function rule = default_rule()
 rule.false_edges = 0.004;
-% log x = a + b log(noise / scale) + c log(max(texture, 1)) + d log(fine_texture + 0.01),
-% held within [least, most], then at most per_root_noise * sqrt(noise / scale).
-rule.x3 = struct('constant', 0.5863, 'per_log_noise', 0.1455, 'per_log_texture', -0.7333, ...
-                 'per_log_fine_texture', -0.128, 'least', 0.4, 'most', 2.4, 'per_root_noise', 12);
-rule.x4 = struct('constant', -1.3452, 'per_log_noise', 0.0284, 'per_log_texture', 0.1322, ...
-                 'per_log_fine_texture', -0.2275, 'least', 0.15, 'most', 1.25, 'per_root_noise', 4);
+% log x = a + b log(max(texture, 1)) + c log(fine_texture + 0.01), held
+% within [least, most], then at most per_noise * noise / scale.
+rule.x3 = struct('constant', 0.1105, 'per_log_texture', -0.7046, 'per_log_fine_texture', -0.1556, ...
+                 'least', 0.4, 'most', 2.4, 'per_noise', 60);
+rule.x4 = struct('constant', -1.4606, 'per_log_texture', 0.1427, 'per_log_fine_texture', -0.24, ...
+                 'least', 0.15, 'most', 1.25, 'per_noise', 20);
 end
 
 function x = width(r, relative, info)
@@ -57,9 +57,9 @@ if ~(relative > 0) || isnan(info.texture)
     x = 0.01;
     return;
 end
-fitted = exp(((r.constant + r.per_log_noise * log(relative)) + r.per_log_texture * log(max(info.texture, 1))) + ...
+fitted = exp((r.constant + r.per_log_texture * log(max(info.texture, 1))) + ...
              r.per_log_fine_texture * log(info.fine_texture + 0.01));
-x = max(min(min(max(fitted, r.least), r.most), r.per_root_noise * sqrt(relative)), 0.01);
+x = max(min(min(max(fitted, r.least), r.most), r.per_noise * relative), 0.01);
 end
 
 % The standard deviation, in units of the noise's, of each component of the
