@@ -4,7 +4,7 @@ lumasift(x1, x2, x3, x4)      the filter on a float64 image of at most 1000 by 1
 imlumasift(I, E, x3, x4)      images of any size, dtype and number of channels,
                               with defaults that follow the image's noise
 lumasift_edges(I, threshold)  the edge map, made from the image itself
-image_statistics(I)           the noise estimate and intensity scale behind the defaults
+image_statistics(I)           the noise, scale and texture behind the defaults
 
 lumasift.dask.imlumasift filters dask arrays of any chunking with the same bits.
 
@@ -69,8 +69,9 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False):
 
     J, info = imlumasift(..., return_info=True) also returns a dict of what
     was used: noise (the noise estimate, in I's units), scale (the range the
-    widths are measured against), threshold (the edge threshold of the edges
-    made from I, or None when E was given), x3 and x4.
+    widths are measured against), texture and fine_texture (see
+    image_statistics), threshold (the edge threshold of the edges made from I,
+    or None when E was given), x3 and x4.
 
     I   An H-by-W or H-by-W-by-C array of any real numeric dtype or bool.
     E   The edge map: H-by-W, shared by every channel, or H-by-W-by-C, one
@@ -84,12 +85,14 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False):
         away from zero and saturated, float32 rounded to nearest, bool I
         gives float64. In Fortran order.
 
-    Defaults, from the noise estimate sigma and the scale S (the dtype's range
-    for integers, 1 for bool, for floats the range of the means of the
-    image's 4-by-4 blocks):
-        x3 = min(max(6.0 * sqrt(sigma / S), 0.01), 2.5)
-        x4 = min(max(1.9 * sqrt(sigma / S), 0.01), 1.0)
+    Defaults, from image_statistics(I): the noise sigma, the scale S and the
+    texture measures T (texture) and F (fine_texture):
+        x3 = exp(0.111 - 0.705 log(max(T, 1)) - 0.156 log(F + 0.01)), within [0.4, 2.4]
+        x4 = exp(-1.461 + 0.143 log(max(T, 1)) - 0.240 log(F + 0.01)), within [0.15, 1.25]
+        each at most 60 sigma / S and 20 sigma / S and at least 0.01;
         E  = lumasift_edges(I), whose threshold follows sigma.
+    Smooth pictures get wide windows, fine texture narrow ones, and a clean
+    image comes back nearly as it is.
 
     Each channel of J is, before the conversion to I's dtype, bit for bit what
     lumasift's rule gives on the whole channel, and the same bits as the
@@ -123,10 +126,8 @@ def lumasift_edges(I, threshold=None, return_info=False):
     down the columns and then along the rows, the border repeated; its
     gradient is the central difference along each axis, its magnitude
     sqrt(gx**2 + gy**2), the strongest channel counting; E = 100 * magnitude /
-    threshold. The noise estimate is the lower median of |h| (in single
-    precision) over the pixels off the border where h, I filtered with
-    [1 -2 1]' * [1 -2 1], is finite, divided by 6 * 0.6745. The default
-    threshold, 0.1498 * sigma * sqrt(-2 * log(1 - (1 - 0.004)**(1/C))), is
+    threshold. The noise estimate sigma is image_statistics(I)["noise"]. The
+    default threshold, 0.1498 * sigma * sqrt(-2 * log(1 - (1 - 0.004)**(1/C))), is
     exceeded by noise alone at a pixel with the probability 0.004. Without
     noise it is 0, and E is all zeros.
 
@@ -140,9 +141,23 @@ def lumasift_edges(I, threshold=None, return_info=False):
 
 
 def image_statistics(I):
-    """The noise estimate and the intensity scale that imlumasift's defaults follow.
+    """The noise, the intensity scale and the texture that imlumasift's defaults follow.
 
-    Returns a dict: noise (in I's units) and scale, as in imlumasift's info.
+    Returns a dict, as in imlumasift's info:
+    noise         the noise's deviation, in I's units, read where texture
+                  cannot pass for it: on 8-by-8 DCT blocks chosen by their
+                  energy in one parity of frequencies u + v >= 3 and read in
+                  the other's, on the frequencies texture leaves emptiest
+                  (the median |c| / 0.6745); blocks with NaN, Inf or a value
+                  at the dtype's extremes (a float image's own) left out.
+    scale         the dtype's range for integers, 1 for bool, for floats the
+                  range of the means of the image's 4-by-4 blocks.
+    texture       the median over the blocks of their mean power at
+                  frequencies 3 <= u + v <= 5, over noise**2: 1 for noise
+                  alone (NaN without noise).
+    fine_texture  the share of blocks whose mean power at 6 <= u + v <= 9
+                  exceeds 2 noise**2 (NaN without noise).
+    Exact: counted, so the same bits whatever the threads or dask chunks.
     """
     return _core.image_statistics(I)
 
