@@ -118,8 +118,9 @@ void tiled(benchmark::State& state, int rows, int cols, int channels, ElementCla
         values[i] = static_cast<T>(std::is_integral_v<T> ? 255.0 * s.x1[i % s.x1.size()] : s.x1[i % s.x1.size()]);
     }
     std::vector<T> result(values.size());
-    const TiledImage image{{values.data(), type, rows, cols, channels}, s.x2.data(), ElementClass::float64, false,
-                           result.data(), 0.0};
+    const Layout layout = column_major(rows, cols);
+    const TiledImage image{{values.data(), type, rows, cols, channels, layout}, s.x2.data(), ElementClass::float64, false,
+                           layout, result.data(), layout, 0.0};
     for (auto _ : state) {
         filter_tiled(image, width_for(reach), 0.5);
         benchmark::DoNotOptimize(result.data());
@@ -149,20 +150,21 @@ void default_path(benchmark::State& state, DefaultPart part)
             values[i] = static_cast<std::uint8_t>(std::clamp(level + noise(random), 0.0, 255.0));
         }
     }
-    const HostImage image{values.data(), ElementClass::uint8, rows, cols, 3};
+    const Layout layout = column_major(rows, cols);
+    const HostImage image{values.data(), ElementClass::uint8, rows, cols, 3, layout};
     ImageStatistics statistics;
     measure_image(image, statistics);
     const DefaultParameters defaults = default_parameters(statistics, 3);
     std::vector<double> edges(static_cast<std::size_t>(rows) * cols);
-    edge_map(image, defaults.threshold, edges.data());
+    edge_map(image, defaults.threshold, edges.data(), layout);
     std::vector<std::uint8_t> result(values.size());
     const bool given = part == TILES_GIVEN_EDGES;
-    const TiledImage tiled{image, given ? edges.data() : nullptr, ElementClass::float64, false, result.data(),
-                           defaults.threshold};
+    const TiledImage tiled{image, given ? edges.data() : nullptr, ElementClass::float64, false, layout, result.data(),
+                           layout, defaults.threshold};
     for (auto _ : state) {
         switch (part) {
         case STATISTICS: measure_image(image, statistics); break;
-        case EDGE_MAP: edge_map(image, defaults.threshold, edges.data()); break;
+        case EDGE_MAP: edge_map(image, defaults.threshold, edges.data(), layout); break;
         case TILES_MAKING_EDGES:
         case TILES_GIVEN_EDGES: filter_tiled(tiled, defaults.x3, defaults.x4); break;
         }

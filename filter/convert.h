@@ -100,20 +100,35 @@ CONVERT_INLINE void convert_in_chunks(const From* source, To* target, int count,
     }
 }
 
+// `count` elements of class `type`, `step` elements apart from element
+// `first` of `values`, as doubles.
+inline void read_line(const void* values, ElementClass type, std::ptrdiff_t first, std::ptrdiff_t step,
+                      std::ptrdiff_t count, double* out)
+{
+    with_element_type(type, [&](auto* element) {
+        using T = std::remove_pointer_t<decltype(element)>;
+        const T* line = static_cast<const T*>(values) + first;
+        if (step != 1) {
+            for (std::ptrdiff_t i = 0; i < count; ++i) {
+                out[i] = as_double(line[i * step]);
+            }
+            return;
+        }
+        constexpr std::ptrdiff_t PIECE = 1 << 20;
+        for (std::ptrdiff_t done = 0; done < count; done += PIECE) {
+            const int n = static_cast<int>(count - done < PIECE ? count - done : PIECE);
+            convert_in_chunks(line + done, out + done, n, [](T value) { return as_double(value); });
+        }
+    });
+}
+
 // Rows [first, first + count) of one column of one channel of an image, as
 // doubles.
 inline void read_column(const HostImage& image, std::ptrdiff_t channel, std::ptrdiff_t col, std::ptrdiff_t first,
                         std::ptrdiff_t count, double* out)
 {
-    with_element_type(image.value_class, [&](auto* type) {
-        using T = std::remove_pointer_t<decltype(type)>;
-        const T* column = static_cast<const T*>(image.values) + (channel * image.cols + col) * image.rows + first;
-        constexpr std::ptrdiff_t PIECE = 1 << 20;
-        for (std::ptrdiff_t done = 0; done < count; done += PIECE) {
-            const int n = static_cast<int>(count - done < PIECE ? count - done : PIECE);
-            convert_in_chunks(column + done, out + done, n, [](T value) { return as_double(value); });
-        }
-    });
+    read_line(image.values, image.value_class, offset_of(image.layout, first, col, channel), image.layout.row_step,
+              count, out);
 }
 
 }  // namespace lumasift

@@ -120,12 +120,44 @@ bool make_edges(CallState& call, const HostImage& image, double threshold, const
     });
 }
 
-bool edge_map(const HostImage& image, double threshold, double* edges, const CallOptions& options)
+namespace {
+
+// A map in a layout whose columns are not contiguous and forward: each
+// unit's values, made in the thread's scratch, go to their places.
+struct ScatteredMap {
+    double* edges;
+    Layout layout;
+    std::ptrdiff_t rows;
+};
+
+void scatter_edges(void* context, std::ptrdiff_t first, std::ptrdiff_t end, const double* values,
+                   std::ptrdiff_t stride)
+{
+    const ScatteredMap& map = *static_cast<const ScatteredMap*>(context);
+    for (std::ptrdiff_t col = first; col < end; ++col) {
+        const double* column = values + (col - first) * stride;
+        double* out = map.edges + col * map.layout.col_step;
+        for (std::ptrdiff_t row = 0; row < map.rows; ++row) {
+            out[row * map.layout.row_step] = column[row];
+        }
+    }
+}
+
+}  // namespace
+
+bool edge_map(const HostImage& image, double threshold, double* edges, const Layout& layout,
+              const CallOptions& options)
 {
     const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
-    return make_edges(call, image, threshold, lane_kernels_or_plain(options.kernels).edges,
-                      {0, image.rows, 0, image.cols, edges, image.rows, nullptr, nullptr});
+    const LaneKernels lanes = lane_kernels_or_plain(options.kernels);
+    const EdgeKernels& kernels = lanes.edges;
+    if (has_forward_columns(layout)) {
+        return make_edges(call, image, threshold, kernels,
+                          {0, image.rows, 0, image.cols, edges, layout.col_step, nullptr, nullptr});
+    }
+    ScatteredMap map{edges, layout, image.rows};
+    return make_edges(call, image, threshold, kernels, {0, image.rows, 0, image.cols, nullptr, 0, &scatter_edges, &map});
 }
 
 }  // namespace lumasift

@@ -57,11 +57,12 @@ struct EdgeKernels;
 bool make_edges(CallState& call, const HostImage& image, double threshold, const EdgeKernels& kernels,
                 const EdgeBlock& block);
 
-// The whole edge map, rows x cols, column-major, on the kernels the options
+// The whole edge map, rows x cols, in `layout`, on the kernels the options
 // choose (the plainest lanes for the literal evaluation: the same bits).
 // May throw std::bad_alloc before any work; false when the stop request
 // ended the call.
-bool edge_map(const HostImage& image, double threshold, double* edges, const CallOptions& options = {});
+bool edge_map(const HostImage& image, double threshold, double* edges, const Layout& layout,
+              const CallOptions& options = {});
 
 }  // namespace lumasift
 

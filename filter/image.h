@@ -30,14 +30,40 @@ struct LogicalElement {
     std::uint8_t value;
 };
 
-// Element (row, col) of channel `channel` is element
-// (channel * cols + col) * rows + row of `values`.
+// Where element (row, col) of channel `channel` lies: row * row_step +
+// col * col_step + channel * channel_step elements from the first, steps of
+// any sign. The MEX and Octave hosts keep arrays column-major, channel after
+// channel; numpy arrays come in any order, and are read as they are.
+struct Layout {
+    std::ptrdiff_t row_step;
+    std::ptrdiff_t col_step;
+    std::ptrdiff_t channel_step;
+};
+
+inline Layout column_major(std::ptrdiff_t rows, std::ptrdiff_t cols)
+{
+    return {1, rows, rows * cols};
+}
+
+inline std::ptrdiff_t offset_of(const Layout& layout, std::ptrdiff_t row, std::ptrdiff_t col, std::ptrdiff_t channel)
+{
+    return row * layout.row_step + col * layout.col_step + channel * layout.channel_step;
+}
+
+// Columns each contiguous, one after another: what the lane engine reads
+// and writes in place.
+inline bool has_forward_columns(const Layout& layout)
+{
+    return layout.row_step == 1 && layout.col_step > 0;
+}
+
 struct HostImage {
     const void* values;
     ElementClass value_class;
     std::ptrdiff_t rows;
     std::ptrdiff_t cols;
     std::ptrdiff_t channels;
+    Layout layout;
 };
 
 // Calls f with a null pointer of the element type of a class.

@@ -317,16 +317,17 @@ void for_each_block(const HostImage& part, const BlockLattice& lattice, std::ptr
                 if (image_col % span != 0) {
                     continue;
                 }
-                const T* columns = static_cast<const T*>(part.values) + (channel * part.cols + col) * rows;
+                const Layout& layout = part.layout;
                 for (std::ptrdiff_t row = 0; row + B <= rows; row += step) {
                     const std::ptrdiff_t image_row = lattice.first_row + row;
                     if (image_row % span != 0) {
                         continue;
                     }
+                    const T* first = static_cast<const T*>(part.values) + offset_of(layout, row, col, channel);
                     bool clipped = false;
                     for (int q = 0; q < B; ++q) {
                         for (int k = 0; k < B; ++k) {
-                            const double value = as_double(columns[q * rows + row + k]);
+                            const double value = as_double(first[k * layout.row_step + q * layout.col_step]);
                             clipped |= value <= lattice.clipped_below || value >= lattice.clipped_above;
                             x[k][q] = value;
                         }

@@ -88,15 +88,26 @@ struct TileWork {
     bool store_results;
 };
 
-std::ptrdiff_t element_index(const TileWork& work, std::ptrdiff_t channel, std::ptrdiff_t line,
+// Where element (position, line) of the tile's lane view lies in a layout:
+// lines are the image's columns, positions its rows.
+std::ptrdiff_t element_index(const TileWork& work, const Layout& layout, std::ptrdiff_t channel, std::ptrdiff_t line,
                              std::ptrdiff_t position)
 {
-    const TiledImage& image = *work.image;
-    return (channel * image.pixels.cols + work.cols.begin + line) * image.pixels.rows + work.rows.begin + position;
+    return offset_of(layout, work.rows.begin + position, work.cols.begin + line, channel);
+}
+
+// `count` elements `step` apart, gathered into `out`.
+template <class T>
+void gather(const T* first, std::ptrdiff_t step, int count, T* out)
+{
+    for (int i = 0; i < count; ++i) {
+        out[i] = first[i * step];
+    }
 }
 
 // The pass before filtering, for line `line` of the tile's lane view: its
-// values as doubles and its edge bits.
+// values as doubles and its edge bits. Lines in a layout of other steps are
+// gathered first, through a line of scratch on the stack.
 void prepare_line(const TileWork& work, int line)
 {
     FilterState& state = filter_state;
@@ -104,29 +115,36 @@ void prepare_line(const TileWork& work, int line)
     const LaneKernels& lanes = *work.kernels;
     const TiledImage& image = *work.image;
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
-    const std::ptrdiff_t value_origin = element_index(work, work.channel, line, 0);
-    if (work.load_values && image.pixels.value_class == ElementClass::uint8) {
-        lanes.load_bytes(static_cast<const std::uint8_t*>(image.pixels.values) + value_origin,
-                         state.value_plane[line], length);
-    } else if (work.load_values) {
-        with_element_type(image.pixels.value_class, [&](auto* type) {
-            using T = std::remove_pointer_t<decltype(type)>;
-            convert_in_chunks(static_cast<const T*>(image.pixels.values) + value_origin, state.value_plane[line], length,
-                              [](T value) { return as_double(value); });
-        });
+    if (work.load_values) {
+        const Layout& layout = image.pixels.layout;
+        const std::ptrdiff_t origin = element_index(work, layout, work.channel, line, 0);
+        if (image.pixels.value_class == ElementClass::uint8 && layout.row_step == 1) {
+            lanes.load_bytes(static_cast<const std::uint8_t*>(image.pixels.values) + origin, state.value_plane[line],
+                             length);
+        } else {
+            read_line(image.pixels.values, image.pixels.value_class, origin, layout.row_step, length,
+                      state.value_plane[line]);
+        }
     }
     if (work.load_edges && image.edges != nullptr) {
         const std::ptrdiff_t edge_channel = image.edges_per_channel ? work.channel : 0;
-        const std::ptrdiff_t origin = element_index(work, edge_channel, line, 0);
-        if (image.edge_class == ElementClass::float64) {
-            pack_line_edges(pass, lanes, line, static_cast<const double*>(image.edges) + origin, length);
-            return;
-        }
+        const Layout& layout = image.edge_layout;
+        const std::ptrdiff_t origin = element_index(work, layout, edge_channel, line, 0);
         with_element_type(image.edge_class, [&](auto* type) {
             using T = std::remove_pointer_t<decltype(type)>;
-            pack_edge_bits(static_cast<const T*>(image.edges) + origin, length, pass.edge_bits[line]);
+            const T* edges = static_cast<const T*>(image.edges) + origin;
+            T gathered[PLANE_STRIDE];
+            if (layout.row_step != 1) {
+                gather(edges, layout.row_step, length, gathered);
+                edges = gathered;
+            }
+            if constexpr (std::is_same_v<T, double>) {
+                pack_line_edges(pass, lanes, line, edges, length);
+            } else {
+                pack_edge_bits(edges, length, pass.edge_bits[line]);
+                find_near_edges(pass, line);
+            }
         });
-        find_near_edges(pass, line);
     }
 }
 
@@ -156,22 +174,30 @@ bool make_tile_edges(const TileWork& work)
     return make_edges(*work.call, image.pixels, image.edge_threshold, work.kernels->edges, block);
 }
 
-// The results of part of a line, from result_plane into the result's class.
+// The results of part of a line, from result_plane into the result's class
+// and layout.
 void store_part(const TileWork& work, const LinePart& part)
 {
     const TiledImage& image = *work.image;
-    const std::ptrdiff_t origin = element_index(work, work.channel, part.line, part.first);
-    if (image.pixels.value_class == ElementClass::uint8) {
-        work.kernels->store_bytes(filter_state.result_plane[part.line] + part.first,
-                          static_cast<std::uint8_t*>(image.result) + origin, part.end - part.first);
+    const Layout& layout = image.result_layout;
+    const std::ptrdiff_t origin = element_index(work, layout, work.channel, part.line, part.first);
+    const double* results = filter_state.result_plane[part.line] + part.first;
+    const int count = part.end - part.first;
+    if (image.pixels.value_class == ElementClass::uint8 && layout.row_step == 1) {
+        work.kernels->store_bytes(results, static_cast<std::uint8_t*>(image.result) + origin, count);
         return;
     }
     with_element_type(result_class(image.pixels.value_class), [&](auto* type) {
         using T = std::remove_pointer_t<decltype(type)>;
         if constexpr (!std::is_same_v<T, LogicalElement>) {  // no result is logical
-            convert_in_chunks(filter_state.result_plane[part.line] + part.first,
-                              static_cast<T*>(image.result) + origin, part.end - part.first,
-                              [](double y) { return converted<T>(y); });
+            T* out = static_cast<T*>(image.result) + origin;
+            if (layout.row_step == 1) {
+                convert_in_chunks(results, out, count, [](double y) { return converted<T>(y); });
+            } else {
+                for (int i = 0; i < count; ++i) {
+                    out[i * layout.row_step] = converted<T>(results[i]);
+                }
+            }
         }
     });
 }
@@ -183,11 +209,14 @@ bool filter_tile(const TileWork& work)
     const TiledImage& image = *work.image;
     const int lines = static_cast<int>(work.cols.end - work.cols.begin);
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
-    const std::ptrdiff_t origin = element_index(work, work.channel, 0, 0);
     LaneView& view = work.pass->view;
-    view.values = work.load_values ? state.value_plane[0] : static_cast<const double*>(image.pixels.values) + origin;
-    view.results = work.store_results ? state.result_plane[0] : static_cast<double*>(image.result) + origin;
-    view.result_stride = work.store_results ? PLANE_STRIDE : image.pixels.rows;
+    view.values = work.load_values ? state.value_plane[0]
+                                   : static_cast<const double*>(image.pixels.values) +
+                                         element_index(work, image.pixels.layout, work.channel, 0, 0);
+    view.results = work.store_results
+                       ? state.result_plane[0]
+                       : static_cast<double*>(image.result) + element_index(work, image.result_layout, work.channel, 0, 0);
+    view.result_stride = work.store_results ? PLANE_STRIDE : image.result_layout.col_step;
     view.lines = lines;
     view.length = length;
     view.first_line = static_cast<int>(work.cols.kept_begin - work.cols.begin);
@@ -242,8 +271,13 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
     const int margin = tile_margin(reach);
     const TileCut row_cut(image.pixels.rows, margin);
     const TileCut col_cut(image.pixels.cols, margin);
-    const bool load_values = image.pixels.value_class != ElementClass::float64;
-    pass.view.value_stride = load_values ? PLANE_STRIDE : image.pixels.rows;
+    // Doubles in columns that follow one another are read and written in
+    // place; everything else passes through the planes.
+    const bool load_values =
+        image.pixels.value_class != ElementClass::float64 || !has_forward_columns(image.pixels.layout);
+    const bool store_results =
+        result_class(image.pixels.value_class) != ElementClass::float64 || !has_forward_columns(image.result_layout);
+    pass.view.value_stride = load_values ? PLANE_STRIDE : image.pixels.layout.col_step;
     // No tile's smaller side exceeds the smaller of the longest extents.
     const std::ptrdiff_t longest_rows = row_cut.longest();
     const std::ptrdiff_t longest_cols = col_cut.longest();
@@ -262,7 +296,7 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
                                     col_cut.tile(tile_col),
                                     load_values,
                                     channel == 0 || image.edges_per_channel,
-                                    result_class(image.pixels.value_class) != ElementClass::float64};
+                                    store_results};
                 if (!filter_tile(work)) {
                     return false;
                 }

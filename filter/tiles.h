@@ -27,8 +27,8 @@ namespace lumasift LUMASIFT_HIDDEN {
 // logical values.
 ElementClass result_class(ElementClass value_class);
 
-// A rows x cols x channels image, its edge map and the result, column-major
-// as the host keeps them. The edge map has one channel, shared by all, or as
+// A rows x cols x channels image, its edge map and the result, each in a
+// layout of its own. The edge map has one channel, shared by all, or as
 // many as the image; without one (null edges), each tile makes the edge
 // values of make_edges with `edge_threshold` from the image's own pixels
 // around it, so no map as large as the image is ever made.
@@ -37,7 +37,9 @@ struct TiledImage {
     const void* edges;
     ElementClass edge_class;
     bool edges_per_channel;
+    Layout edge_layout;
     void* result;  // of result_class(pixels.value_class)
+    Layout result_layout;
     double edge_threshold;
 };
 

@@ -57,6 +57,7 @@ bool host_image(const mxArray* array, HostImage& image)
     image.rows = static_cast<std::ptrdiff_t>(dimension(array, 0));
     image.cols = static_cast<std::ptrdiff_t>(dimension(array, 1));
     image.channels = static_cast<std::ptrdiff_t>(dimension(array, 2));
+    image.layout = column_major(image.rows, image.cols);
     return true;
 }
 

@@ -63,8 +63,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
     plhs[0] = lumasift::new_result(mxGetNumberOfDimensions(prhs[0]), mxGetDimensions(prhs[0]),
                                    lumasift::host_class(lumasift::result_class(image.value_class)));
-    const lumasift::TiledImage tiled{image, make_edges ? nullptr : mxGetData(prhs[1]), edge_class, edge_channels > 1,
-                                     mxGetData(plhs[0]), parameters.threshold};
+    const lumasift::TiledImage tiled{image,           make_edges ? nullptr : mxGetData(prhs[1]), edge_class,
+                                     edge_channels > 1, image.layout, mxGetData(plhs[0]), image.layout,
+                                     parameters.threshold};
     lumasift::run_core(
         [&tiled, sigma_near, sigma_far] {
             return lumasift::filter_tiled(tiled, sigma_near, sigma_far, lumasift::host_call_options());

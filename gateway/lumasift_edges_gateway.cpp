@@ -37,7 +37,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     plhs[0] = lumasift::new_result(2, sizes, mxDOUBLE_CLASS);
     lumasift::run_core(
         [&image, threshold, &plhs] {
-            return lumasift::edge_map(image, threshold, mxGetPr(plhs[0]), lumasift::host_call_options());
+            return lumasift::edge_map(image, threshold, mxGetPr(plhs[0]), image.layout,
+                                      lumasift::host_call_options());
         },
         plhs[0]);
 

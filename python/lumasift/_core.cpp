@@ -76,9 +76,9 @@ py::array as_array(const py::handle& argument)
     return py::array::ensure(argument);
 }
 
-// The core reads images column-major, which is numpy's Fortran order: an
-// array already in it is read in place, any other is copied into it. Never
-// the transpose: the filter is not symmetric under it.
+// lumasift() takes its arrays column-major, numpy's Fortran order, as the
+// Octave module does: an array already in it is read in place, any other is
+// copied into it. Never the transpose: the filter is not symmetric under it.
 py::array in_fortran_order(const py::array& array)
 {
     return py::array::ensure(array, py::array::f_style);
@@ -87,6 +87,38 @@ py::array in_fortran_order(const py::array& array)
 py::array fortran_array(const py::dtype& dtype, const std::vector<py::ssize_t>& shape)
 {
     return py::module_::import("numpy").attr("empty")(py::tuple(py::cast(shape)), dtype, "order"_a = "F");
+}
+
+// The rest read arrays in place through their strides, whatever their
+// order; strides that are not whole elements (views into records) are
+// copied into Fortran order first.
+lumasift::Layout layout_of(const py::array& array)
+{
+    const py::ssize_t size = array.itemsize();
+    return {array.strides(0) / size, array.strides(1) / size, array.ndim() == 3 ? array.strides(2) / size : 0};
+}
+
+py::array with_element_strides(const py::array& array)
+{
+    for (py::ssize_t axis = 0; axis < array.ndim(); ++axis) {
+        if (array.strides(axis) % array.itemsize() != 0) {
+            return in_fortran_order(array);
+        }
+    }
+    return array;
+}
+
+// A new array for a result of `shape`, laid out as `like`: C order for C
+// order, Fortran for Fortran, and for other views the order of their
+// strides.
+py::array array_like(const py::array& like, const py::dtype& dtype, const std::vector<py::ssize_t>& shape)
+{
+    const py::module_ numpy = py::module_::import("numpy");
+    if (static_cast<py::ssize_t>(shape.size()) == like.ndim()) {
+        return numpy.attr("empty_like")(like, dtype, "order"_a = "K");
+    }
+    const bool rows_first = std::abs(like.strides(0)) >= std::abs(like.strides(1));
+    return numpy.attr("empty")(py::tuple(py::cast(shape)), dtype, "order"_a = rows_first ? "C" : "F");
 }
 
 // An image and the array that holds its elements, kept alive with it.
@@ -108,8 +140,10 @@ Image image_argument(const py::handle& argument)
     if (array.ndim() != 2 && array.ndim() != 3) {
         throw py::value_error(IMAGE_MESSAGE);
     }
-    array = in_fortran_order(array);
-    return {array, {array.data(), *type, array.shape(0), array.shape(1), array.ndim() == 3 ? array.shape(2) : 1}};
+    array = with_element_strides(array);
+    return {array,
+            {array.data(), *type, array.shape(0), array.shape(1), array.ndim() == 3 ? array.shape(2) : 1,
+             layout_of(array)}};
 }
 
 // Ctrl-C while the core runs without the GIL: Python's own handler only
@@ -312,7 +346,7 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
             (edges.ndim() == 3 && edges.shape(2) != 1 && edges.shape(2) != host.channels)) {
             throw py::value_error(message);
         }
-        edges = in_fortran_order(edges);
+        edges = with_element_strides(edges);
     }
     // The default is never too wide: only a given x3 can be.
     if (x3 && !lumasift::tiles_fit(host.rows, host.cols, *x3)) {
@@ -326,12 +360,14 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
     const double sigma_near = parameters.x3;
     const double sigma_far = parameters.x4;
 
-    py::array result = fortran_array(dtype_of(lumasift::result_class(host.value_class)), shape_of(image.array));
+    py::array result = array_like(image.array, dtype_of(lumasift::result_class(host.value_class)), shape_of(image.array));
     const lumasift::TiledImage tiled{host,
                                      make_edges ? nullptr : edges.data(),
                                      edge_class,
                                      !make_edges && edges.ndim() == 3 && edges.shape(2) > 1,
+                                     make_edges ? host.layout : layout_of(edges),
                                      result.mutable_data(),
+                                     layout_of(result),
                                      parameters.threshold};
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::filter_tiled(tiled, sigma_near, sigma_far, options);
@@ -355,10 +391,10 @@ py::object lumasift_edges(const py::handle& image_argument_, std::optional<doubl
     const lumasift::CallParameters parameters = settled(image, given_threshold, no_width, no_width, return_info);
     const double threshold = parameters.threshold;
     const lumasift::ImageStatistics& statistics = parameters.statistics;
-    py::array edges = fortran_array(py::dtype::of<double>(), {image.host.rows, image.host.cols});
+    py::array edges = array_like(image.array, py::dtype::of<double>(), {image.host.rows, image.host.cols});
     double* edge_data = static_cast<double*>(edges.mutable_data());
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::edge_map(image.host, threshold, edge_data, options);
+        return lumasift::edge_map(image.host, threshold, edge_data, layout_of(edges), options);
     });
     if (!return_info) {
         return std::move(edges);

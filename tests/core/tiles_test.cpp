@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -39,8 +40,9 @@ const std::vector<double>& whole_image_rule(const Scene& s)
 std::vector<double> run_tiled(const Scene& s, const CallOptions& options)
 {
     std::vector<double> y(s.x1.size(), -7.0);
-    const TiledImage image{{s.x1.data(), ElementClass::float64, s.rows, s.cols, 1}, s.x2.data(), ElementClass::float64,
-                           false, y.data(), 0.0};
+    const Layout layout = column_major(s.rows, s.cols);
+    const TiledImage image{{s.x1.data(), ElementClass::float64, s.rows, s.cols, 1, layout}, s.x2.data(),
+                           ElementClass::float64, false, layout, y.data(), layout, 0.0};
     EXPECT_TRUE(tiles_fit(s.rows, s.cols, s.x3)) << s.description;
     EXPECT_TRUE(filter_tiled(image, s.x3, s.x4, options)) << s.description;
     return y;
@@ -131,7 +133,8 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
             values[c * pixels + at] = NaN;  // no channel has a magnitude near these
         }
     }
-    const HostImage image{values.data(), ElementClass::float64, rows, cols, 3};
+    const Layout layout = column_major(rows, cols);
+    const HostImage image{values.data(), ElementClass::float64, rows, cols, 3, layout};
     ImageStatistics statistics;
     ImageStatistics on_one_thread;
     ASSERT_TRUE(measure_image(image, on_one_thread, {options.kernels, 1, nullptr}));
@@ -144,7 +147,7 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
     ASSERT_GT(threshold, 0.0);
 
     std::vector<double> edges(pixels);
-    ASSERT_TRUE(edge_map(image, threshold, edges.data(), options));
+    ASSERT_TRUE(edge_map(image, threshold, edges.data(), layout, options));
     std::vector<double> plain_edges(pixels);
     const EdgeBlock whole{0, rows, 0, cols, plain_edges.data(), rows, nullptr, nullptr};
     CallState call{};
@@ -153,8 +156,8 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
 
     std::vector<double> given(values.size(), -7.0);
     std::vector<double> made(values.size(), -7.0);
-    const TiledImage with_map{image, edges.data(), ElementClass::float64, false, given.data(), 0.0};
-    const TiledImage without_map{image, nullptr, ElementClass::float64, false, made.data(), threshold};
+    const TiledImage with_map{image, edges.data(), ElementClass::float64, false, layout, given.data(), layout, 0.0};
+    const TiledImage without_map{image, nullptr, ElementClass::float64, false, layout, made.data(), layout, threshold};
     ASSERT_TRUE(filter_tiled(with_map, 1.0, 0.5, options));
     ASSERT_TRUE(filter_tiled(without_map, 1.0, 0.5, options));
     EXPECT_EQ(first_difference(made, given), -1);
@@ -201,17 +204,46 @@ void expect_rule_in_class(ElementClass type)
             expected.push_back(host_conversion<T>(y));
         }
     }
-    std::vector<T> result(input.size());
-    const TiledImage image{{input.data(), type, shape.rows, shape.cols, channels}, edges.data(), ElementClass::float64,
-                           true, result.data(), 0.0};
     ASSERT_EQ(result_class(type), type);
-    ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4));
-    EXPECT_EQ(std::memcmp(result.data(), expected.data(), result.size() * sizeof(T)), 0)
-        << "class " << static_cast<int>(type);
+    // Column-major as the hosts keep it; numpy's C order, channels
+    // interleaved; and rows reversed in memory with channels outermost.
+    // Each layout holds the same image, so gives the same bits.
+    const std::ptrdiff_t rows = shape.rows;
+    const std::ptrdiff_t cols = shape.cols;
+    const std::ptrdiff_t last_row = (rows - 1) * cols;
+    const std::pair<Layout, std::ptrdiff_t> layouts[] = {{column_major(rows, cols), 0},
+                                                         {{cols * channels, channels, 1}, 0},
+                                                         {{-cols, 1, rows * cols}, last_row}};
+    for (const auto& [layout, origin] : layouts) {
+        std::vector<T> laid_out(input.size());
+        std::vector<double> laid_out_edges(input.size());
+        for (std::ptrdiff_t c = 0; c < channels; ++c) {
+            for (std::ptrdiff_t col = 0; col < cols; ++col) {
+                for (std::ptrdiff_t row = 0; row < rows; ++row) {
+                    const std::ptrdiff_t at = origin + offset_of(layout, row, col, c);
+                    laid_out[at] = input[(c * cols + col) * rows + row];
+                    laid_out_edges[at] = edges[(c * cols + col) * rows + row];
+                }
+            }
+        }
+        std::vector<T> result(input.size());
+        const TiledImage image{{laid_out.data() + origin, type, rows, cols, channels, layout},
+                               laid_out_edges.data() + origin, ElementClass::float64, true, layout,
+                               result.data() + origin, layout, 0.0};
+        ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4));
+        for (std::ptrdiff_t i = 0; i < static_cast<std::ptrdiff_t>(input.size()); ++i) {
+            const std::ptrdiff_t c = i / (rows * cols);
+            const std::ptrdiff_t at = origin + offset_of(layout, i % rows, i / rows % cols, c);
+            ASSERT_EQ(std::memcmp(&result[at], &expected[i], sizeof(T)), 0)
+                << "class " << static_cast<int>(type) << ", steps " << layout.row_step << " " << layout.col_step
+                << ", element " << i;
+        }
+    }
 }
 
 TEST(TilesTest, EveryClassGivesTheRuleConvertedAsTheHostConverts)
 {
+    expect_rule_in_class<double>(ElementClass::float64);
     expect_rule_in_class<float>(ElementClass::float32);
     expect_rule_in_class<std::int8_t>(ElementClass::int8);
     expect_rule_in_class<std::uint8_t>(ElementClass::uint8);
@@ -247,8 +279,9 @@ TEST(TilesTest, LogicalValuesAndEdgesAndSharedEdgeMaps)
         expected.insert(expected.end(), part.begin(), part.end());
     }
     std::vector<double> result(2 * pixels, -7.0);
-    const TiledImage image{{logical_values.data(), ElementClass::logical, shape.rows, shape.cols, 2}, mask.data(),
-                           ElementClass::logical, false, result.data(), 0.0};
+    const Layout layout = column_major(shape.rows, shape.cols);
+    const TiledImage image{{logical_values.data(), ElementClass::logical, shape.rows, shape.cols, 2, layout},
+                           mask.data(), ElementClass::logical, false, layout, result.data(), layout, 0.0};
     ASSERT_EQ(result_class(ElementClass::logical), ElementClass::float64);
     ASSERT_TRUE(filter_tiled(image, shape.x3, shape.x4));
     EXPECT_EQ(first_difference(result, expected), -1);

@@ -58,24 +58,50 @@ def octave_struct(loaded):
     return {field: None if np.size(value) == 0 else float(value) for field, value in fields.items()}
 
 
+# Views of one Fortran-ordered image, each read in place through its strides.
+LAYOUTS = {
+    "C order": np.ascontiguousarray,
+    "Fortran order": lambda a: a,
+    "strided": lambda a: np.asfortranarray(np.repeat(np.repeat(a, 2, 0), 3, 1))[::2, ::3],
+    "negative strides": lambda a: np.ascontiguousarray(a[::-1, ::-1])[::-1, ::-1],
+    "channels outermost, columns reversed": lambda a: np.ascontiguousarray(np.moveaxis(a[:, ::-1], -1, 0))
+    .transpose(1, 2, 0)[:, ::-1] if a.ndim == 3 else np.asfortranarray(a[:, ::-1])[:, ::-1],
+}
+
+
+def axes_by_step(array):
+    return list(np.argsort([abs(step) for step in array.strides], kind="stable"))
+
+
 @pytest.mark.parametrize("dtype", ["float64", "float32", "int8", "uint8", "int16", "uint16", "int32", "uint32",
                                    "int64", "uint64", "bool"])
-def test_dtypes_shapes_and_order(rng, dtype):
-    image = (rng.random((23, 17, 2)) * 100).astype(dtype)
+def test_every_layout_gives_the_fortran_bits_in_its_own_layout(rng, dtype):
+    image = np.asfortranarray((rng.random((23, 17, 2)) * 100).astype(dtype))
     expected_dtype = np.float64 if dtype == "bool" else np.dtype(dtype)
-    for I in (image, image[:, :, 0]):
+    for I in (image, np.asfortranarray(image[:, :, 0])):
+        e = np.asfortranarray(edge_map(rng, I.shape))
         J = lumasift.imlumasift(I, None, 1.2, 0.3)
-        assert J.dtype == expected_dtype and J.shape == I.shape and J.flags.f_contiguous
-        assert np.array_equal(J, lumasift.imlumasift(np.asfortranarray(I), None, 1.2, 0.3))
-        assert lumasift.lumasift_edges(I).shape == I.shape[:2]
+        JE = lumasift.imlumasift(I, e, 1.2, 0.3)
+        edges = lumasift.lumasift_edges(I)
+        assert J.dtype == expected_dtype and J.shape == I.shape and edges.shape == I.shape[:2]
+        for name, view in LAYOUTS.items():
+            V = view(I)
+            assert np.array_equal(V, I) and (name == "Fortran order" or not V.flags.f_contiguous), name
+            result = lumasift.imlumasift(V, None, 1.2, 0.3)
+            assert np.array_equal(result, J), name
+            assert axes_by_step(result) == axes_by_step(V), name
+            assert np.array_equal(lumasift.imlumasift(V, view(e), 1.2, 0.3), JE), name
+            assert np.array_equal(lumasift.imlumasift(I, view(e), 1.2, 0.3), JE), name
+            assert np.array_equal(lumasift.lumasift_edges(V), edges), name
     if dtype == "float64":
-        # The filter is not symmetric under transposition: a C-ordered array
-        # must not be filtered as its transpose.
+        # The filter is not symmetric under transposition: an array read
+        # through the wrong strides would give its transpose's result.
         x, e = image[:, :, 0], edge_map(rng, (23, 17))
         y = lumasift.lumasift(x, e, 1.2, 0.3)
         assert np.array_equal(y, lumasift.imlumasift(x, e, 1.2, 0.3))
-        assert np.array_equal(y, lumasift.lumasift(np.asfortranarray(x), e.ravel(order="F"), 1.2, 0.3))
+        assert np.array_equal(y, lumasift.lumasift(np.ascontiguousarray(x), e.ravel(order="F"), 1.2, 0.3))
         assert not np.array_equal(y, lumasift.lumasift(x.T.copy(), e.T.copy(), 1.2, 0.3).T)
+        assert not np.array_equal(y, lumasift.imlumasift(np.ascontiguousarray(x.T), e.T, 1.2, 0.3).T)
 
 
 @pytest.mark.parametrize("call, error, message", [
