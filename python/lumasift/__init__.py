@@ -134,10 +134,7 @@ def lumasift_edges(I, threshold=None, return_info=False):
     Raises TypeError or ValueError for bad arguments, MemoryError, and
     KeyboardInterrupt when Ctrl-C ends a long call.
     """
-    threshold = _real_scalar(threshold, "threshold", "a positive real scalar")
-    if threshold is not None and not threshold > 0:
-        raise ValueError("threshold must be None or a positive real scalar")
-    return _core.lumasift_edges(I, threshold, bool(return_info))
+    return _core.lumasift_edges(I, _edge_threshold(threshold), bool(return_info))
 
 
 def image_statistics(I):
@@ -160,6 +157,15 @@ def image_statistics(I):
     Exact: counted, so the same bits whatever the threads or dask chunks.
     """
     return _core.image_statistics(I)
+
+
+def _edge_threshold(threshold, zero_allowed=False):
+    """None, or the threshold as a float: positive, or also 0 (no edges, as on an image without noise)."""
+    what = "a non-negative real scalar" if zero_allowed else "a positive real scalar"
+    threshold = _real_scalar(threshold, "threshold", what)
+    if threshold is not None and not (threshold > 0 or (zero_allowed and threshold == 0)):
+        raise ValueError(f"threshold must be None or {what}")
+    return threshold
 
 
 def _real_scalar(value, name, what="a real numeric scalar"):

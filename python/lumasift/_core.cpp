@@ -311,15 +311,17 @@ std::vector<py::ssize_t> shape_of(const py::array& array)
     return {array.shape(), array.shape() + array.ndim()};
 }
 
-std::string window_too_wide(double sigma_near, const Image& image)
+void check_window(py::ssize_t rows, py::ssize_t cols, double sigma_near)
 {
+    if (lumasift::tiles_fit(rows, cols, sigma_near)) {
+        return;
+    }
     char message[320];
     std::snprintf(message, sizeof message,
                   "x3 = %g gives a window of half-width %g, too wide to tile a %td-by-%td image: over 1000 pixels "
                   "a side, the half-width trunc(3*x3 + 1) may be at most 498",
-                  sigma_near, std::trunc(lumasift::window_radius_for(sigma_near)),
-                  image.host.rows, image.host.cols);
-    return message;
+                  sigma_near, std::trunc(lumasift::window_radius_for(sigma_near)), rows, cols);
+    throw py::value_error(message);
 }
 
 py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_argument,
@@ -349,8 +351,8 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
         edges = with_element_strides(edges);
     }
     // The default is never too wide: only a given x3 can be.
-    if (x3 && !lumasift::tiles_fit(host.rows, host.cols, *x3)) {
-        throw py::value_error(window_too_wide(*x3, image));
+    if (x3) {
+        check_window(host.rows, host.cols, *x3);
     }
 
     // With E given the call needs no threshold: NaN, reported as None.
@@ -578,6 +580,7 @@ PYBIND11_MODULE(_core, module)
     module.attr("NOISE_BLOCK") = lumasift::NOISE_BLOCK;
     module.def("scale_block_side", &lumasift::scale_block_side, "rows"_a, "cols"_a);
     module.def("window_radius_for", &lumasift::window_radius_for, "x3"_a);
+    module.def("check_window", &check_window, "rows"_a, "cols"_a, "x3"_a);
     module.def("measure_range", &measure_range, "part"_a, "side"_a);
     module.def("result_dtype", &result_dtype, "dtype"_a);
 }

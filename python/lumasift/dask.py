@@ -1,6 +1,6 @@
 """lumasift on dask arrays of any chunking, with the bits of one call on the whole array.
 
-imlumasift(I, E, x3, x4)  as lumasift.imlumasift, returning a dask array
+imlumasift(I, E, x3, x4, threshold)  as lumasift.imlumasift, returning a dask array
 image_statistics(I)       as lumasift.image_statistics, computed chunk by chunk
 
 Why blocks give the whole image's bits: each block is filtered with its true
@@ -23,7 +23,7 @@ from lumasift import _core
 EDGE_CONTEXT = 3
 
 
-def imlumasift(I, E=None, x3=None, x4=None):
+def imlumasift(I, E=None, x3=None, x4=None, threshold=None):
     """lumasift.imlumasift on a dask array: the same arguments and defaults, the same bits.
 
     I is an H-by-W or H-by-W-by-C dask array (or anything dask.array.asarray
@@ -31,6 +31,11 @@ def imlumasift(I, E=None, x3=None, x4=None):
     are brought into one chunk. Left-out arguments follow the whole image's
     noise, which is measured here, before the result is built; the result is
     a lazy dask array of I's shape and lumasift.imlumasift's dtype.
+
+    threshold, with E left out, makes the edges inside the blocks as
+    lumasift.lumasift_edges(I, threshold) would: the result is then
+    lumasift.imlumasift(I, lumasift.lumasift_edges(I, threshold), x3, x4).
+    0, the threshold the defaults give an image without noise, makes no edges.
     """
     I = da.asarray(I)
     if I.ndim not in (2, 3):
@@ -38,14 +43,19 @@ def imlumasift(I, E=None, x3=None, x4=None):
     dtype = _core.result_dtype(I.dtype)
     x3 = lumasift._real_scalar(x3, "x3")
     x4 = lumasift._real_scalar(x4, "x4")
+    threshold = lumasift._edge_threshold(threshold, zero_allowed=True)
+    if E is not None and threshold is not None:
+        raise ValueError("give E or threshold, not both: threshold makes the edges")
+    if x3 is not None:
+        # Refused before any work, as lumasift.imlumasift refuses it.
+        _core.check_window(I.shape[0], I.shape[1], x3)
     channels = I.shape[2] if I.ndim == 3 else 1
-    threshold = None
-    if E is None or x3 is None or x4 is None:
+    if x3 is None or x4 is None or (E is None and threshold is None):
         statistics = image_statistics(I)
         defaults = _core.default_parameters(statistics, channels)
         x3 = defaults["x3"] if x3 is None else x3
         x4 = defaults["x4"] if x4 is None else x4
-        if E is None:
+        if E is None and threshold is None:
             threshold = defaults["threshold"]
 
     depth = _window_reach(x3) + 1 + (EDGE_CONTEXT if threshold is not None else 0)
@@ -116,7 +126,7 @@ def _filter_block(block, edges=None, *, x3, x4, threshold):
 
 
 def _window_reach(x3):
-    """The window's reach, not below 0; a window too wide for any tile is refused by the blocks."""
+    """The window's reach, not below 0; a given x3 too wide to tile was refused before."""
     radius = _core.window_radius_for(x3)
     return int(min(radius, 2.0**31)) if radius >= 1.0 else 0
 

@@ -62,6 +62,20 @@ def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks):
         for E, x3, x4 in [(None, None, None), (edges, 1.4, 0.3)]:
             expected.append(lumasift.imlumasift(image, E, x3, x4))
             results.append(lumasift_dask.imlumasift(blocks_of(image, chunks), E, x3, x4))
+        # Edges made inside the blocks with a given threshold.
+        expected.append(lumasift.imlumasift(image, lumasift.lumasift_edges(image, 0.2), None, 0.3))
+        results.append(lumasift_dask.imlumasift(blocks_of(image, chunks), None, None, 0.3, threshold=0.2))
     for want, got in zip(expected, dask.compute(*results)):
         assert got.dtype == want.dtype
         assert np.array_equal(got, want, equal_nan=True)
+
+
+@pytest.mark.parametrize("E, x3, threshold, shape, message", [
+    (np.zeros((20, 20)), None, 5.0, (20, 20), "give E or threshold"),
+    (None, None, -1.0, (20, 20), "threshold must be"),
+    # Refused as lumasift.imlumasift refuses it, before the noise is measured.
+    (None, 200.0, None, (1100, 10), "too wide to tile a 1100-by-10 image"),
+])
+def test_refused_before_any_work(E, x3, threshold, shape, message):
+    with dask.config.set(scheduler="sync"), pytest.raises(ValueError, match=message):
+        lumasift_dask.imlumasift(da.zeros(shape, chunks=10), E, x3, None, threshold=threshold)
