@@ -1,6 +1,6 @@
 """lumasift on dask arrays of any chunking, with the bits of one call on the whole array.
 
-imlumasift(I, E, x3, x4, threshold)  as lumasift.imlumasift, returning a dask array
+imlumasift(I, E, x3, x4, threshold, return_info)  as lumasift.imlumasift, returning a dask array
 image_statistics(I)       as lumasift.image_statistics, computed chunk by chunk
 
 Why blocks give the whole image's bits: each block is filtered with its true
@@ -23,7 +23,7 @@ from lumasift import _core
 EDGE_CONTEXT = 3
 
 
-def imlumasift(I, E=None, x3=None, x4=None, threshold=None):
+def imlumasift(I, E=None, x3=None, x4=None, threshold=None, return_info=False):
     """lumasift.imlumasift on a dask array: the same arguments and defaults, the same bits.
 
     I is an H-by-W or H-by-W-by-C dask array (or anything dask.array.asarray
@@ -36,6 +36,9 @@ def imlumasift(I, E=None, x3=None, x4=None, threshold=None):
     lumasift.lumasift_edges(I, threshold) would: the result is then
     lumasift.imlumasift(I, lumasift.lumasift_edges(I, threshold), x3, x4).
     0, the threshold the defaults give an image without noise, makes no edges.
+
+    J, info = imlumasift(..., return_info=True) also returns lumasift.imlumasift's
+    info, measured before the result is built.
     """
     I = da.asarray(I)
     if I.ndim not in (2, 3):
@@ -50,7 +53,7 @@ def imlumasift(I, E=None, x3=None, x4=None, threshold=None):
         # Refused before any work, as lumasift.imlumasift refuses it.
         _core.check_window(I.shape[0], I.shape[1], x3)
     channels = I.shape[2] if I.ndim == 3 else 1
-    if x3 is None or x4 is None or (E is None and threshold is None):
+    if return_info or x3 is None or x4 is None or (E is None and threshold is None):
         statistics = image_statistics(I)
         defaults = _core.default_parameters(statistics, channels)
         x3 = defaults["x3"] if x3 is None else x3
@@ -68,8 +71,11 @@ def imlumasift(I, E=None, x3=None, x4=None, threshold=None):
     if E is not None:
         arrays.append(_edges_like(da.asarray(E), arrays[0]))
     # dask rechunks the axes whose chunks are smaller than the depth.
-    return da.map_overlap(_filter_block, *arrays, depth=depths, boundary="none", dtype=dtype,
-                          meta=np.empty((0,) * I.ndim, dtype), x3=x3, x4=x4, threshold=threshold)
+    J = da.map_overlap(_filter_block, *arrays, depth=depths, boundary="none", dtype=dtype,
+                       meta=np.empty((0,) * I.ndim, dtype), x3=x3, x4=x4, threshold=threshold)
+    if not return_info:
+        return J
+    return J, {**statistics, "threshold": threshold if E is None else None, "x3": x3, "x4": x4}
 
 
 def image_statistics(I):
