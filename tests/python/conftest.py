@@ -29,6 +29,15 @@ def octave(tmp_path_factory):
     return run
 
 
+@pytest.fixture(scope="session")
+def client():
+    """A small cluster: two worker processes of one thread, with 1 GiB each."""
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, memory_limit="1GiB",
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        yield client
+
+
 @pytest.fixture(scope="module")
 def rng():
     return np.random.default_rng(16)

@@ -9,13 +9,6 @@ distributed = pytest.importorskip("distributed")
 lumasift_dask = pytest.importorskip("lumasift.dask")
 
 
-@pytest.fixture(scope="module")
-def client():
-    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None) as cluster:
-        with distributed.Client(cluster) as client:
-            yield client
-
-
 # Chunks larger than the image, with ragged edges, and smaller than the depth.
 CHUNKINGS = [(200, 200), (19, 23), (6, 4)]
 
@@ -79,3 +72,4 @@ def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks):
 def test_refused_before_any_work(E, x3, threshold, shape, message):
     with dask.config.set(scheduler="sync"), pytest.raises(ValueError, match=message):
         lumasift_dask.imlumasift(da.zeros(shape, chunks=10), E, x3, None, threshold=threshold)
+
