@@ -1,3 +1,6 @@
+import os
+import signal
+
 import numpy as np
 import pytest
 
@@ -73,3 +76,17 @@ def test_refused_before_any_work(E, x3, threshold, shape, message):
     with dask.config.set(scheduler="sync"), pytest.raises(ValueError, match=message):
         lumasift_dask.imlumasift(da.zeros(shape, chunks=10), E, x3, None, threshold=threshold)
 
+
+def test_a_killed_worker_costs_time_not_bits(client, rng):
+    image = (rng.random((1000, 1000)) * 255).astype(np.uint8)
+    J = client.persist(lumasift_dask.imlumasift(da.from_array(image, chunks=125), None, 3.0, 0.4, threshold=30.0))
+    chunks = distributed.futures_of(J)
+    next(distributed.as_completed(chunks))
+    # The worker holding the most results, so that some are lost with it.
+    holder = max(client.has_what().items(), key=lambda item: len(item[1]))[0]
+    pid = client.run(os.getpid, workers=[holder])[holder]
+    assert not all(chunk.done() for chunk in chunks), "the run ended before a worker could be killed"
+    os.kill(pid, signal.SIGKILL)
+    assert np.array_equal(J.compute(), lumasift.imlumasift(image, lumasift.lumasift_edges(image, 30.0), 3.0, 0.4))
+    # The nanny's new worker, for the tests after this one.
+    client.wait_for_workers(2, timeout=60)
