@@ -25,12 +25,19 @@ if nargin < 1 || isempty(out_dir)
 end
 core = [files_in(fullfile(root, 'filter')), files_in(fullfile(root, 'filter', 'lanes')), ...
         {fullfile(gateway_dir, 'interrupt.cpp')}];
-images = fullfile(gateway_dir, 'images.cpp');
-modules = {'lumasift', {fullfile(gateway_dir, 'gateway.cpp')}; ...
-           'imlumasift_mex', {images, fullfile(gateway_dir, 'imlumasift_gateway.cpp')}; ...
-           'lumasift_edges_mex', {images, fullfile(gateway_dir, 'lumasift_edges_gateway.cpp')}};
+% The toolbox's modules are Octave's own oct-files in Octave, MEX files in
+% MATLAB; lumasift is a MEX file in both.
+in_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
+if in_octave
+    toolbox = {fullfile(gateway_dir, 'octave_images.cpp'), 'imlumasift_oct.cpp', 'lumasift_edges_oct.cpp'};
+else
+    toolbox = {fullfile(gateway_dir, 'images.cpp'), 'imlumasift_gateway.cpp', 'lumasift_edges_gateway.cpp'};
+end
+modules = {'lumasift', {fullfile(gateway_dir, 'gateway.cpp')}, true; ...
+           'imlumasift_mex', {toolbox{1}, fullfile(gateway_dir, toolbox{2})}, ~in_octave; ...
+           'lumasift_edges_mex', {toolbox{1}, fullfile(gateway_dir, toolbox{3})}, ~in_octave};
 for k = 1:size(modules, 1)
-    build(fullfile(out_dir, modules{k, 1}), [core, modules{k, 2}]);
+    build(fullfile(out_dir, modules{k, 1}), [core, modules{k, 2}], modules{k, 3});
 end
 if ~strcmp(out_dir, gateway_dir)
     m_files = dir(fullfile(gateway_dir, '*.m'));
@@ -50,13 +57,19 @@ end
 
 % Results must not depend on the compiler fusing a multiply and an add, and
 % a module exports mexFunction alone.
-function build(output, sources)
+function build(output, sources, is_mex)
 if exist('OCTAVE_VERSION', 'builtin')
-    output = [output '.mex'];
+    if is_mex
+        kind = {'--mex'};
+        output = [output '.mex'];
+    else
+        kind = {};
+        output = [output '.oct'];
+    end
     flags = getenv('CXXFLAGS');
     setenv('CXXFLAGS', [flags ' -O2 -ffp-contract=off -fvisibility=hidden -fvisibility-inlines-hidden']);
     cleanup = onCleanup(@() setenv('CXXFLAGS', flags));
-    [text, status] = mkoctfile('--mex', '-o', output, sources{:});
+    [text, status] = mkoctfile(kind{:}, '-o', output, sources{:});
     if status ~= 0
         error('lumasift_compile: mkoctfile failed:\n%s', text);
     end

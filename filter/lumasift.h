@@ -14,6 +14,7 @@
 #include "image.h"
 #include "statistics.h"
 #include "tiles.h"
+#include "toolbox.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -28,7 +29,8 @@ bool filter_call(const double* values, const double* edges, int rows, int cols, 
 // by tile (tiles_fit, filter_tiled); from statistics.h: the noise, the
 // texture and the defaults that follow them (measure_image,
 // default_parameters, settle_parameters); from edges.h: the edge map made
-// from an image (edge_map).
+// from an image (edge_map); from toolbox.h: imlumasift's and
+// lumasift_edges's checks and runs, for every host.
 
 // Whether this build and processor have the kernels of a choice.
 bool has_kernels(KernelChoice choice);

@@ -1,6 +1,6 @@
 #include "images.h"
 
-#include <cmath>
+#include <cstdlib>
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -71,14 +71,9 @@ bool is_real_double_scalar(const mxArray* array)
     return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array) && mxGetNumberOfElements(array) == 1;
 }
 
-mxArray* parameter_struct(const char* const* names, const double* values, int count)
+bool is_width(const mxArray* array)
 {
-    mxArray* parameters = mxCreateStructMatrix(1, 1, count, const_cast<const char**>(names));
-    for (int k = 0; k < count; ++k) {
-        mxSetFieldByNumber(parameters, 0, k,
-                           std::isnan(values[k]) ? mxCreateDoubleMatrix(0, 0, mxREAL) : mxCreateDoubleScalar(values[k]));
-    }
-    return parameters;
+    return is_left_out(array) || is_real_double_scalar(array);
 }
 
 const double* given(const mxArray* array)
@@ -86,14 +81,12 @@ const double* given(const mxArray* array)
     return is_left_out(array) ? nullptr : mxGetPr(array);
 }
 
-CallParameters settled(const HostImage& image, const double* threshold, const double* x3, const double* x4,
-                       bool report)
+void report_fault(ArgumentFault fault, const char* call_form, const HostImage* image, const double* x3)
 {
-    CallParameters parameters;
-    mxArray* no_result = nullptr;
-    run_core([&] { return settle_parameters(image, threshold, x3, x4, report, parameters, host_call_options()); },
-             no_result);
-    return parameters;
+    const FaultReport report = fault_report(fault, call_form, image, x3);
+    mexErrMsgIdAndTxt(report.identifier, "%s", report.message);
+    // mexErrMsgIdAndTxt does not return.
+    std::abort();
 }
 
 }  // namespace lumasift

@@ -1,8 +1,10 @@
 // What the gateways of imlumasift_mex and lumasift_edges_mex share: the
-// host's arrays as the core's images, and the parameters they report.
+// host's arrays as the core's images, its errors, and the parameters they
+// report.
 #ifndef LUMASIFT_GATEWAY_IMAGES_H
 #define LUMASIFT_GATEWAY_IMAGES_H
 
+#include <cmath>
 #include <cstddef>
 #include <new>
 
@@ -29,13 +31,35 @@ std::size_t dimension(const mxArray* array, mwSize k);
 // core's image; false for any other.
 bool host_image(const mxArray* array, HostImage& image);
 
-// Whether an argument is left out ([]), or a real double scalar.
+// Whether an argument is left out ([]), a real double scalar, or either.
 bool is_left_out(const mxArray* array);
 bool is_real_double_scalar(const mxArray* array);
+bool is_width(const mxArray* array);
+
+// The argument's double, or null where it is left out ([]).
+const double* given(const mxArray* array);
+
+// Raises the core's report of a fault as the host's error.
+[[noreturn]] void report_fault(ArgumentFault fault, const char* call_form, const HostImage* image = nullptr,
+                               const double* x3 = nullptr);
 
 // A 1-by-1 struct of double scalars; a NaN value becomes [], for what was not
 // used.
-mxArray* parameter_struct(const char* const* names, const double* values, int count);
+template <int count>
+mxArray* parameter_struct(const InfoField (&fields)[count])
+{
+    const char* names[count];
+    for (int k = 0; k < count; ++k) {
+        names[k] = fields[k].name;
+    }
+    mxArray* parameters = mxCreateStructMatrix(1, 1, count, names);
+    for (int k = 0; k < count; ++k) {
+        const double value = fields[k].value;
+        mxSetFieldByNumber(parameters, 0, k,
+                           std::isnan(value) ? mxCreateDoubleMatrix(0, 0, mxREAL) : mxCreateDoubleScalar(value));
+    }
+    return parameters;
+}
 
 // Runs `call` (which returns false when interrupted) and reports what the host
 // should see: an out-of-memory error, with the result freed, when the core
@@ -62,13 +86,13 @@ void run_core(const Call& call, mxArray*& result)
     }
 }
 
-// The argument's double, or null where it is left out ([]).
-const double* given(const mxArray* array);
-
-// settle_parameters, or the host's error report when the core could not get
-// its scratch or Ctrl-C stopped the measurement.
-CallParameters settled(const HostImage& image, const double* threshold, const double* x3, const double* x4,
-                       bool report);
+// The same for a call that makes no result yet.
+template <class Call>
+void run_core(const Call& call)
+{
+    mxArray* no_result = nullptr;
+    run_core(call, no_result);
+}
 
 }  // namespace lumasift
 

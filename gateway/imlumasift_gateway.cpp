@@ -1,12 +1,9 @@
-// [J, info] = imlumasift_mex(I, E, x3, x4): the module behind imlumasift.m,
-// which checks the user's arguments and explains itself. E, x3 and x4 may be
-// [] for their defaults, which follow the image's noise. This gateway checks
-// again everything the core relies on, so that a direct call can fail but
-// never read past an argument or write into one.
+// [J, info] = imlumasift_mex(I, E, x3, x4): MATLAB's module behind
+// imlumasift.m, which checks the user's arguments and explains itself. E,
+// x3 and x4 may be [] for their defaults, which follow the image's noise.
+// The core's checks run again, so that a direct call can fail but never
+// read past an argument or write into one.
 #include "gateway.h"
-
-#include <cstddef>
-#include <limits>
 
 #include "../filter/lumasift.h"
 #include "images.h"
@@ -15,68 +12,43 @@
 // No try block here: the host may raise its error report as a C++
 // exception, and a catch would swallow or repeat the message.
 
-namespace {
-
-using lumasift::ElementClass;
-
-bool is_width(const mxArray* array)
-{
-    return lumasift::is_left_out(array) || lumasift::is_real_double_scalar(array);
-}
-
-}  // namespace
-
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
+    const char* const form = "[J, info] = imlumasift_mex(I, E, x3, x4)";
     if (nrhs != 4 || nlhs > 2) {
-        mexErrMsgIdAndTxt("lumasift:arguments", "Call as [J, info] = imlumasift_mex(I, E, x3, x4).");
+        lumasift::report_fault(lumasift::ArgumentFault::arguments, form);
     }
     lumasift::HostImage image;
-    if (!lumasift::host_image(prhs[0], image)) {
-        mexErrMsgIdAndTxt("lumasift:image", "I must be a real, full numeric or logical M-by-N-by-C array.");
-    }
-    const bool make_edges = lumasift::is_left_out(prhs[1]);
-    ElementClass edge_class = ElementClass::float64;
-    const std::size_t edge_channels = lumasift::dimension(prhs[1], 2);
-    if (!make_edges && (!lumasift::element_class(prhs[1], edge_class) || mxGetNumberOfDimensions(prhs[1]) > 3 ||
-                        lumasift::dimension(prhs[1], 0) != static_cast<std::size_t>(image.rows) ||
-                        lumasift::dimension(prhs[1], 1) != static_cast<std::size_t>(image.cols) ||
-                        (edge_channels != 1 && edge_channels != static_cast<std::size_t>(image.channels)))) {
-        mexErrMsgIdAndTxt("lumasift:edges",
-                          "E must be [] or a real, full numeric or logical array of the size of I, "
-                          "or of one channel of it.");
-    }
-    if (!is_width(prhs[2]) || !is_width(prhs[3])) {
-        mexErrMsgIdAndTxt("lumasift:width", "x3 and x4 must be [] or real double scalars.");
+    lumasift::HostImage edges;
+    const bool image_read = lumasift::host_image(prhs[0], image);
+    const bool edges_given = !lumasift::is_left_out(prhs[1]);
+    const bool edges_read = edges_given && lumasift::host_image(prhs[1], edges);
+    const double* x3 = lumasift::given(prhs[2]);
+    const double* x4 = lumasift::given(prhs[3]);
+    const lumasift::ArgumentFault fault =
+        lumasift::check_smoothing(image_read ? &image : nullptr, edges_given, edges_read ? &edges : nullptr,
+                                  lumasift::is_width(prhs[2]) && lumasift::is_width(prhs[3]), x3);
+    if (fault != lumasift::ArgumentFault::none) {
+        lumasift::report_fault(fault, form, image_read ? &image : nullptr, x3);
     }
 
-    // With E given the call needs no threshold: NaN, reported as [].
-    const double no_threshold = std::numeric_limits<double>::quiet_NaN();
-    const lumasift::CallParameters parameters = lumasift::settled(
-        image, make_edges ? nullptr : &no_threshold, lumasift::given(prhs[2]), lumasift::given(prhs[3]), nlhs > 1);
-    const double sigma_near = parameters.x3;
-    const double sigma_far = parameters.x4;
-    if (!lumasift::tiles_fit(image.rows, image.cols, sigma_near)) {
-        mexErrMsgIdAndTxt("lumasift:windowTooWide",
-                          "The window is too wide to tile an image over 1000 pixels a side.");
-    }
-
+    lumasift::CallParameters parameters;
+    lumasift::run_core([&] {
+        return lumasift::settle_smoothing(image, edges_given, x3, x4, nlhs > 1, parameters,
+                                          lumasift::host_call_options());
+    });
     plhs[0] = lumasift::new_result(mxGetNumberOfDimensions(prhs[0]), mxGetDimensions(prhs[0]),
                                    lumasift::host_class(lumasift::result_class(image.value_class)));
-    const lumasift::TiledImage tiled{image,           make_edges ? nullptr : mxGetData(prhs[1]), edge_class,
-                                     edge_channels > 1, image.layout, mxGetData(plhs[0]), image.layout,
-                                     parameters.threshold};
     lumasift::run_core(
-        [&tiled, sigma_near, sigma_far] {
-            return lumasift::filter_tiled(tiled, sigma_near, sigma_far, lumasift::host_call_options());
+        [&] {
+            return lumasift::smooth_image(image, edges_given ? &edges : nullptr, parameters, mxGetData(plhs[0]),
+                                          image.layout, lumasift::host_call_options());
         },
         plhs[0]);
 
     if (nlhs > 1) {
-        const lumasift::ImageStatistics& statistics = parameters.statistics;
-        const char* const names[] = {"noise", "scale", "texture", "fine_texture", "threshold", "x3", "x4"};
-        const double values[] = {statistics.noise,         statistics.scale, statistics.texture,
-                                 statistics.fine_texture, parameters.threshold, sigma_near, sigma_far};
-        plhs[1] = lumasift::parameter_struct(names, values, 7);
+        lumasift::InfoField info[lumasift::SMOOTHING_INFO_FIELDS];
+        lumasift::smoothing_info(parameters, info);
+        plhs[1] = lumasift::parameter_struct(info);
     }
 }

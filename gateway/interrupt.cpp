@@ -61,11 +61,4 @@ bool host_interrupt_pending()
     return host.matlab_query != nullptr && host.matlab_query();
 }
 
-void report_interrupted(mxArray*& result)
-{
-    mxDestroyArray(result);
-    result = nullptr;
-    mexErrMsgIdAndTxt("lumasift:interrupted", "Interrupted.");
-}
-
 }  // namespace lumasift

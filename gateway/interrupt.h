@@ -1,10 +1,9 @@
 // Whether the user has pressed Ctrl-C in the host. Neither host publishes
 // this in its MEX API, so the flag is looked up at run time by name: one
-// source then builds with a plain mex or mkoctfile --mex, and loads in both.
+// source then builds with a plain mex, mkoctfile --mex or mkoctfile, and
+// loads in both hosts.
 #ifndef LUMASIFT_GATEWAY_INTERRUPT_H
 #define LUMASIFT_GATEWAY_INTERRUPT_H
-
-#include "mex.h"
 
 #include "../filter/hidden.h"
 #include "../filter/lumasift.h"
@@ -22,11 +21,6 @@ inline CallOptions host_call_options()
 {
     return {KernelChoice::fastest, 0, &host_interrupt_pending};
 }
-
-// Ends a call that the interrupt stopped, once the filter's threads have
-// stopped: the unfinished result is freed and an error raised, since a
-// result returned would still be assigned.
-void report_interrupted(mxArray*& result);
 
 }  // namespace lumasift
 

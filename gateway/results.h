@@ -1,38 +1,14 @@
-// The result arrays of the modules, which every call fills whole.
+// The result arrays of the MEX modules, which every call fills whole or, when
+// interrupted, frees.
 #ifndef LUMASIFT_GATEWAY_RESULTS_H
 #define LUMASIFT_GATEWAY_RESULTS_H
 
-#include <cstddef>
-#include <cstdint>
-
 #include "mex.h"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "../filter/hidden.h"
+#include "huge_pages.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
-
-// Asks the system to back the untouched pages of a large new array with
-// huge pages where it can: faulting in a page can cost as much as filling
-// it (on virtual machines, several times more), so a result fills in a
-// fraction of the time. A hint only; nothing changes where it is not taken.
-inline void prefer_huge_pages(void* data, std::size_t bytes)
-{
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
-    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(data) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(HUGE_PAGE - 1);
-    if (end > first) {
-        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-    }
-#else
-    (void)data;
-    (void)bytes;
-#endif
-}
 
 // A new real array of the host that the call will fill whole: not cleared
 // first, and on huge pages where the system allows.
@@ -41,6 +17,16 @@ inline mxArray* new_result(mwSize dimensions, const mwSize* sizes, mxClassID typ
     mxArray* result = mxCreateUninitNumericArray(dimensions, sizes, type, mxREAL);
     prefer_huge_pages(mxGetData(result), mxGetNumberOfElements(result) * mxGetElementSize(result));
     return result;
+}
+
+// Ends a call that the interrupt stopped, once the filter's threads have
+// stopped: the unfinished result is freed and an error raised, since a
+// result returned would still be assigned.
+inline void report_interrupted(mxArray*& result)
+{
+    mxDestroyArray(result);
+    result = nullptr;
+    mexErrMsgIdAndTxt("lumasift:interrupted", "Interrupted.");
 }
 
 }  // namespace lumasift

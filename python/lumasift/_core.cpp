@@ -121,24 +121,38 @@ py::array array_like(const py::array& like, const py::dtype& dtype, const std::v
     return numpy.attr("empty")(py::tuple(py::cast(shape)), dtype, "order"_a = rows_first ? "C" : "F");
 }
 
+const double* pointer(const std::optional<double>& value)
+{
+    return value ? &*value : nullptr;
+}
+
+// The core's report of a fault: TypeError where an argument is of a type the
+// core does not take, ValueError where it is of the wrong size or value.
+[[noreturn]] void raise_fault(lumasift::ArgumentFault fault, bool wrong_type, const lumasift::HostImage* image,
+                              const std::optional<double>& x3 = std::nullopt)
+{
+    const lumasift::FaultReport report = lumasift::fault_report(fault, "", image, pointer(x3));
+    if (wrong_type) {
+        throw py::type_error(report.message);
+    }
+    throw py::value_error(report.message);
+}
+
 // An image and the array that holds its elements, kept alive with it.
 struct Image {
     py::array array;
     lumasift::HostImage host;
 };
 
-const char* const IMAGE_MESSAGE =
-    "I must be a real numeric or boolean H-by-W or H-by-W-by-C array in native byte order";
-
 Image image_argument(const py::handle& argument)
 {
     py::array array = as_array(argument);
     const std::optional<ElementClass> type = array ? element_class(array.dtype()) : std::nullopt;
     if (!type) {
-        throw py::type_error(IMAGE_MESSAGE);
+        raise_fault(lumasift::ArgumentFault::image, true, nullptr);
     }
     if (array.ndim() != 2 && array.ndim() != 3) {
-        throw py::value_error(IMAGE_MESSAGE);
+        raise_fault(lumasift::ArgumentFault::image, false, nullptr);
     }
     array = with_element_strides(array);
     return {array,
@@ -293,35 +307,29 @@ py::array lumasift_call(const py::handle& x1, const py::handle& x2, const py::ha
     return result;
 }
 
-// settle_parameters, the optional values null where left out.
-lumasift::CallParameters settled(const Image& image, const std::optional<double>& threshold,
-                                 const std::optional<double>& x3, const std::optional<double>& x4, bool report)
-{
-    const auto pointer = [](const std::optional<double>& value) { return value ? &*value : nullptr; };
-    lumasift::CallParameters parameters;
-    run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::settle_parameters(image.host, pointer(threshold), pointer(x3), pointer(x4), report,
-                                           parameters, options);
-    });
-    return parameters;
-}
-
 std::vector<py::ssize_t> shape_of(const py::array& array)
 {
     return {array.shape(), array.shape() + array.ndim()};
 }
 
-void check_window(py::ssize_t rows, py::ssize_t cols, double sigma_near)
+// A given x3 too wide to tile the image, refused before any work.
+void check_window(py::ssize_t rows, py::ssize_t cols, double x3)
 {
-    if (lumasift::tiles_fit(rows, cols, sigma_near)) {
-        return;
+    const lumasift::HostImage shape{nullptr, ElementClass::float64, rows, cols, 1, lumasift::column_major(rows, cols)};
+    const lumasift::ArgumentFault fault = lumasift::check_smoothing(&shape, false, nullptr, true, &x3);
+    if (fault != lumasift::ArgumentFault::none) {
+        raise_fault(fault, false, &shape, x3);
     }
-    char message[320];
-    std::snprintf(message, sizeof message,
-                  "x3 = %g gives a window of half-width %g, too wide to tile a %td-by-%td image: over 1000 pixels "
-                  "a side, the half-width trunc(3*x3 + 1) may be at most 498",
-                  sigma_near, std::trunc(lumasift::window_radius_for(sigma_near)), rows, cols);
-    throw py::value_error(message);
+}
+
+py::dict info_dict(const lumasift::InfoField* fields, int count)
+{
+    py::dict info;
+    for (int k = 0; k < count; ++k) {
+        const double value = fields[k].value;
+        info[fields[k].name] = std::isnan(value) ? py::object(py::none()) : py::object(py::float_(value));
+    }
+    return info;
 }
 
 py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_argument,
@@ -329,80 +337,66 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
 {
     const Image image = image_argument(image_argument_);
     const lumasift::HostImage& host = image.host;
-    const bool make_edges = edge_argument.is_none();
-    py::array edges;
-    ElementClass edge_class = ElementClass::float64;
-    if (!make_edges) {
-        char message[320];
-        std::snprintf(message, sizeof message,
-                      "E must be None or a real numeric or boolean %td-by-%td or %td-by-%td-by-%td array, the size "
-                      "of I or of one channel of it",
-                      host.rows, host.cols, host.rows, host.cols, host.channels);
-        edges = as_array(edge_argument);
-        const std::optional<ElementClass> type = edges ? element_class(edges.dtype()) : std::nullopt;
+    const bool edges_given = !edge_argument.is_none();
+    Image edges;
+    if (edges_given) {
+        edges.array = as_array(edge_argument);
+        const std::optional<ElementClass> type = edges.array ? element_class(edges.array.dtype()) : std::nullopt;
         if (!type) {
-            throw py::type_error(message);
+            raise_fault(lumasift::ArgumentFault::edges, true, &host);
         }
-        edge_class = *type;
-        if ((edges.ndim() != 2 && edges.ndim() != 3) || edges.shape(0) != host.rows || edges.shape(1) != host.cols ||
-            (edges.ndim() == 3 && edges.shape(2) != 1 && edges.shape(2) != host.channels)) {
-            throw py::value_error(message);
+        if (edges.array.ndim() == 2 || edges.array.ndim() == 3) {
+            edges.array = with_element_strides(edges.array);
+            edges.host = {edges.array.data(), *type, edges.array.shape(0), edges.array.shape(1),
+                          edges.array.ndim() == 3 ? edges.array.shape(2) : 1, layout_of(edges.array)};
         }
-        edges = with_element_strides(edges);
     }
-    // The default is never too wide: only a given x3 can be.
-    if (x3) {
-        check_window(host.rows, host.cols, *x3);
+    const bool edges_read = edges_given && edges.array.ndim() >= 2 && edges.array.ndim() <= 3;
+    const lumasift::ArgumentFault fault =
+        lumasift::check_smoothing(&host, edges_given, edges_read ? &edges.host : nullptr, true, pointer(x3));
+    if (fault != lumasift::ArgumentFault::none) {
+        raise_fault(fault, false, &host, x3);
     }
 
-    // With E given the call needs no threshold: NaN, reported as None.
-    const std::optional<double> threshold =
-        make_edges ? std::nullopt : std::optional<double>(std::numeric_limits<double>::quiet_NaN());
-    const lumasift::CallParameters parameters = settled(image, threshold, x3, x4, return_info);
-    const double sigma_near = parameters.x3;
-    const double sigma_far = parameters.x4;
-
-    py::array result = array_like(image.array, dtype_of(lumasift::result_class(host.value_class)), shape_of(image.array));
-    const lumasift::TiledImage tiled{host,
-                                     make_edges ? nullptr : edges.data(),
-                                     edge_class,
-                                     !make_edges && edges.ndim() == 3 && edges.shape(2) > 1,
-                                     make_edges ? host.layout : layout_of(edges),
-                                     result.mutable_data(),
-                                     layout_of(result),
-                                     parameters.threshold};
+    lumasift::CallParameters parameters;
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::filter_tiled(tiled, sigma_near, sigma_far, options);
+        return lumasift::settle_smoothing(host, edges_given, pointer(x3), pointer(x4), return_info, parameters,
+                                          options);
+    });
+    py::array result = array_like(image.array, dtype_of(lumasift::result_class(host.value_class)), shape_of(image.array));
+    const lumasift::Layout result_layout = layout_of(result);
+    void* result_data = result.mutable_data();
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::smooth_image(host, edges_given ? &edges.host : nullptr, parameters, result_data,
+                                      result_layout, options);
     });
     if (!return_info) {
         return std::move(result);
     }
-    const lumasift::ImageStatistics& statistics = parameters.statistics;
-    const py::dict info("noise"_a = statistics.noise, "scale"_a = statistics.scale, "texture"_a = statistics.texture,
-                        "fine_texture"_a = statistics.fine_texture,
-                        "threshold"_a = make_edges ? py::object(py::float_(parameters.threshold)) : py::object(py::none()),
-                        "x3"_a = sigma_near, "x4"_a = sigma_far);
-    return py::make_tuple(result, info);
+    lumasift::InfoField info[lumasift::SMOOTHING_INFO_FIELDS];
+    lumasift::smoothing_info(parameters, info);
+    return py::make_tuple(result, info_dict(info, lumasift::SMOOTHING_INFO_FIELDS));
 }
 
-py::object lumasift_edges(const py::handle& image_argument_, std::optional<double> given_threshold, bool return_info)
+py::object lumasift_edges(const py::handle& image_argument_, std::optional<double> threshold, bool return_info)
 {
     const Image image = image_argument(image_argument_);
-    // The edges need no widths.
-    const std::optional<double> no_width = std::numeric_limits<double>::quiet_NaN();
-    const lumasift::CallParameters parameters = settled(image, given_threshold, no_width, no_width, return_info);
-    const double threshold = parameters.threshold;
-    const lumasift::ImageStatistics& statistics = parameters.statistics;
+    lumasift::CallParameters parameters;
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::settle_edges(image.host, pointer(threshold), return_info, parameters, options);
+    });
     py::array edges = array_like(image.array, py::dtype::of<double>(), {image.host.rows, image.host.cols});
+    const lumasift::Layout edge_layout = layout_of(edges);
     double* edge_data = static_cast<double*>(edges.mutable_data());
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::edge_map(image.host, threshold, edge_data, layout_of(edges), options);
+        return lumasift::edge_map(image.host, parameters.threshold, edge_data, edge_layout, options);
     });
     if (!return_info) {
         return std::move(edges);
     }
-    return py::make_tuple(edges, py::dict("noise"_a = statistics.noise, "scale"_a = statistics.scale,
-                                          "threshold"_a = threshold));
+    lumasift::InfoField info[lumasift::EDGES_INFO_FIELDS];
+    lumasift::edges_info(parameters, info);
+    return py::make_tuple(edges, info_dict(info, lumasift::EDGES_INFO_FIELDS));
 }
 
 py::dict statistics_dict(const lumasift::ImageStatistics& statistics)
@@ -475,7 +469,7 @@ Lattice noise_lattice(py::ssize_t rows, py::ssize_t cols, py::ssize_t channels, 
 {
     const std::optional<ElementClass> type = element_class(dtype);
     if (!type) {
-        throw py::type_error(IMAGE_MESSAGE);
+        raise_fault(lumasift::ArgumentFault::image, true, nullptr);
     }
     const lumasift::BlockLattice lattice = lumasift::noise_lattice(rows, cols, channels, *type, as_range(range));
     return {lattice.step, lattice.stride, lattice.clipped_below, lattice.clipped_above};
@@ -553,7 +547,7 @@ py::dtype result_dtype(const py::dtype& dtype)
 {
     const std::optional<ElementClass> type = element_class(dtype);
     if (!type) {
-        throw py::type_error(IMAGE_MESSAGE);
+        raise_fault(lumasift::ArgumentFault::image, true, nullptr);
     }
     return dtype_of(lumasift::result_class(*type));
 }

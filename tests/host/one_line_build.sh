@@ -10,12 +10,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 out=$(realpath -m "$1")
 reference_dir=$(realpath "$2")
 cd "$here/../.."
+rm -rf "$out"
 mkdir -p "$out"
 mkoctfile --mex -o "$out/lumasift.mex" filter/*.cpp filter/lanes/*.cpp gateway/gateway.cpp gateway/interrupt.cpp
-mkoctfile --mex -o "$out/imlumasift_mex.mex" filter/*.cpp filter/lanes/*.cpp gateway/imlumasift_gateway.cpp gateway/images.cpp gateway/interrupt.cpp
-mkoctfile --mex -o "$out/lumasift_edges_mex.mex" filter/*.cpp filter/lanes/*.cpp gateway/lumasift_edges_gateway.cpp gateway/images.cpp gateway/interrupt.cpp
+mkoctfile -o "$out/imlumasift_mex.oct" filter/*.cpp filter/lanes/*.cpp gateway/imlumasift_oct.cpp gateway/octave_images.cpp gateway/interrupt.cpp
+mkoctfile -o "$out/lumasift_edges_mex.oct" filter/*.cpp filter/lanes/*.cpp gateway/lumasift_edges_oct.cpp gateway/octave_images.cpp gateway/interrupt.cpp
 cp gateway/*.m "$out/"
-bash "$here/exports_test.sh" --allow-std "$out/lumasift.mex" "$out/imlumasift_mex.mex" "$out/lumasift_edges_mex.mex"
+bash "$here/exports_test.sh" --allow-inline "$out/lumasift.mex" "$out/imlumasift_mex.oct" "$out/lumasift_edges_mex.oct"
 bash "$here/run_octave_tests.sh" "$here/gateway_test.m" "$out" "$reference_dir"
 for file in lumasift imlumasift lumasift_edges; do
   bash "$here/run_octave_tests.sh" "$out/$file.m" "$out" "$reference_dir"
