@@ -8,6 +8,11 @@
    image in chunks of 1000x1000, on a local cluster of two worker processes of
    one thread each, against one in-process lumasift.imlumasift call (which
    runs on every core): one run each, and their ratio.
+3. With the photographs' folder (LUMASIFT_PHOTOS), lumasift.imlumasift(I) on
+   the 24-megapixel noisy photograph of bench/default_path.m in each numpy
+   layout (read in place, the result in the input's layout), given its edges
+   and widths, and OpenCV's bilateralFilter(I, 9, 75, 75) beside it: the
+   fastest of a few calls, and the process's peak memory growth.
 
     PYTHONPATH=SITE /usr/bin/python3 bench/python_bench.py [MODULE_DIR]
 """
@@ -100,11 +105,72 @@ def dask_throughput():
           f"({rows * cols / chunked / 1e6:.1f} Mpixel/s), dask/in-process {chunked / whole:.2f} ({same})")
 
 
+def fastest(call, calls=3):
+    call()
+    times = []
+    for _ in range(calls):
+        start = time.perf_counter()
+        call()
+        times.append(time.perf_counter() - start)
+    return min(times)
+
+
+def peak_growth_mb(call):
+    # Writing 5 to clear_refs resets the peak resident size to the current one.
+    def kb(field):
+        with open("/proc/self/status") as status:
+            return next(int(line.split()[1]) for line in status if line.startswith(field + ":"))
+
+    with open("/proc/self/clear_refs", "w") as clear:
+        clear.write("5")
+    before = kb("VmRSS")
+    result = call()
+    growth = (kb("VmHWM") - before) / 1024
+    del result
+    return growth
+
+
+def layouts(photo_dir):
+    from PIL import Image
+
+    retina = np.asarray(Image.open(os.path.join(photo_dir, "retina.jpg")))
+    rng = np.random.default_rng(3)
+    tiled = np.tile(retina, (3, 5, 1))[:4000, :6000]
+    I = np.clip(np.round(tiled + 15.0 * rng.standard_normal(tiled.shape)), 0, 255).astype(np.uint8)
+    doubled = np.repeat(I, 2, axis=1)
+    views = {"C order": I, "Fortran order": np.asfortranarray(I), "strided view": doubled[:, ::2],
+             "negative strides": I[::-1, ::-1].copy()[::-1, ::-1]}
+    J, info = lumasift.imlumasift(I, return_info=True)
+    E = lumasift.lumasift_edges(I)
+    print(f"3. imlumasift(I) on {'x'.join(map(str, I.shape))} uint8, {os.cpu_count()} cores, fastest of 3 calls; "
+          f"noise {info['noise']:.2f}, x3 {info['x3']:.3f}, x4 {info['x4']:.3f}")
+    fortran = fastest(lambda: lumasift.imlumasift(views["Fortran order"]))
+    for name, view in views.items():
+        seconds = fastest(lambda: lumasift.imlumasift(view))
+        same = "same bits" if np.array_equal(lumasift.imlumasift(view), J) else "DIFFERENT BITS"
+        print(f"   {name:18s} {seconds:6.3f} s  {seconds / fortran:.2f}x of Fortran order, peak growth "
+              f"{peak_growth_mb(lambda: lumasift.imlumasift(view)):4.0f} MB for a {J.nbytes / 2**20:.0f} MB result "
+              f"({same})")
+    given = fastest(lambda: lumasift.imlumasift(I, E, info["x3"], info["x4"]))
+    edges = fastest(lambda: lumasift.lumasift_edges(I))
+    default = fastest(lambda: lumasift.imlumasift(I))
+    print(f"   C order, given E   {given:6.3f} s; imlumasift(I) {default / given:.2f}x of it, "
+          f"lumasift_edges(I) {edges / given:.2f}x")
+    try:
+        import cv2
+    except ImportError:
+        return
+    bilateral = fastest(lambda: cv2.bilateralFilter(I, 9, 75, 75))
+    print(f"   cv2.bilateralFilter(I, 9, 75, 75) {bilateral:6.3f} s: imlumasift(I) takes {default / bilateral:.2f}x")
+
+
 def main():
     module_dir = sys.argv[1] if len(sys.argv) > 1 else os.environ.get("LUMASIFT_MODULE_DIR")
     print(f"{os.cpu_count()} cores, {len(os.sched_getaffinity(0))} usable")
     call_overhead(module_dir)
     dask_throughput()
+    if os.environ.get("LUMASIFT_PHOTOS"):
+        layouts(os.environ["LUMASIFT_PHOTOS"])
 
 
 if __name__ == "__main__":
