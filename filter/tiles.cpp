@@ -105,9 +105,51 @@ void gather(const T* first, std::ptrdiff_t step, int count, T* out)
     }
 }
 
+// Lines whose elements lie rows apart (numpy's C order, say) are read and
+// written this many at a time, sweeping along the rows: each row's elements
+// of the group then share a cache line or two, where line by line each
+// element would take one of its own. Only the order of the copies changes.
+constexpr int LINE_GROUP = 64;
+
+// Lines [first, first + count) of the tile's lane view, of group `group`.
+struct LineGroup {
+    int first;
+    int count;
+};
+
+LineGroup line_group(int group, int first_line, int end_line)
+{
+    const int first = first_line + group * LINE_GROUP;
+    return {first, end_line - first < LINE_GROUP ? end_line - first : LINE_GROUP};
+}
+
+int line_groups(int first_line, int end_line)
+{
+    return (end_line - first_line + LINE_GROUP - 1) / LINE_GROUP;
+}
+
+// The values of a group of lines as doubles, row by row.
+void gather_values(const TileWork& work, const LineGroup& lines, int length)
+{
+    FilterState& state = filter_state;
+    const HostImage& pixels = work.image->pixels;
+    with_element_type(pixels.value_class, [&](auto* type) {
+        using T = std::remove_pointer_t<decltype(type)>;
+        const T* origin = static_cast<const T*>(pixels.values) +
+                          element_index(work, pixels.layout, work.channel, lines.first, 0);
+        for (int position = 0; position < length; ++position) {
+            const T* row = origin + position * pixels.layout.row_step;
+            for (int line = 0; line < lines.count; ++line) {
+                state.value_plane[lines.first + line][position] = as_double(row[line * pixels.layout.col_step]);
+            }
+        }
+    });
+}
+
 // The pass before filtering, for line `line` of the tile's lane view: its
-// values as doubles and its edge bits. Lines in a layout of other steps are
-// gathered first, through a line of scratch on the stack.
+// values as doubles (unless gather_values read them with their group) and
+// its edge bits. Edges in a layout of other steps are gathered first,
+// through a line of scratch on the stack.
 void prepare_line(const TileWork& work, int line)
 {
     FilterState& state = filter_state;
@@ -115,15 +157,14 @@ void prepare_line(const TileWork& work, int line)
     const LaneKernels& lanes = *work.kernels;
     const TiledImage& image = *work.image;
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
-    if (work.load_values) {
+    if (work.load_values && image.pixels.layout.row_step == 1) {
         const Layout& layout = image.pixels.layout;
         const std::ptrdiff_t origin = element_index(work, layout, work.channel, line, 0);
-        if (image.pixels.value_class == ElementClass::uint8 && layout.row_step == 1) {
+        if (image.pixels.value_class == ElementClass::uint8) {
             lanes.load_bytes(static_cast<const std::uint8_t*>(image.pixels.values) + origin, state.value_plane[line],
                              length);
         } else {
-            read_line(image.pixels.values, image.pixels.value_class, origin, layout.row_step, length,
-                      state.value_plane[line]);
+            read_line(image.pixels.values, image.pixels.value_class, origin, 1, length, state.value_plane[line]);
         }
     }
     if (work.load_edges && image.edges != nullptr) {
@@ -174,28 +215,42 @@ bool make_tile_edges(const TileWork& work)
     return make_edges(*work.call, image.pixels, image.edge_threshold, work.kernels->edges, block);
 }
 
-// The results of part of a line, from result_plane into the result's class
-// and layout.
+// The results of part of a line, from result_plane into the result's class,
+// in a layout whose columns are contiguous.
 void store_part(const TileWork& work, const LinePart& part)
 {
     const TiledImage& image = *work.image;
-    const Layout& layout = image.result_layout;
-    const std::ptrdiff_t origin = element_index(work, layout, work.channel, part.line, part.first);
+    const std::ptrdiff_t origin = element_index(work, image.result_layout, work.channel, part.line, part.first);
     const double* results = filter_state.result_plane[part.line] + part.first;
     const int count = part.end - part.first;
-    if (image.pixels.value_class == ElementClass::uint8 && layout.row_step == 1) {
+    if (image.pixels.value_class == ElementClass::uint8) {
         work.kernels->store_bytes(results, static_cast<std::uint8_t*>(image.result) + origin, count);
         return;
     }
     with_element_type(result_class(image.pixels.value_class), [&](auto* type) {
         using T = std::remove_pointer_t<decltype(type)>;
         if constexpr (!std::is_same_v<T, LogicalElement>) {  // no result is logical
-            T* out = static_cast<T*>(image.result) + origin;
-            if (layout.row_step == 1) {
-                convert_in_chunks(results, out, count, [](double y) { return converted<T>(y); });
-            } else {
-                for (int i = 0; i < count; ++i) {
-                    out[i * layout.row_step] = converted<T>(results[i]);
+            convert_in_chunks(results, static_cast<T*>(image.result) + origin, count,
+                              [](double y) { return converted<T>(y); });
+        }
+    });
+}
+
+// The kept results of a group of lines, from result_plane into the result's
+// class and layout, row by row.
+void scatter_results(const TileWork& work, const LineGroup& lines)
+{
+    const TiledImage& image = *work.image;
+    const LaneView& view = work.pass->view;
+    const Layout& layout = image.result_layout;
+    with_element_type(result_class(image.pixels.value_class), [&](auto* type) {
+        using T = std::remove_pointer_t<decltype(type)>;
+        if constexpr (!std::is_same_v<T, LogicalElement>) {  // no result is logical
+            T* origin = static_cast<T*>(image.result) + element_index(work, layout, work.channel, lines.first, 0);
+            for (int position = view.first_position; position < view.end_position; ++position) {
+                T* row = origin + position * layout.row_step;
+                for (int line = 0; line < lines.count; ++line) {
+                    row[line * layout.col_step] = converted<T>(filter_state.result_plane[lines.first + line][position]);
                 }
             }
         }
@@ -227,16 +282,33 @@ bool filter_tile(const TileWork& work)
     if (work.load_edges && image.edges == nullptr && !make_tile_edges(work)) {
         return false;
     }
+    const int workers = worker_count(call, static_cast<double>(lines) * length, PIXELS_PER_THREAD);
+    const bool gather_rows = work.load_values && image.pixels.layout.row_step != 1;
     if ((work.load_values || (work.load_edges && image.edges != nullptr)) &&
-        !run_parallel(call, lines, worker_count(call, static_cast<double>(lines) * length, PIXELS_PER_THREAD),
-                      [&work](int line) { prepare_line(work, line); })) {
+        !run_parallel(call, line_groups(0, lines), workers, [&work, gather_rows, lines, length](int group) {
+            const LineGroup group_lines = line_group(group, 0, lines);
+            if (gather_rows) {
+                gather_values(work, group_lines, length);
+            }
+            for (int line = group_lines.first; line < group_lines.first + group_lines.count; ++line) {
+                prepare_line(work, line);
+            }
+        })) {
         return false;
     }
     if (!work.store_results) {
         return filter_lane_view(call, *work.pass, work.kernels->filter_line);
     }
-    return filter_lane_view(call, *work.pass, work.kernels->filter_line,
-                            [&work](const LinePart& part) { store_part(work, part); });
+    if (image.result_layout.row_step == 1) {
+        return filter_lane_view(call, *work.pass, work.kernels->filter_line,
+                                [&work](const LinePart& part) { store_part(work, part); });
+    }
+    // Results whose elements lie rows apart wait in result_plane for the
+    // whole tile, then go out a group of lines at a time.
+    return filter_lane_view(call, *work.pass, work.kernels->filter_line) &&
+           run_parallel(call, line_groups(view.first_line, view.end_line), workers, [&work, &view](int group) {
+               scatter_results(work, line_group(group, view.first_line, view.end_line));
+           });
 }
 
 }  // namespace

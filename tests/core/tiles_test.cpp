@@ -179,15 +179,15 @@ TEST(TilesTest, WindowsWiderThanATileAreRefused)
     EXPECT_TRUE(tiles_fit(3000, 4000, -5.0));
 }
 
-// Three channels of 1100 x 30 with values spread over every class's range
-// and beyond it, one edge map per channel. Each channel's result must be the
-// rule on the channel's values as the class holds them, converted back as
-// the host converts.
+// Three channels of 1100 x 70 (two tiles down, two groups of lines across)
+// with values spread over every class's range and beyond it, one edge map
+// per channel. Each channel's result must be the rule on the channel's
+// values as the class holds them, converted back as the host converts.
 template <class T>
 void expect_rule_in_class(ElementClass type)
 {
     const int channels = 3;
-    const Scene shape = make_scene(1100, 30, 1.0, 0.5, SPARSE_EDGES, false, 21);
+    const Scene shape = make_scene(1100, 70, 1.0, 0.5, SPARSE_EDGES, false, 21);
     const std::size_t pixels = shape.x1.size();
     std::vector<T> input(pixels * channels);
     std::vector<double> edges(pixels * channels);
