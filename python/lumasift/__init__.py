@@ -8,9 +8,12 @@ image_statistics(I)           the noise, scale and texture behind the defaults
 
 lumasift.dask.imlumasift filters dask arrays of any chunking with the same bits.
 
-Arrays are indexed as in MATLAB and Octave: I[r, c] is I(r+1, c+1). Arrays in
-Fortran order are read in place; others are copied into it. Results come in
-Fortran order. Ctrl-C stops a long call with KeyboardInterrupt.
+Arrays are indexed as in MATLAB and Octave: I[r, c] is I(r+1, c+1).
+imlumasift and lumasift_edges read arrays of any layout in place (C or
+Fortran order, strided views, negative strides) and return results in the
+input's layout; lumasift, like the Octave module, takes column-major x1 and
+x2, copying others into Fortran order. Ctrl-C stops a long call with
+KeyboardInterrupt.
 """
 
 import numpy as np
@@ -83,7 +86,8 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False):
     x4  The width on and behind edges, likewise.
     J   The smoothed image, of I's shape and dtype: integers rounded half
         away from zero and saturated, float32 rounded to nearest, bool I
-        gives float64. In Fortran order.
+        gives float64. In I's layout: C order for C order, Fortran for
+        Fortran.
 
     Defaults, from image_statistics(I): the noise sigma, the scale S and the
     texture measures T (texture) and F (fine_texture):
