@@ -24,8 +24,9 @@ sources=(filter/*.cpp filter/lanes/*.cpp tests/support/reference.cpp tests/suppo
 octave_include=$(mkoctfile -p OCTINCLUDEDIR)
 
 # build NAME COMPILER FLAGS...: the test program $out/NAME/tests, statically
-# linked, and the gateways compiled (not linked: the host provides mex.h's
-# functions).
+# linked, and the MEX gateways compiled (not linked: the host provides mex.h's
+# functions). The oct-files are Octave's on this machine alone, built with
+# its own headers.
 build() {
   local name=$1 compiler=$2 suffix=
   shift 2
@@ -36,6 +37,7 @@ build() {
     'o='"$dir"'/$(echo "{}" | tr "/" "_").o; '"$compiler"' -std=c++17 -O2 -ffp-contract=off -pthread '"$*"' -I. -Itests -I'"$gtest"'/include -I'"$gtest"' -c "{}" -o "$o"'
   "$compiler" -static -pthread "$dir"/*.o -o "$dir/tests$suffix"
   for gateway in gateway/*.cpp; do
+    case $gateway in *_oct.cpp | gateway/octave_*.cpp) continue ;; esac
     "$compiler" -std=c++17 -O2 -ffp-contract=off "$@" -I"$octave_include" -c "$gateway" -o "$dir/gateway_$(basename "$gateway").obj"
   done
   echo "built $dir/tests$suffix"
