@@ -82,9 +82,9 @@ FaultReport fault_report(ArgumentFault fault, const char* call_form, const HostI
 }
 
 bool settle_smoothing(const HostImage& image, bool edges_given, const double* x3, const double* x4, bool report,
-                      CallParameters& parameters, const CallOptions& options)
+                      CallParameters& parameters, const CallOptions& options, const double* threshold)
 {
-    return settle_parameters(image, edges_given ? &NOT_USED : nullptr, x3, x4, report, parameters, options);
+    return settle_parameters(image, edges_given ? &NOT_USED : threshold, x3, x4, report, parameters, options);
 }
 
 bool settle_edges(const HostImage& image, const double* threshold, bool report, CallParameters& parameters,

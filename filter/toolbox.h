@@ -43,9 +43,12 @@ FaultReport fault_report(ArgumentFault fault, const char* call_form, const HostI
                          const double* x3 = nullptr);
 
 // settle_parameters as each call asks: a smoothing call given E needs no
-// threshold, and the edges need no widths. Null for what was left out.
+// threshold, and the edges need no widths. Null for what was left out; a
+// smoothing call's threshold, for the edges its tiles make, is left out but
+// where the call is a block of a larger image, which the whole image's
+// threshold must govern.
 bool settle_smoothing(const HostImage& image, bool edges_given, const double* x3, const double* x4, bool report,
-                      CallParameters& parameters, const CallOptions& options);
+                      CallParameters& parameters, const CallOptions& options, const double* threshold = nullptr);
 bool settle_edges(const HostImage& image, const double* threshold, bool report, CallParameters& parameters,
                   const CallOptions& options);
 

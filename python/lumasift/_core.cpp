@@ -333,7 +333,8 @@ py::dict info_dict(const lumasift::InfoField* fields, int count)
 }
 
 py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_argument,
-                      std::optional<double> x3, std::optional<double> x4, bool return_info)
+                      std::optional<double> x3, std::optional<double> x4, bool return_info,
+                      std::optional<double> threshold)
 {
     const Image image = image_argument(image_argument_);
     const lumasift::HostImage& host = image.host;
@@ -361,7 +362,7 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
     lumasift::CallParameters parameters;
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::settle_smoothing(host, edges_given, pointer(x3), pointer(x4), return_info, parameters,
-                                          options);
+                                          options, pointer(threshold));
     });
     py::array result = array_like(image.array, dtype_of(lumasift::result_class(host.value_class)), shape_of(image.array));
     const lumasift::Layout result_layout = layout_of(result);
@@ -558,7 +559,10 @@ PYBIND11_MODULE(_core, module)
 {
     module.doc() = "The lumasift core; use the functions of the lumasift package.";
     module.def("lumasift", &lumasift_call, "x1"_a, "x2"_a, "x3"_a, "x4"_a);
-    module.def("imlumasift", &imlumasift, "I"_a, "E"_a, "x3"_a, "x4"_a, "return_info"_a);
+    // threshold: the edges' threshold where E is None, for a block of a
+    // larger image; None measures the image given.
+    module.def("imlumasift", &imlumasift, "I"_a, "E"_a, "x3"_a, "x4"_a, "return_info"_a,
+               "threshold"_a = py::none());
     module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a);
     module.def("image_statistics", &image_statistics, "I"_a);
     module.def("default_parameters", &default_parameters, "statistics"_a, "channels"_a);

@@ -126,9 +126,9 @@ def _added_up(counts):
 
 
 def _filter_block(block, edges=None, *, x3, x4, threshold):
-    if edges is None:
-        edges = _core.lumasift_edges(block, threshold, False)
-    return _core.imlumasift(block, edges, x3, x4, False)
+    # Without E, the core's tiles make the edges as they go, with the whole
+    # image's threshold: no edge map of the block is ever made.
+    return _core.imlumasift(block, edges, x3, x4, False, threshold if edges is None else None)
 
 
 def _window_reach(x3):
