@@ -228,14 +228,17 @@ private:
 
 // Runs `call` (false when the stop request ended it) without the GIL.
 // std::bad_alloc from the core reaches Python as MemoryError.
+// `threads`: as many as the call may run on, 0 for every core it justifies.
 template <class Call>
-void run_core(const Call& call)
+void run_core(const Call& call, int threads = 0)
 {
     bool finished = false;
     {
         const InterruptWatch watch;
+        lumasift::CallOptions options = watch.options();
+        options.threads = threads;
         const py::gil_scoped_release unlocked;
-        finished = call(watch.options());
+        finished = call(options);
     }
     if (!finished) {
         // Python's handler raises KeyboardInterrupt, unless it was replaced
@@ -334,7 +337,7 @@ py::dict info_dict(const lumasift::InfoField* fields, int count)
 
 py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_argument,
                       std::optional<double> x3, std::optional<double> x4, bool return_info,
-                      std::optional<double> threshold)
+                      std::optional<double> threshold, int threads)
 {
     const Image image = image_argument(image_argument_);
     const lumasift::HostImage& host = image.host;
@@ -363,14 +366,14 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::settle_smoothing(host, edges_given, pointer(x3), pointer(x4), return_info, parameters,
                                           options, pointer(threshold));
-    });
+    }, threads);
     py::array result = array_like(image.array, dtype_of(lumasift::result_class(host.value_class)), shape_of(image.array));
     const lumasift::Layout result_layout = layout_of(result);
     void* result_data = result.mutable_data();
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::smooth_image(host, edges_given ? &edges.host : nullptr, parameters, result_data,
                                       result_layout, options);
-    });
+    }, threads);
     if (!return_info) {
         return std::move(result);
     }
@@ -477,7 +480,7 @@ Lattice noise_lattice(py::ssize_t rows, py::ssize_t cols, py::ssize_t channels, 
 }
 
 py::array block_counts(const py::handle& part_argument, const Lattice& lattice_of_image, py::ssize_t first_row,
-                       py::ssize_t first_col)
+                       py::ssize_t first_col, int threads)
 {
     const lumasift::BlockLattice lattice = as_lattice(lattice_of_image, first_row, first_col);
     const Image part = image_argument(part_argument);
@@ -485,12 +488,12 @@ py::array block_counts(const py::handle& part_argument, const Lattice& lattice_o
     std::fill(counts.mutable_data(), counts.mutable_data() + lumasift::BLOCK_COUNTS, 0);
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::count_blocks(part.host, lattice, counts.mutable_data(), options);
-    });
+    }, threads);
     return std::move(counts);
 }
 
 py::array selected_counts(const py::handle& part_argument, const Lattice& lattice_of_image, py::ssize_t first_row,
-                          py::ssize_t first_col, const Selection& selection)
+                          py::ssize_t first_col, const Selection& selection, int threads)
 {
     const lumasift::BlockLattice lattice = as_lattice(lattice_of_image, first_row, first_col);
     const Image part = image_argument(part_argument);
@@ -498,7 +501,7 @@ py::array selected_counts(const py::handle& part_argument, const Lattice& lattic
     std::fill(counts.mutable_data(), counts.mutable_data() + lumasift::SELECTED_COUNTS, 0);
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::count_selected(part.host, lattice, as_selection(selection), counts.mutable_data(), options);
-    });
+    }, threads);
     return std::move(counts);
 }
 
@@ -524,14 +527,14 @@ py::dict describe_texture(const Counts& blocks, double noise, double scale)
     return statistics_dict(statistics);
 }
 
-py::tuple measure_range(const py::handle& part_argument, py::ssize_t side)
+py::tuple measure_range(const py::handle& part_argument, py::ssize_t side, int threads)
 {
     const Image part = image_argument(part_argument);
     const double infinity = std::numeric_limits<double>::infinity();
     lumasift::ImageRange range{infinity, -infinity, infinity, -infinity};
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::measure_range(part.host, side, range, options);
-    });
+    }, threads);
     return py::make_tuple(range.lowest_mean, range.highest_mean, range.lowest_value, range.highest_value);
 }
 
@@ -559,18 +562,19 @@ PYBIND11_MODULE(_core, module)
 {
     module.doc() = "The lumasift core; use the functions of the lumasift package.";
     module.def("lumasift", &lumasift_call, "x1"_a, "x2"_a, "x3"_a, "x4"_a);
-    // threshold: the edges' threshold where E is None, for a block of a
-    // larger image; None measures the image given.
+    // For a block of a larger image: threshold, the edges' threshold where E
+    // is None (None measures the image given); threads, as many as the call
+    // may run on (0: every core it justifies). The counts take threads too.
     module.def("imlumasift", &imlumasift, "I"_a, "E"_a, "x3"_a, "x4"_a, "return_info"_a,
-               "threshold"_a = py::none());
+               "threshold"_a = py::none(), "threads"_a = 0);
     module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a);
     module.def("image_statistics", &image_statistics, "I"_a);
     module.def("default_parameters", &default_parameters, "statistics"_a, "channels"_a);
     module.def("noise_lattice", &noise_lattice, "rows"_a, "cols"_a, "channels"_a, "dtype"_a, "range"_a);
     module.def("scale_of", [](const py::handle& range) { return lumasift::scale_of(as_range(range)); }, "range"_a);
-    module.def("block_counts", &block_counts, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a);
+    module.def("block_counts", &block_counts, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a, "threads"_a = 0);
     module.def("selected_counts", &selected_counts, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a,
-               "selection"_a);
+               "selection"_a, "threads"_a = 0);
     module.def("first_selection", &first_selection, "block_counts"_a);
     module.def("second_selection", &second_selection, "block_counts"_a, "first_noise"_a);
     module.def("noise_of_counts", &noise_of_counts, "selected_counts"_a, "selection"_a);
@@ -579,6 +583,6 @@ PYBIND11_MODULE(_core, module)
     module.def("scale_block_side", &lumasift::scale_block_side, "rows"_a, "cols"_a);
     module.def("window_radius_for", &lumasift::window_radius_for, "x3"_a);
     module.def("check_window", &check_window, "rows"_a, "cols"_a, "x3"_a);
-    module.def("measure_range", &measure_range, "part"_a, "side"_a);
+    module.def("measure_range", &measure_range, "part"_a, "side"_a, "threads"_a = 0);
     module.def("result_dtype", &result_dtype, "dtype"_a);
 }

@@ -89,7 +89,7 @@ def image_statistics(I):
     image_range = None
     if I.dtype.kind == "f":
         side = _core.scale_block_side(rows, cols)
-        ranges = _per_block(_measure_range, _aligned(I, side), side=side)
+        ranges = _per_block(_measure_range, _aligned(I, side), np.float64, side=side)
         image_range = tuple(float(x) for x in dask.compute(ranges[:, :, 0].min(), ranges[:, :, 1].max(),
                                                             ranges[:, :, 2].min(), ranges[:, :, 3].max()))
         scale = _core.scale_of(image_range)
@@ -100,25 +100,32 @@ def image_statistics(I):
     # Blocks side by side never straddle chunks that start on whole blocks;
     # overlapping ones, on images too small for more, are read in one piece.
     blocks = _aligned(I, _core.NOISE_BLOCK) if lattice[0] == _core.NOISE_BLOCK else I.rechunk(-1)
-    block_counts = _added_up(_per_block(_block_counts, blocks, lattice=lattice))
+    # A chunk counts each of a block's 64 coefficients at most once, and its
+    # blocks are at most its pixels: its counts travel in 32 bits where that
+    # bound allows, half the bytes, and add up in 64.
+    largest = max(blocks.chunks[0]) * max(blocks.chunks[1]) * channels
+    count_dtype = np.uint32 if 64 * largest < 2**32 else np.uint64
+    block_counts = _added_up(_per_block(_block_counts, blocks, count_dtype, lattice=lattice))
     selection = _core.first_selection(block_counts)
     for reading in range(2):
         noise = _core.noise_of_counts(
-            _added_up(_per_block(_selected_counts, blocks, lattice=lattice, selection=selection)), selection)
+            _added_up(_per_block(_selected_counts, blocks, count_dtype, lattice=lattice, selection=selection)),
+            selection)
         if reading == 0:
             selection = _core.second_selection(block_counts, noise)
     return _core.describe_texture(block_counts, noise, scale)
 
 
-def _per_block(function, blocks, **arguments):
-    """function(block, first row, first column, ...) for every block, a 1-by-1-by-length piece of the result each."""
+def _per_block(function, blocks, dtype, **arguments):
+    """function(block, first row, first column, ...) for every block, a 1-by-1-by-length piece of the result each,
+    in dtype."""
     def located(block, block_info=None):
         row, col = (start for start, _ in block_info[0]["array-location"][:2])
-        return np.asarray(function(block, row, col, **arguments))[np.newaxis, np.newaxis]
+        return np.asarray(function(block, row, col, **arguments), dtype)[np.newaxis, np.newaxis]
 
     sample = np.asarray(function(np.zeros((0, 0, 1), blocks.dtype), 0, 0, **arguments))
     chunks = tuple((1,) * count for count in blocks.numblocks[:2]) + ((len(sample),),)
-    return da.map_blocks(located, blocks, chunks=chunks, dtype=sample.dtype)
+    return da.map_blocks(located, blocks, chunks=chunks, dtype=dtype)
 
 
 def _added_up(counts):
@@ -128,7 +135,21 @@ def _added_up(counts):
 def _filter_block(block, edges=None, *, x3, x4, threshold):
     # Without E, the core's tiles make the edges as they go, with the whole
     # image's threshold: no edge map of the block is ever made.
-    return _core.imlumasift(block, edges, x3, x4, False, threshold if edges is None else None)
+    return _core.imlumasift(block, edges, x3, x4, False, threshold if edges is None else None, _worker_threads())
+
+
+def _worker_threads():
+    """The threads of the dask worker running the task, for the core's calls.
+
+    Each of a cluster's workers runs its own tasks: one that ran on every core
+    would contend with the others for them. 0, every core, outside a worker.
+    """
+    try:
+        import distributed
+
+        return distributed.get_worker().nthreads
+    except (ImportError, ValueError):
+        return 0
 
 
 def _window_reach(x3):
@@ -162,12 +183,12 @@ def _aligned(I, side):
 # The core's functions, wrapped in the package's own: the workers find these
 # by name, where pybind11's would not pickle.
 def _measure_range(block, row, col, side):
-    return np.array(_core.measure_range(block, side))
+    return np.array(_core.measure_range(block, side, _worker_threads()))
 
 
 def _block_counts(block, row, col, lattice):
-    return _core.block_counts(block, lattice, row, col)
+    return _core.block_counts(block, lattice, row, col, _worker_threads())
 
 
 def _selected_counts(block, row, col, lattice, selection):
-    return _core.selected_counts(block, lattice, row, col, selection)
+    return _core.selected_counts(block, lattice, row, col, selection, _worker_threads())
