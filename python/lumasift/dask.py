@@ -147,7 +147,7 @@ def _worker_threads():
     try:
         import distributed
 
-        return distributed.get_worker().nthreads
+        return distributed.get_worker().state.nthreads
     except (ImportError, ValueError):
         return 0
 
