@@ -144,20 +144,29 @@ struct Image {
     lumasift::HostImage host;
 };
 
-Image image_argument(const py::handle& argument)
+// An argument read as an image in place, or `fault` raised: TypeError for a
+// dtype the core does not take, ValueError for other than two or three
+// dimensions. `image` names the size of I in an E's message.
+Image read_image(const py::handle& argument, lumasift::ArgumentFault fault,
+                 const lumasift::HostImage* image = nullptr)
 {
     py::array array = as_array(argument);
     const std::optional<ElementClass> type = array ? element_class(array.dtype()) : std::nullopt;
     if (!type) {
-        raise_fault(lumasift::ArgumentFault::image, true, nullptr);
+        raise_fault(fault, true, image);
     }
     if (array.ndim() != 2 && array.ndim() != 3) {
-        raise_fault(lumasift::ArgumentFault::image, false, nullptr);
+        raise_fault(fault, false, image);
     }
     array = with_element_strides(array);
     return {array,
             {array.data(), *type, array.shape(0), array.shape(1), array.ndim() == 3 ? array.shape(2) : 1,
              layout_of(array)}};
+}
+
+Image image_argument(const py::handle& argument)
+{
+    return read_image(argument, lumasift::ArgumentFault::image);
 }
 
 // Ctrl-C while the core runs without the GIL: Python's own handler only
@@ -342,22 +351,9 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
     const Image image = image_argument(image_argument_);
     const lumasift::HostImage& host = image.host;
     const bool edges_given = !edge_argument.is_none();
-    Image edges;
-    if (edges_given) {
-        edges.array = as_array(edge_argument);
-        const std::optional<ElementClass> type = edges.array ? element_class(edges.array.dtype()) : std::nullopt;
-        if (!type) {
-            raise_fault(lumasift::ArgumentFault::edges, true, &host);
-        }
-        if (edges.array.ndim() == 2 || edges.array.ndim() == 3) {
-            edges.array = with_element_strides(edges.array);
-            edges.host = {edges.array.data(), *type, edges.array.shape(0), edges.array.shape(1),
-                          edges.array.ndim() == 3 ? edges.array.shape(2) : 1, layout_of(edges.array)};
-        }
-    }
-    const bool edges_read = edges_given && edges.array.ndim() >= 2 && edges.array.ndim() <= 3;
+    const Image edges = edges_given ? read_image(edge_argument, lumasift::ArgumentFault::edges, &host) : Image{};
     const lumasift::ArgumentFault fault =
-        lumasift::check_smoothing(&host, edges_given, edges_read ? &edges.host : nullptr, true, pointer(x3));
+        lumasift::check_smoothing(&host, edges_given, edges_given ? &edges.host : nullptr, true, pointer(x3));
     if (fault != lumasift::ArgumentFault::none) {
         raise_fault(fault, false, &host, x3);
     }
