@@ -147,6 +147,21 @@ constexpr CoefficientSets SETS = coefficient_sets();
 static_assert(SETS.size[0] <= static_cast<int>(READ_SLOTS) && SETS.size[1] <= static_cast<int>(READ_SLOTS),
               "a slot for every coefficient read");
 
+constexpr std::size_t BLOCK_COUNTS = 4 * KEY_BINS;
+constexpr std::size_t WINDOW_BINS = 256;
+constexpr std::size_t SELECTED_COUNTS = 2 * READ_SLOTS * 2 * WINDOW_BINS;
+
+// Which blocks a reading counts, and the keys it counts their coefficients
+// by.
+struct NoiseSelection {
+    // Blocks whose energy in choosing set s has a key of at most
+    // energy_key[s]; s = 0: u + v even, read in the odd set; 1 the reverse.
+    std::uint32_t energy_key[2];
+    // The key of the lowest bin of the counts of |c|; keys beyond the window
+    // are counted in its first or last bin.
+    std::uint32_t window_key;
+};
+
 // The probability NOISE_ENERGY_PROBABILITY quantile of chi-square with
 // SETS.size[s] degrees of freedom (28 and 30): the energy, in units of the
 // noise's variance, that noise alone stays below in that share of blocks.
@@ -250,6 +265,51 @@ bool describe_block(Block& block)
            std::isfinite(block.fine_power);
 }
 
+std::uint16_t record_key(double value)
+{
+    return static_cast<std::uint16_t>(key_of(value));
+}
+
+BlockRecord record_of(const Block& block, int colour)
+{
+    BlockRecord record{};
+    for (int set = 0; set < 2; ++set) {
+        record.energy_key[set] = record_key(block.energy[set]);
+        for (int slot = 0; slot < SETS.size[set]; ++slot) {
+            record.value_key[set][slot] = record_key(std::fabs(block.c[SETS.members[set][slot]]));
+        }
+    }
+    record.power_key[0] = record_key(block.mid_power);
+    record.power_key[1] = record_key(block.fine_power);
+    record.colour = static_cast<std::uint16_t>(colour);
+    return record;
+}
+
+// Pass A: a block's energies and powers, by their keys.
+void count_block(const BlockRecord& record, std::uint64_t* counts)
+{
+    ++block_bins(counts, ENERGY_0)[record.energy_key[0]];
+    ++block_bins(counts, ENERGY_1)[record.energy_key[1]];
+    ++block_bins(counts, MID_POWER)[record.power_key[0]];
+    ++block_bins(counts, FINE_POWER)[record.power_key[1]];
+}
+
+// Passes B and C: the |c| of the read set of a chosen block, by the
+// window's bins.
+void count_selected_block(const BlockRecord& record, const NoiseSelection& selection, std::uint64_t* counts)
+{
+    for (int set = 0; set < 2; ++set) {
+        if (record.energy_key[set] > selection.energy_key[set]) {
+            continue;
+        }
+        const int read = 1 - set;
+        for (int slot = 0; slot < SETS.size[read]; ++slot) {
+            ++counts[selected_offset(set, slot, record.colour) +
+                     window_bin(record.value_key[read][slot], selection.window_key)];
+        }
+    }
+}
+
 // Blocks per unit of work along the rows: enough that a unit's set-up costs
 // little, few enough that a stop request is answered at once.
 constexpr std::ptrdiff_t BLOCK_COLUMNS_PER_UNIT = 8;
@@ -299,30 +359,46 @@ CountingPass start_counting(CallState& call, const HostImage& image, std::size_t
 // z[k][v] = sum over q of T[v][q] x[k][q], then down its columns,
 // c[u][v] = sum over k of T[u][k] z[k][v], each sum in the order of its
 // terms.
+// visit(at) for each start, along one axis of a part `length` long that
+// starts at `origin` of the image, of a lattice block that starts in
+// [first, end) and ends within the part.
+template <class Visit>
+void for_each_start(const BlockLattice& lattice, std::ptrdiff_t origin, std::ptrdiff_t length, std::ptrdiff_t first,
+                    std::ptrdiff_t end, const Visit& visit)
+{
+    const std::ptrdiff_t step = lattice.step;
+    const std::ptrdiff_t span = step * lattice.stride;
+    for (std::ptrdiff_t at = (first + step - 1) / step * step; at < end && at + B <= length; at += step) {
+        if ((origin + at) % span == 0) {
+            visit(at);
+        }
+    }
+}
+
+std::ptrdiff_t starts_in(const BlockLattice& lattice, std::ptrdiff_t origin, std::ptrdiff_t length,
+                         std::ptrdiff_t first, std::ptrdiff_t end)
+{
+    std::ptrdiff_t starts = 0;
+    for_each_start(lattice, origin, length, first, end, [&starts](std::ptrdiff_t) { ++starts; });
+    return starts;
+}
+
 template <class Visit>
 void for_each_block(const HostImage& part, const BlockLattice& lattice, std::ptrdiff_t first, std::ptrdiff_t end,
                     const Visit& visit)
 {
     const std::ptrdiff_t rows = part.rows;
-    const std::ptrdiff_t step = lattice.step;
-    const std::ptrdiff_t span = step * lattice.stride;
     with_element_type(part.value_class, [&](auto* type) {
         using T = std::remove_pointer_t<decltype(type)>;
         Block block;
         double x[B][B];  // x[k][q]: row k, column q of the block
         double z[B][B];
         for (std::ptrdiff_t channel = 0; channel < part.channels; ++channel) {
-            for (std::ptrdiff_t col = (first + step - 1) / step * step; col < end && col + B <= part.cols; col += step) {
+            for_each_start(lattice, lattice.first_col, part.cols, first, end, [&](std::ptrdiff_t col) {
                 const std::ptrdiff_t image_col = lattice.first_col + col;
-                if (image_col % span != 0) {
-                    continue;
-                }
                 const Layout& layout = part.layout;
-                for (std::ptrdiff_t row = 0; row + B <= rows; row += step) {
+                for_each_start(lattice, lattice.first_row, rows, 0, rows, [&](std::ptrdiff_t row) {
                     const std::ptrdiff_t image_row = lattice.first_row + row;
-                    if (image_row % span != 0) {
-                        continue;
-                    }
                     const T* first = static_cast<const T*>(part.values) + offset_of(layout, row, col, channel);
                     bool clipped = false;
                     for (int q = 0; q < B; ++q) {
@@ -333,7 +409,7 @@ void for_each_block(const HostImage& part, const BlockLattice& lattice, std::ptr
                         }
                     }
                     if (clipped) {
-                        continue;
+                        return;
                     }
                     for (int k = 0; k < B; ++k) {
                         for (int v = 0; v < B; ++v) {
@@ -360,8 +436,8 @@ void for_each_block(const HostImage& part, const BlockLattice& lattice, std::ptr
                         const std::ptrdiff_t square = B * lattice.stride;
                         visit(block, static_cast<int>((image_row / square + image_col / square) % 2));
                     }
-                }
-            }
+                });
+            });
         }
     });
 }
@@ -443,46 +519,29 @@ bool gather_image_range(CallState& call, const HostImage& image, std::ptrdiff_t 
                         });
 }
 
-// Pass A: every counted block's energies and powers, by their keys.
 bool gather_blocks(CallState& call, const HostImage& image, const BlockLattice& lattice, std::uint64_t* counts)
 {
     ImageRange unused = EMPTY_RANGE;
     return run_counting(call, image, BLOCK_COUNTS, 0, BLOCK_COLUMNS_PER_UNIT * B, counts, unused,
                         [&](std::ptrdiff_t first, std::ptrdiff_t end, CountingWorker& tally) {
                             std::uint64_t* bins = tally.counts.get();
-                            for_each_block(image, lattice, first, end, [bins](const Block& block, int) {
-                                               ++block_bins(bins, ENERGY_0)[key_of(block.energy[0])];
-                                               ++block_bins(bins, ENERGY_1)[key_of(block.energy[1])];
-                                               ++block_bins(bins, MID_POWER)[key_of(block.mid_power)];
-                                               ++block_bins(bins, FINE_POWER)[key_of(block.fine_power)];
-                                           });
+                            for_each_block(image, lattice, first, end, [bins](const Block& block, int colour) {
+                                count_block(record_of(block, colour), bins);
+                            });
                         });
 }
 
-// Passes B and C: the |c| of the read set of every chosen block, by the
-// window's bins.
 bool gather_selected(CallState& call, const HostImage& image, const BlockLattice& lattice,
                      const NoiseSelection& selection, std::uint64_t* counts)
 {
     ImageRange unused = EMPTY_RANGE;
-    return run_counting(
-        call, image, SELECTED_COUNTS, 0, BLOCK_COLUMNS_PER_UNIT * B, counts, unused,
-        [&](std::ptrdiff_t first, std::ptrdiff_t end, CountingWorker& tally) {
-            std::uint64_t* bins = tally.counts.get();
-            const auto visit = [&](const Block& block, int colour) {
-                for (int set = 0; set < 2; ++set) {
-                    if (key_of(block.energy[set]) > selection.energy_key[set]) {
-                        continue;
-                    }
-                    const int read = 1 - set;
-                    for (int slot = 0; slot < SETS.size[read]; ++slot) {
-                        const std::uint32_t key = key_of(std::fabs(block.c[SETS.members[read][slot]]));
-                        ++bins[selected_offset(set, slot, colour) + window_bin(key, selection.window_key)];
-                    }
-                }
-            };
-            for_each_block(image, lattice, first, end, visit);
-        });
+    return run_counting(call, image, SELECTED_COUNTS, 0, BLOCK_COLUMNS_PER_UNIT * B, counts, unused,
+                        [&](std::ptrdiff_t first, std::ptrdiff_t end, CountingWorker& tally) {
+                            std::uint64_t* bins = tally.counts.get();
+                            for_each_block(image, lattice, first, end, [&](const Block& block, int colour) {
+                                count_selected_block(record_of(block, colour), selection, bins);
+                            });
+                        });
 }
 
 // The bin in which the counts, added up from bin 0, pass `rank`; `rank`
@@ -592,50 +651,6 @@ bool is_floating(ElementClass type)
     return type == ElementClass::float64 || type == ElementClass::float32;
 }
 
-bool estimate_statistics(CallState& call, const HostImage& image, ImageStatistics& statistics)
-{
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const bool floating = is_floating(image.value_class);
-    statistics = {0.0, floating ? 0.0 : class_range(image.value_class), nan, nan};
-    if (is_empty(image)) {
-        return true;
-    }
-    ImageRange range = EMPTY_RANGE;
-    if (floating) {
-        if (!gather_image_range(call, image, scale_block_side(image.rows, image.cols), range)) {
-            return false;
-        }
-        statistics.scale = scale_of(range);
-    }
-    const BlockLattice lattice = noise_lattice(image.rows, image.cols, image.channels, image.value_class, range);
-    const Scratch<std::uint64_t> blocks(new std::uint64_t[BLOCK_COUNTS]());
-    const Scratch<std::uint64_t> selected(new std::uint64_t[SELECTED_COUNTS]);
-    if (!gather_blocks(call, image, lattice, blocks.get())) {
-        return false;
-    }
-    NoiseSelection selection = first_selection(blocks.get());
-    for (int reading = 0; reading < 2; ++reading) {
-        std::fill(selected.get(), selected.get() + SELECTED_COUNTS, 0);
-        if (!gather_selected(call, image, lattice, selection, selected.get())) {
-            return false;
-        }
-        statistics.noise = noise_of_counts(selected.get(), selection);
-        if (reading == 0) {
-            selection = second_selection(blocks.get(), statistics.noise);
-        }
-    }
-    describe_texture(blocks.get(), statistics);
-    return true;
-}
-
-}  // namespace
-
-std::ptrdiff_t scale_block_side(std::ptrdiff_t rows, std::ptrdiff_t cols)
-{
-    constexpr std::ptrdiff_t SCALE_BLOCK = 4;
-    return std::min({SCALE_BLOCK, rows, cols});
-}
-
 NoiseSelection first_selection(const std::uint64_t* block_counts)
 {
     NoiseSelection selection{};
@@ -708,6 +723,59 @@ void describe_texture(const std::uint64_t* block_counts, ImageStatistics& statis
     statistics.fine_texture = static_cast<double>(above) / static_cast<double>(count);
 }
 
+// The noise and the texture from the block counts, each reading's chosen
+// blocks counted by count_selected(selection, counts): the steps of every
+// way of counting.
+template <class CountSelected>
+bool read_counts(const std::uint64_t* block_counts, ImageStatistics& statistics, const CountSelected& count_selected)
+{
+    const Scratch<std::uint64_t> selected(new std::uint64_t[SELECTED_COUNTS]);
+    NoiseSelection selection = first_selection(block_counts);
+    for (int reading = 0; reading < 2; ++reading) {
+        std::fill(selected.get(), selected.get() + SELECTED_COUNTS, 0);
+        if (!count_selected(selection, selected.get())) {
+            return false;
+        }
+        statistics.noise = noise_of_counts(selected.get(), selection);
+        if (reading == 0) {
+            selection = second_selection(block_counts, statistics.noise);
+        }
+    }
+    describe_texture(block_counts, statistics);
+    return true;
+}
+
+bool estimate_statistics(CallState& call, const HostImage& image, ImageStatistics& statistics)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const bool floating = is_floating(image.value_class);
+    statistics = {0.0, floating ? 0.0 : class_range(image.value_class), nan, nan};
+    if (is_empty(image)) {
+        return true;
+    }
+    ImageRange range = EMPTY_RANGE;
+    if (floating) {
+        if (!gather_image_range(call, image, scale_block_side(image.rows, image.cols), range)) {
+            return false;
+        }
+        statistics.scale = scale_of(range);
+    }
+    const BlockLattice lattice = noise_lattice(image.rows, image.cols, image.channels, image.value_class, range);
+    const Scratch<std::uint64_t> blocks(new std::uint64_t[BLOCK_COUNTS]());
+    return gather_blocks(call, image, lattice, blocks.get()) &&
+           read_counts(blocks.get(), statistics, [&](const NoiseSelection& selection, std::uint64_t* counts) {
+               return gather_selected(call, image, lattice, selection, counts);
+           });
+}
+
+}  // namespace
+
+std::ptrdiff_t scale_block_side(std::ptrdiff_t rows, std::ptrdiff_t cols)
+{
+    constexpr std::ptrdiff_t SCALE_BLOCK = 4;
+    return std::min({SCALE_BLOCK, rows, cols});
+}
+
 BlockLattice noise_lattice(std::ptrdiff_t rows, std::ptrdiff_t cols, std::ptrdiff_t channels, ElementClass type,
                            const ImageRange& range)
 {
@@ -746,19 +814,68 @@ double scale_of(const ImageRange& range)
     return range.lowest_mean <= range.highest_mean ? range.highest_mean - range.lowest_mean : 0.0;
 }
 
-bool count_blocks(const HostImage& part, const BlockLattice& lattice, std::uint64_t* counts, const CallOptions& options)
+std::size_t most_block_records(const HostImage& part, const BlockLattice& lattice)
 {
-    const std::lock_guard<std::mutex> hold(call_lock);
-    CallState call{options};
-    return is_empty(part) || gather_blocks(call, part, lattice, counts);
+    if (is_empty(part)) {
+        return 0;
+    }
+    return static_cast<std::size_t>(part.channels * starts_in(lattice, lattice.first_row, part.rows, 0, part.rows) *
+                                    starts_in(lattice, lattice.first_col, part.cols, 0, part.cols));
 }
 
-bool count_selected(const HostImage& part, const BlockLattice& lattice, const NoiseSelection& selection,
-                    std::uint64_t* counts, const CallOptions& options)
+bool record_blocks(const HostImage& part, const BlockLattice& lattice, BlockRecord* records, std::size_t& count,
+                   const CallOptions& options)
 {
     const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
-    return is_empty(part) || gather_selected(call, part, lattice, selection, counts);
+    count = 0;
+    if (is_empty(part)) {
+        return true;
+    }
+    // Each unit of columns writes from the first place it could fill, and
+    // the units' records then close up in the units' order.
+    const std::ptrdiff_t columns = BLOCK_COLUMNS_PER_UNIT * B;
+    const int units = static_cast<int>((part.cols + columns - 1) / columns);
+    const std::ptrdiff_t per_column = part.channels * starts_in(lattice, lattice.first_row, part.rows, 0, part.rows);
+    const Scratch<std::size_t> first_record(new std::size_t[static_cast<std::size_t>(units)]);
+    const Scratch<std::size_t> filled(new std::size_t[static_cast<std::size_t>(units)]);
+    std::size_t places = 0;
+    for (int unit = 0; unit < units; ++unit) {
+        first_record[unit] = places;
+        const std::ptrdiff_t first = unit * columns;
+        places += static_cast<std::size_t>(
+            per_column * starts_in(lattice, lattice.first_col, part.cols, first, std::min(first + columns, part.cols)));
+    }
+    const double values = static_cast<double>(part.rows) * static_cast<double>(part.cols) * part.channels;
+    if (!run_parallel(call, units, worker_count(call, values, PIXELS_PER_THREAD), [&](int unit, int) {
+            BlockRecord* out = records + first_record[unit];
+            std::size_t written = 0;
+            const std::ptrdiff_t first = unit * columns;
+            for_each_block(part, lattice, first, std::min(first + columns, part.cols),
+                           [&](const Block& block, int colour) { out[written++] = record_of(block, colour); });
+            filled[unit] = written;
+        })) {
+        return false;
+    }
+    for (int unit = 0; unit < units; ++unit) {
+        std::memmove(records + count, records + first_record[unit], filled[unit] * sizeof(BlockRecord));
+        count += filled[unit];
+    }
+    return true;
+}
+
+void statistics_of_records(const BlockRecord* records, std::size_t count, ImageStatistics& statistics)
+{
+    const Scratch<std::uint64_t> blocks(new std::uint64_t[BLOCK_COUNTS]());
+    for (std::size_t k = 0; k < count; ++k) {
+        count_block(records[k], blocks.get());
+    }
+    read_counts(blocks.get(), statistics, [&](const NoiseSelection& selection, std::uint64_t* counts) {
+        for (std::size_t k = 0; k < count; ++k) {
+            count_selected_block(records[k], selection, counts);
+        }
+        return true;
+    });
 }
 
 bool measure_range(const HostImage& part, std::ptrdiff_t side, ImageRange& range, const CallOptions& options)

@@ -85,21 +85,18 @@ struct CallParameters {
 bool settle_parameters(const HostImage& image, const double* threshold, const double* x3, const double* x4,
                        bool report, CallParameters& parameters, const CallOptions& options = {});
 
-// The same statistics gathered over parts of an image counted apart, such as
-// a cluster's chunks, and added up; measure_image takes these steps itself.
-// A part starts on a whole noise block (NOISE_BLOCK) of the image, and is
-// counted on the image's lattice, told where the part starts.
+// The same statistics gathered over parts of an image read apart, such as a
+// cluster's chunks. A part starts on a whole noise block (NOISE_BLOCK) of
+// the image, and is read on the image's lattice, told where the part starts.
 //  0. For floating-point images, measure_range over parts that start on a
 //     whole block of scale_block_side gives the scale (scale_of) and the
 //     image's extremes, which the lattice needs.
-//  1. count_blocks over every part adds up BLOCK_COUNTS counts.
-//  2. first_selection(block counts) chooses the quietest blocks;
-//     count_selected over every part adds up SELECTED_COUNTS counts;
-//     noise_of_counts reads the first noise from them.
-//  3. second_selection(block counts, first noise); count_selected again;
-//     noise_of_counts gives the noise.
-//  4. describe_texture(block counts, statistics) fills in the texture
-//     measures, given the noise.
+//  1. record_blocks keeps, for each block of a part that counts, all that
+//     measure_image's counting passes read of it. The lattice keeps an
+//     image's records within MOST_NOISE_BLOCKS or so, a few megabytes, so
+//     one pass over the parts can send them all to one place.
+//  2. statistics_of_records counts the image's records, in any order, as
+//     measure_image counts its blocks, and gives its noise and texture.
 constexpr std::ptrdiff_t NOISE_BLOCK = 8;
 
 // The lowest and highest finite block mean (ImageStatistics::scale) and
@@ -139,30 +136,27 @@ struct BlockLattice {
 BlockLattice noise_lattice(std::ptrdiff_t rows, std::ptrdiff_t cols, std::ptrdiff_t channels, ElementClass type,
                            const ImageRange& range);
 constexpr std::size_t KEY_BINS = 4096;
-constexpr std::size_t BLOCK_COUNTS = 4 * KEY_BINS;
-constexpr std::size_t WINDOW_BINS = 256;
 constexpr std::size_t READ_SLOTS = 30;
-constexpr std::size_t SELECTED_COUNTS = 2 * READ_SLOTS * 2 * WINDOW_BINS;
 
-// Which blocks a reading counts, and the keys it counts their coefficients
-// by.
-struct NoiseSelection {
-    // Blocks whose energy in choosing set s has a key of at most
-    // energy_key[s]; s = 0: u + v even, read in the odd set; 1 the reverse.
-    std::uint32_t energy_key[2];
-    // The key of the lowest bin of the counts of |c|; keys beyond the window
-    // are counted in its first or last bin.
-    std::uint32_t window_key;
+// What the counting passes read of one block: the keys of its energies
+// and powers and of each set's |c|, and its colour on the lattice's
+// checkerboard. Keys are below KEY_BINS, so 16 bits hold them.
+struct BlockRecord {
+    std::uint16_t energy_key[2];  // of its energy in set 0 and in set 1
+    std::uint16_t power_key[2];   // of its mean power in the mid and the fine band
+    std::uint16_t colour;
+    std::uint16_t value_key[2][READ_SLOTS];  // of |c| of set 0's and set 1's coefficients
 };
+static_assert(KEY_BINS <= 65536, "keys fit a record's 16 bits");
 
-bool count_blocks(const HostImage& part, const BlockLattice& lattice, std::uint64_t* counts,
-                  const CallOptions& options = {});
-NoiseSelection first_selection(const std::uint64_t* block_counts);
-NoiseSelection second_selection(const std::uint64_t* block_counts, double first_noise);
-bool count_selected(const HostImage& part, const BlockLattice& lattice, const NoiseSelection& selection,
-                    std::uint64_t* counts, const CallOptions& options = {});
-double noise_of_counts(const std::uint64_t* selected_counts, const NoiseSelection& selection);
-void describe_texture(const std::uint64_t* block_counts, ImageStatistics& statistics);
+// The records a part can give at most.
+std::size_t most_block_records(const HostImage& part, const BlockLattice& lattice);
+// Fills records[0, count) with the part's, in an order fixed by the part;
+// `records` holds most_block_records.
+bool record_blocks(const HostImage& part, const BlockLattice& lattice, BlockRecord* records, std::size_t& count,
+                   const CallOptions& options = {});
+// Fills in the noise and the texture measures; the scale is the caller's.
+void statistics_of_records(const BlockRecord* records, std::size_t count, ImageStatistics& statistics);
 
 std::ptrdiff_t scale_block_side(std::ptrdiff_t rows, std::ptrdiff_t cols);
 // Widens `range` by the part's finite values and the finite means of its

@@ -415,32 +415,6 @@ py::dict image_statistics(const py::handle& image_argument_)
     return statistics_dict(statistics);
 }
 
-// The steps of image_statistics that chunks counted apart add up
-// (statistics.h). A selection travels as (energy key 0, energy key 1,
-// window key).
-using Selection = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
-
-Selection as_tuple(const lumasift::NoiseSelection& selection)
-{
-    return {selection.energy_key[0], selection.energy_key[1], selection.window_key};
-}
-
-lumasift::NoiseSelection as_selection(const Selection& selection)
-{
-    return {{std::get<0>(selection), std::get<1>(selection)}, std::get<2>(selection)};
-}
-
-template <std::size_t SIZE>
-const std::uint64_t* counts_of(const py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>& counts)
-{
-    if (counts.ndim() != 1 || counts.shape(0) != static_cast<py::ssize_t>(SIZE)) {
-        throw py::value_error("counts of the wrong size");
-    }
-    return counts.data();
-}
-
-using Counts = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>;
-
 // A lattice travels as (step, stride, clipped below, clipped above), and a
 // part names the pixel it starts at.
 using Lattice = std::tuple<py::ssize_t, py::ssize_t, double, double>;
@@ -475,51 +449,35 @@ Lattice noise_lattice(py::ssize_t rows, py::ssize_t cols, py::ssize_t channels, 
     return {lattice.step, lattice.stride, lattice.clipped_below, lattice.clipped_above};
 }
 
-py::array block_counts(const py::handle& part_argument, const Lattice& lattice_of_image, py::ssize_t first_row,
-                       py::ssize_t first_col, int threads)
+// Records travel as rows of RECORD_FIELDS 16-bit keys.
+constexpr py::ssize_t RECORD_FIELDS = sizeof(lumasift::BlockRecord) / sizeof(std::uint16_t);
+static_assert(sizeof(lumasift::BlockRecord) == RECORD_FIELDS * sizeof(std::uint16_t), "a record is its keys");
+using Records = py::array_t<std::uint16_t, py::array::c_style | py::array::forcecast>;
+
+py::array block_records(const py::handle& part_argument, const Lattice& lattice_of_image, py::ssize_t first_row,
+                        py::ssize_t first_col, int threads)
 {
     const lumasift::BlockLattice lattice = as_lattice(lattice_of_image, first_row, first_col);
     const Image part = image_argument(part_argument);
-    Counts counts(static_cast<py::ssize_t>(lumasift::BLOCK_COUNTS));
-    std::fill(counts.mutable_data(), counts.mutable_data() + lumasift::BLOCK_COUNTS, 0);
+    const auto most = static_cast<py::ssize_t>(lumasift::most_block_records(part.host, lattice));
+    Records records({most, RECORD_FIELDS});
+    std::size_t count = 0;
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::count_blocks(part.host, lattice, counts.mutable_data(), options);
+        return lumasift::record_blocks(part.host, lattice, reinterpret_cast<lumasift::BlockRecord*>(records.mutable_data()),
+                                       count, options);
     }, threads);
-    return std::move(counts);
+    records.resize({static_cast<py::ssize_t>(count), RECORD_FIELDS});
+    return std::move(records);
 }
 
-py::array selected_counts(const py::handle& part_argument, const Lattice& lattice_of_image, py::ssize_t first_row,
-                          py::ssize_t first_col, const Selection& selection, int threads)
+py::dict statistics_of_records(const Records& records, double scale)
 {
-    const lumasift::BlockLattice lattice = as_lattice(lattice_of_image, first_row, first_col);
-    const Image part = image_argument(part_argument);
-    Counts counts(static_cast<py::ssize_t>(lumasift::SELECTED_COUNTS));
-    std::fill(counts.mutable_data(), counts.mutable_data() + lumasift::SELECTED_COUNTS, 0);
-    run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::count_selected(part.host, lattice, as_selection(selection), counts.mutable_data(), options);
-    }, threads);
-    return std::move(counts);
-}
-
-Selection first_selection(const Counts& blocks)
-{
-    return as_tuple(lumasift::first_selection(counts_of<lumasift::BLOCK_COUNTS>(blocks)));
-}
-
-Selection second_selection(const Counts& blocks, double first_noise)
-{
-    return as_tuple(lumasift::second_selection(counts_of<lumasift::BLOCK_COUNTS>(blocks), first_noise));
-}
-
-double noise_of_counts(const Counts& selected, const Selection& selection)
-{
-    return lumasift::noise_of_counts(counts_of<lumasift::SELECTED_COUNTS>(selected), as_selection(selection));
-}
-
-py::dict describe_texture(const Counts& blocks, double noise, double scale)
-{
-    lumasift::ImageStatistics statistics{noise, scale, 0.0, 0.0};
-    lumasift::describe_texture(counts_of<lumasift::BLOCK_COUNTS>(blocks), statistics);
+    if (records.ndim() != 2 || records.shape(1) != RECORD_FIELDS) {
+        throw py::value_error("records of the wrong shape");
+    }
+    lumasift::ImageStatistics statistics{0.0, scale, 0.0, 0.0};
+    lumasift::statistics_of_records(reinterpret_cast<const lumasift::BlockRecord*>(records.data()),
+                                    static_cast<std::size_t>(records.shape(0)), statistics);
     return statistics_dict(statistics);
 }
 
@@ -568,13 +526,8 @@ PYBIND11_MODULE(_core, module)
     module.def("default_parameters", &default_parameters, "statistics"_a, "channels"_a);
     module.def("noise_lattice", &noise_lattice, "rows"_a, "cols"_a, "channels"_a, "dtype"_a, "range"_a);
     module.def("scale_of", [](const py::handle& range) { return lumasift::scale_of(as_range(range)); }, "range"_a);
-    module.def("block_counts", &block_counts, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a, "threads"_a = 0);
-    module.def("selected_counts", &selected_counts, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a,
-               "selection"_a, "threads"_a = 0);
-    module.def("first_selection", &first_selection, "block_counts"_a);
-    module.def("second_selection", &second_selection, "block_counts"_a, "first_noise"_a);
-    module.def("noise_of_counts", &noise_of_counts, "selected_counts"_a, "selection"_a);
-    module.def("describe_texture", &describe_texture, "block_counts"_a, "noise"_a, "scale"_a);
+    module.def("block_records", &block_records, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a, "threads"_a = 0);
+    module.def("statistics_of_records", &statistics_of_records, "records"_a, "scale"_a);
     module.attr("NOISE_BLOCK") = lumasift::NOISE_BLOCK;
     module.def("scale_block_side", &lumasift::scale_block_side, "rows"_a, "cols"_a);
     module.def("window_radius_for", &lumasift::window_radius_for, "x3"_a);

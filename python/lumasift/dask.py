@@ -12,9 +12,14 @@ chunk and added up, in the steps the core takes on a whole image
 (filter/statistics.h), so they have its bits too.
 """
 
+import functools
+import itertools
+
 import dask
 import dask.array as da
 import numpy as np
+from dask.base import tokenize
+from dask.highlevelgraph import HighLevelGraph
 
 import lumasift
 from lumasift import _core
@@ -62,17 +67,10 @@ def imlumasift(I, E=None, x3=None, x4=None, threshold=None, return_info=False):
             threshold = defaults["threshold"]
 
     depth = _window_reach(x3) + 1 + (EDGE_CONTEXT if threshold is not None else 0)
-    # Over an axis no longer than the depth, a block has no neighbours to read.
-    depths = {axis: min(depth, I.shape[axis]) for axis in (0, 1)}
-    arrays = [I]
-    if I.ndim == 3:
-        depths[2] = 0
-        arrays[0] = I.rechunk({2: -1})
+    arrays = [I if I.ndim == 2 else I.rechunk({2: -1})]
     if E is not None:
         arrays.append(_edges_like(da.asarray(E), arrays[0]))
-    # dask rechunks the axes whose chunks are smaller than the depth.
-    J = da.map_overlap(_filter_block, *arrays, depth=depths, boundary="none", dtype=dtype,
-                       meta=np.empty((0,) * I.ndim, dtype), x3=x3, x4=x4, threshold=threshold)
+    J = _map_with_halo(functools.partial(_filter_block, x3=x3, x4=x4, threshold=threshold), arrays, depth, dtype)
     if not return_info:
         return J
     return J, {**statistics, "threshold": threshold if E is None else None, "x3": x3, "x4": x4}
@@ -100,20 +98,18 @@ def image_statistics(I):
     # Blocks side by side never straddle chunks that start on whole blocks;
     # overlapping ones, on images too small for more, are read in one piece.
     blocks = _aligned(I, _core.NOISE_BLOCK) if lattice[0] == _core.NOISE_BLOCK else I.rechunk(-1)
-    # A chunk counts each of a block's 64 coefficients at most once, and its
-    # blocks are at most its pixels: its counts travel in 32 bits where that
-    # bound allows, half the bytes, and add up in 64.
-    largest = max(blocks.chunks[0]) * max(blocks.chunks[1]) * channels
-    count_dtype = np.uint32 if 64 * largest < 2**32 else np.uint64
-    block_counts = _added_up(_per_block(_block_counts, blocks, count_dtype, lattice=lattice))
-    selection = _core.first_selection(block_counts)
-    for reading in range(2):
-        noise = _core.noise_of_counts(
-            _added_up(_per_block(_selected_counts, blocks, count_dtype, lattice=lattice, selection=selection)),
-            selection)
-        if reading == 0:
-            selection = _core.second_selection(block_counts, noise)
-    return _core.describe_texture(block_counts, noise, scale)
+    # One pass: each chunk sends what the counting reads of its blocks, a
+    # few megabytes for the whole image however large, and the counting
+    # runs here, once.
+    records = [dask.delayed(_block_records)(block, row, col, lattice)
+               for block, (row, col) in zip(blocks.to_delayed().ravel(), _chunk_starts(blocks))]
+    return _core.statistics_of_records(np.concatenate(dask.compute(*records)), scale)
+
+
+def _chunk_starts(I):
+    """The first row and column of each chunk, in the order of I.to_delayed().ravel()."""
+    starts = [np.cumsum((0,) + I.chunks[axis][:-1]) for axis in (0, 1)]
+    return [(int(row), int(col)) for row in starts[0] for col in starts[1]]
 
 
 def _per_block(function, blocks, dtype, **arguments):
@@ -128,8 +124,50 @@ def _per_block(function, blocks, dtype, **arguments):
     return da.map_blocks(located, blocks, chunks=chunks, dtype=dtype)
 
 
-def _added_up(counts):
-    return counts.sum(axis=(0, 1), dtype=np.uint64).compute()
+def _map_with_halo(function, arrays, depth, dtype):
+    """function(*blocks) for each chunk of arrays[0], its result cropped to the chunk.
+
+    Each block is its chunk widened by `depth` pixels of the image down and
+    across, as far as the image reaches; the arrays share their chunks. One
+    task per chunk takes the chunks it reaches whole and cuts the halo out
+    itself: an overlap's pieces would cost a task each, and a chunk crosses
+    to another worker at most once however many neighbours read it.
+    """
+    first = arrays[0]
+    name = "lumasift-" + tokenize(function, depth, *arrays)
+    edges = [np.cumsum((0,) + first.chunks[axis]) for axis in (0, 1)]
+    trailing = (0,) * (first.ndim - 2)
+    layer = {}
+    for i, j in itertools.product(range(first.numblocks[0]), range(first.numblocks[1])):
+        reach = [_reach(edges[0], i, depth), _reach(edges[1], j, depth)]
+        pieces = [[[(array.name, r, c, *trailing) for c in range(*reach[1][0])] for r in range(*reach[0][0])]
+                  for array in arrays]
+        layer[(name, i, j, *trailing)] = (_halo_task, function, reach[0][1], reach[1][1], *pieces)
+    graph = HighLevelGraph.from_collections(name, layer, dependencies=arrays)
+    return da.Array(graph, name, first.chunks, meta=np.empty((0,) * first.ndim, dtype))
+
+
+def _reach(edges, index, depth):
+    """For chunk `index` of an axis whose chunks end at edges[1:]: the chunks
+    [first, end) that the chunk widened by `depth` meets, and for each of
+    them the slice it gives, then the slice of the widened block that is the
+    chunk itself."""
+    start, stop = edges[index] - depth, edges[index + 1] + depth
+    first = max(int(np.searchsorted(edges, start, side="right")) - 1, 0)
+    end = min(int(np.searchsorted(edges, stop, side="left")), len(edges) - 1)
+    cuts = [slice(max(start - edges[k], 0), min(stop, edges[k + 1]) - edges[k]) for k in range(first, end)]
+    before = edges[index] - max(start, 0)
+    own = slice(before, before + edges[index + 1] - edges[index])
+    return (first, end), (cuts, own)
+
+
+def _halo_task(function, rows, cols, *pieces):
+    row_cuts, own_rows = rows
+    col_cuts, own_cols = cols
+    blocks = [np.concatenate([np.concatenate([piece[r_cut, c_cut] for piece, c_cut in zip(line, col_cuts)], axis=1)
+                              for line, r_cut in zip(grid, row_cuts)], axis=0)
+              for grid in pieces]
+    return function(*blocks)[own_rows, own_cols]
 
 
 def _filter_block(block, edges=None, *, x3, x4, threshold):
@@ -186,9 +224,5 @@ def _measure_range(block, row, col, side):
     return np.array(_core.measure_range(block, side, _worker_threads()))
 
 
-def _block_counts(block, row, col, lattice):
-    return _core.block_counts(block, lattice, row, col, _worker_threads())
-
-
-def _selected_counts(block, row, col, lattice, selection):
-    return _core.selected_counts(block, lattice, row, col, selection, _worker_threads())
+def _block_records(block, row, col, lattice):
+    return _core.block_records(block, lattice, row, col, _worker_threads())
