@@ -66,6 +66,15 @@ struct HostImage {
     Layout layout;
 };
 
+// The pixels of rows [first_row, first_row + rows) and columns
+// [first_col, first_col + cols) of an image.
+struct PixelRegion {
+    std::ptrdiff_t first_row;
+    std::ptrdiff_t rows;
+    std::ptrdiff_t first_col;
+    std::ptrdiff_t cols;
+};
+
 // Calls f with a null pointer of the element type of a class.
 template <class F>
 void with_element_type(ElementClass type, const F& f)

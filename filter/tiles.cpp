@@ -30,24 +30,31 @@ struct TileSpan {
 struct TileCut {
     std::ptrdiff_t length;
     int margin;
+    std::ptrdiff_t kept_first;
+    std::ptrdiff_t kept_length;
     std::ptrdiff_t count;
 
-    // Kept parts of nearly equal length, each with its margins at most
-    // PLANE_STRIDE long; a dimension that fits the planes is one tile.
-    TileCut(std::ptrdiff_t length_, int margin_)
-        : length(length_), margin(margin_),
-          count(length_ <= PLANE_STRIDE ? 1
-                                        : (length_ + (PLANE_STRIDE - 2 * margin_) - 1) /
-                                              (PLANE_STRIDE - 2 * margin_))
+    // The kept pixels [kept_first, kept_first + kept_length) of a dimension
+    // `length` long, in parts of nearly equal length, each with its margins
+    // at most PLANE_STRIDE long: one part where they fit the planes.
+    TileCut(std::ptrdiff_t length_, int margin_, std::ptrdiff_t kept_first_, std::ptrdiff_t kept_length_)
+        : length(length_), margin(margin_), kept_first(kept_first_), kept_length(kept_length_),
+          count(tile_of(kept_first_, kept_first_ + kept_length_).end - tile_of(kept_first_, kept_first_).begin <=
+                        PLANE_STRIDE
+                    ? 1
+                    : (kept_length_ + (PLANE_STRIDE - 2 * margin_) - 1) / (PLANE_STRIDE - 2 * margin_))
     {
+    }
+
+    TileSpan tile_of(std::ptrdiff_t kept_begin, std::ptrdiff_t kept_end) const
+    {
+        return {kept_begin > margin ? kept_begin - margin : 0,
+                kept_end + margin < length ? kept_end + margin : length, kept_begin, kept_end};
     }
 
     TileSpan tile(std::ptrdiff_t index) const
     {
-        const std::ptrdiff_t kept_begin = index * length / count;
-        const std::ptrdiff_t kept_end = (index + 1) * length / count;
-        return {kept_begin > margin ? kept_begin - margin : 0,
-                kept_end + margin < length ? kept_end + margin : length, kept_begin, kept_end};
+        return tile_of(kept_first + index * kept_length / count, kept_first + (index + 1) * kept_length / count);
     }
 
     std::ptrdiff_t longest() const
@@ -83,6 +90,7 @@ struct TileWork {
     std::ptrdiff_t channel;
     TileSpan rows;
     TileSpan cols;
+    const PixelRegion* kept;  // the pixels the result holds
     bool load_values;  // values of another class than double go through value_plane
     bool load_edges;   // false where the edge bits still hold this tile's shared edge map
     bool store_results;
@@ -94,6 +102,13 @@ std::ptrdiff_t element_index(const TileWork& work, const Layout& layout, std::pt
                              std::ptrdiff_t position)
 {
     return offset_of(layout, work.rows.begin + position, work.cols.begin + line, channel);
+}
+
+// Where the result of element (position, line) of the tile's lane view lies.
+std::ptrdiff_t result_index(const TileWork& work, std::ptrdiff_t line, std::ptrdiff_t position)
+{
+    return offset_of(work.image->result_layout, work.rows.begin + position - work.kept->first_row,
+                     work.cols.begin + line - work.kept->first_col, work.channel);
 }
 
 // `count` elements `step` apart, gathered into `out`.
@@ -220,7 +235,7 @@ bool make_tile_edges(const TileWork& work)
 void store_part(const TileWork& work, const LinePart& part)
 {
     const TiledImage& image = *work.image;
-    const std::ptrdiff_t origin = element_index(work, image.result_layout, work.channel, part.line, part.first);
+    const std::ptrdiff_t origin = result_index(work, part.line, part.first);
     const double* results = filter_state.result_plane[part.line] + part.first;
     const int count = part.end - part.first;
     if (image.pixels.value_class == ElementClass::uint8) {
@@ -246,9 +261,9 @@ void scatter_results(const TileWork& work, const LineGroup& lines)
     with_element_type(result_class(image.pixels.value_class), [&](auto* type) {
         using T = std::remove_pointer_t<decltype(type)>;
         if constexpr (!std::is_same_v<T, LogicalElement>) {  // no result is logical
-            T* origin = static_cast<T*>(image.result) + element_index(work, layout, work.channel, lines.first, 0);
+            T* origin = static_cast<T*>(image.result) + result_index(work, lines.first, view.first_position);
             for (int position = view.first_position; position < view.end_position; ++position) {
-                T* row = origin + position * layout.row_step;
+                T* row = origin + (position - view.first_position) * layout.row_step;
                 for (int line = 0; line < lines.count; ++line) {
                     row[line * layout.col_step] = converted<T>(filter_state.result_plane[lines.first + line][position]);
                 }
@@ -270,7 +285,7 @@ bool filter_tile(const TileWork& work)
                                          element_index(work, image.pixels.layout, work.channel, 0, 0);
     view.results = work.store_results
                        ? state.result_plane[0]
-                       : static_cast<double*>(image.result) + element_index(work, image.result_layout, work.channel, 0, 0);
+                       : static_cast<double*>(image.result) + result_index(work, 0, 0);
     view.result_stride = work.store_results ? PLANE_STRIDE : image.result_layout.col_step;
     view.lines = lines;
     view.length = length;
@@ -330,7 +345,9 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
 {
     const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
-    if (image.pixels.rows <= 0 || image.pixels.cols <= 0 || image.pixels.channels <= 0) {
+    const PixelRegion whole{0, image.pixels.rows, 0, image.pixels.cols};
+    const PixelRegion& kept = image.kept != nullptr ? *image.kept : whole;
+    if (kept.rows <= 0 || kept.cols <= 0 || image.pixels.channels <= 0) {
         return true;
     }
     set_widths(sigma_near, sigma_far);
@@ -341,14 +358,15 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
     LanePass& pass = lane_pass;
 
     const int margin = tile_margin(reach);
-    const TileCut row_cut(image.pixels.rows, margin);
-    const TileCut col_cut(image.pixels.cols, margin);
+    const TileCut row_cut(image.pixels.rows, margin, kept.first_row, kept.rows);
+    const TileCut col_cut(image.pixels.cols, margin, kept.first_col, kept.cols);
     // Doubles in columns that follow one another are read and written in
-    // place; everything else passes through the planes.
+    // place; everything else passes through the planes, as do the results of
+    // a region, whose tiles begin outside it.
     const bool load_values =
         image.pixels.value_class != ElementClass::float64 || !has_forward_columns(image.pixels.layout);
-    const bool store_results =
-        result_class(image.pixels.value_class) != ElementClass::float64 || !has_forward_columns(image.result_layout);
+    const bool store_results = result_class(image.pixels.value_class) != ElementClass::float64 ||
+                               !has_forward_columns(image.result_layout) || image.kept != nullptr;
     pass.view.value_stride = load_values ? PLANE_STRIDE : image.pixels.layout.col_step;
     // No tile's smaller side exceeds the smaller of the longest extents.
     const std::ptrdiff_t longest_rows = row_cut.longest();
@@ -366,6 +384,7 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
                                     channel,
                                     row_cut.tile(tile_row),
                                     col_cut.tile(tile_col),
+                                    &kept,
                                     load_values,
                                     channel == 0 || image.edges_per_channel,
                                     store_results};

@@ -41,6 +41,10 @@ struct TiledImage {
     void* result;  // of result_class(pixels.value_class)
     Layout result_layout;
     double edge_threshold;
+    // The pixels filtered, where not null: the rest of the image is only
+    // their context, as a block's neighbours are to a block of a larger
+    // image, and the result holds the region alone, from its first pixel.
+    const PixelRegion* kept = nullptr;
 };
 
 // Whether tiles can hold the window of sigma_near on a rows x cols image:

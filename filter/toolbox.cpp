@@ -94,7 +94,7 @@ bool settle_edges(const HostImage& image, const double* threshold, bool report, 
 }
 
 bool smooth_image(const HostImage& image, const HostImage* edges, const CallParameters& parameters, void* result,
-                  const Layout& result_layout, const CallOptions& options)
+                  const Layout& result_layout, const CallOptions& options, const PixelRegion* kept)
 {
     const TiledImage tiled{image,
                            edges != nullptr ? edges->values : nullptr,
@@ -103,7 +103,8 @@ bool smooth_image(const HostImage& image, const HostImage* edges, const CallPara
                            edges != nullptr ? edges->layout : image.layout,
                            result,
                            result_layout,
-                           parameters.threshold};
+                           parameters.threshold,
+                           kept};
     return filter_tiled(tiled, parameters.x3, parameters.x4, options);
 }
 

@@ -54,9 +54,10 @@ bool settle_edges(const HostImage& image, const double* threshold, bool report, 
 
 // imlumasift's result, tile by tile, into `result` of
 // result_class(image.value_class) laid out as `result_layout`; edges null
-// to make them from the image with the settled threshold.
+// to make them from the image with the settled threshold. With `kept`, the
+// result of those pixels alone, the rest of the image their context.
 bool smooth_image(const HostImage& image, const HostImage* edges, const CallParameters& parameters, void* result,
-                  const Layout& result_layout, const CallOptions& options);
+                  const Layout& result_layout, const CallOptions& options, const PixelRegion* kept = nullptr);
 
 // What each call reports of its parameters, field by field; NaN for a value
 // the call did not use (no threshold where E was given).

@@ -115,7 +115,7 @@ py::array array_like(const py::array& like, const py::dtype& dtype, const std::v
 {
     const py::module_ numpy = py::module_::import("numpy");
     if (static_cast<py::ssize_t>(shape.size()) == like.ndim()) {
-        return numpy.attr("empty_like")(like, dtype, "order"_a = "K");
+        return numpy.attr("empty_like")(like, dtype, "order"_a = "K", "shape"_a = py::tuple(py::cast(shape)));
     }
     const bool rows_first = std::abs(like.strides(0)) >= std::abs(like.strides(1));
     return numpy.attr("empty")(py::tuple(py::cast(shape)), dtype, "order"_a = rows_first ? "C" : "F");
@@ -344,9 +344,22 @@ py::dict info_dict(const lumasift::InfoField* fields, int count)
     return info;
 }
 
+// A region of the image travels as (first row, rows, first column, columns).
+using Region = std::tuple<py::ssize_t, py::ssize_t, py::ssize_t, py::ssize_t>;
+
+lumasift::PixelRegion region_within(const Region& region, const lumasift::HostImage& image)
+{
+    const auto [first_row, rows, first_col, cols] = region;
+    if (first_row < 0 || rows < 0 || first_row + rows > image.rows || first_col < 0 || cols < 0 ||
+        first_col + cols > image.cols) {
+        throw py::value_error("kept must be a region of the image");
+    }
+    return {first_row, rows, first_col, cols};
+}
+
 py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_argument,
                       std::optional<double> x3, std::optional<double> x4, bool return_info,
-                      std::optional<double> threshold, int threads)
+                      std::optional<double> threshold, int threads, std::optional<Region> kept_argument)
 {
     const Image image = image_argument(image_argument_);
     const lumasift::HostImage& host = image.host;
@@ -363,12 +376,19 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
         return lumasift::settle_smoothing(host, edges_given, pointer(x3), pointer(x4), return_info, parameters,
                                           options, pointer(threshold));
     }, threads);
-    py::array result = array_like(image.array, dtype_of(lumasift::result_class(host.value_class)), shape_of(image.array));
+    std::vector<py::ssize_t> shape = shape_of(image.array);
+    const std::optional<lumasift::PixelRegion> kept = kept_argument ? std::optional(region_within(*kept_argument, host))
+                                                                    : std::nullopt;
+    if (kept) {
+        shape[0] = kept->rows;
+        shape[1] = kept->cols;
+    }
+    py::array result = array_like(image.array, dtype_of(lumasift::result_class(host.value_class)), shape);
     const lumasift::Layout result_layout = layout_of(result);
     void* result_data = result.mutable_data();
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::smooth_image(host, edges_given ? &edges.host : nullptr, parameters, result_data,
-                                      result_layout, options);
+                                      result_layout, options, kept ? &*kept : nullptr);
     }, threads);
     if (!return_info) {
         return std::move(result);
@@ -520,7 +540,7 @@ PYBIND11_MODULE(_core, module)
     // is None (None measures the image given); threads, as many as the call
     // may run on (0: every core it justifies). The counts take threads too.
     module.def("imlumasift", &imlumasift, "I"_a, "E"_a, "x3"_a, "x4"_a, "return_info"_a,
-               "threshold"_a = py::none(), "threads"_a = 0);
+               "threshold"_a = py::none(), "threads"_a = 0, "kept"_a = py::none());
     module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a);
     module.def("image_statistics", &image_statistics, "I"_a);
     module.def("default_parameters", &default_parameters, "statistics"_a, "channels"_a);

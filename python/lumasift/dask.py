@@ -125,7 +125,8 @@ def _per_block(function, blocks, dtype, **arguments):
 
 
 def _map_with_halo(function, arrays, depth, dtype):
-    """function(*blocks) for each chunk of arrays[0], its result cropped to the chunk.
+    """function(*blocks, kept=(first row, rows, first column, columns)) for each chunk of
+    arrays[0], which gives the result of the chunk within the blocks.
 
     Each block is its chunk widened by `depth` pixels of the image down and
     across, as far as the image reaches; the arrays share their chunks. One
@@ -167,13 +168,16 @@ def _halo_task(function, rows, cols, *pieces):
     blocks = [np.concatenate([np.concatenate([piece[r_cut, c_cut] for piece, c_cut in zip(line, col_cuts)], axis=1)
                               for line, r_cut in zip(grid, row_cuts)], axis=0)
               for grid in pieces]
-    return function(*blocks)[own_rows, own_cols]
+    return function(*blocks, kept=(own_rows.start, own_rows.stop - own_rows.start,
+                                   own_cols.start, own_cols.stop - own_cols.start))
 
 
-def _filter_block(block, edges=None, *, x3, x4, threshold):
+def _filter_block(block, edges=None, *, x3, x4, threshold, kept):
     # Without E, the core's tiles make the edges as they go, with the whole
-    # image's threshold: no edge map of the block is ever made.
-    return _core.imlumasift(block, edges, x3, x4, False, threshold if edges is None else None, _worker_threads())
+    # image's threshold: no edge map of the block is ever made. The halo is
+    # read, never filtered.
+    return _core.imlumasift(block, edges, x3, x4, False, threshold if edges is None else None, _worker_threads(),
+                            kept)
 
 
 def _worker_threads():

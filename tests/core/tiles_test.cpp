@@ -116,7 +116,8 @@ TEST_P(TiledPaths, ImagesThatFitThePlanesGiveTheModulesBits)
 // the whole map's on this path equals the plain kernels' (NaN in some
 // channels, so that NaN must lose to a number), and a
 // tiled call that makes each tile's edges gives the bits of the same call
-// handed the whole map. Three channels over 1000 a side both ways, so tiles
+// handed the whole map, as does a call on a region of it. The statistics
+// gathered from parts' records are the image's. Three channels over 1000 a side both ways, so tiles
 // and units of columns start and end everywhere.
 TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
 {
@@ -143,6 +144,28 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
     ASSERT_EQ(statistics.scale, on_one_thread.scale);
     ASSERT_EQ(statistics.texture, on_one_thread.texture);
     ASSERT_EQ(statistics.fine_texture, on_one_thread.fine_texture);
+    // Gathered as a cluster gathers them: two parts' records, the second
+    // part starting on a whole block.
+    ImageRange range{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                     std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    ASSERT_TRUE(measure_range(image, scale_block_side(rows, cols), range));
+    std::vector<BlockRecord> records;
+    for (const std::ptrdiff_t first_col : {0, 640}) {
+        BlockLattice lattice = noise_lattice(rows, cols, 3, ElementClass::float64, range);
+        lattice.first_col = first_col;
+        const HostImage part{values.data() + first_col * rows, ElementClass::float64, rows,
+                             first_col == 0 ? 640 : cols - 640, 3, layout};
+        std::vector<BlockRecord> part_records(most_block_records(part, lattice));
+        std::size_t count = 0;
+        ASSERT_TRUE(record_blocks(part, lattice, part_records.data(), count, options));
+        records.insert(records.end(), part_records.begin(), part_records.begin() + static_cast<std::ptrdiff_t>(count));
+    }
+    ImageStatistics gathered{0.0, scale_of(range), 0.0, 0.0};
+    statistics_of_records(records.data(), records.size(), gathered);
+    ASSERT_EQ(gathered.scale, statistics.scale);
+    ASSERT_EQ(gathered.noise, statistics.noise);
+    ASSERT_EQ(gathered.texture, statistics.texture);
+    ASSERT_EQ(gathered.fine_texture, statistics.fine_texture);
     const double threshold = default_parameters(statistics, 3).threshold;
     ASSERT_GT(threshold, 0.0);
 
@@ -161,6 +184,22 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
     ASSERT_TRUE(filter_tiled(with_map, 1.0, 0.5, options));
     ASSERT_TRUE(filter_tiled(without_map, 1.0, 0.5, options));
     EXPECT_EQ(first_difference(made, given), -1);
+
+    // A region alone, the rest of the image its context, over tiles that
+    // begin outside it: those pixels' bits.
+    const PixelRegion kept{137, 1100, 301, 700};
+    std::vector<double> region(static_cast<std::size_t>(kept.rows * kept.cols * 3), -7.0);
+    const TiledImage region_only{image,     nullptr,   ElementClass::float64, false, layout, region.data(),
+                                 column_major(kept.rows, kept.cols), threshold, &kept};
+    ASSERT_TRUE(filter_tiled(region_only, 1.0, 0.5, options));
+    std::vector<double> cut;
+    for (int c = 0; c < 3; ++c) {
+        for (std::ptrdiff_t col = kept.first_col; col < kept.first_col + kept.cols; ++col) {
+            const double* line = made.data() + c * pixels + col * rows + kept.first_row;
+            cut.insert(cut.end(), line, line + kept.rows);
+        }
+    }
+    EXPECT_EQ(first_difference(region, cut), -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(TilesTest, TiledPaths, testing::ValuesIn(every_kernel_choice(false)),
