@@ -130,46 +130,69 @@ def _map_with_halo(function, arrays, depth, dtype):
 
     Each block is its chunk widened by `depth` pixels of the image down and
     across, as far as the image reaches; the arrays share their chunks. One
-    task per chunk takes the chunks it reaches whole and cuts the halo out
-    itself: an overlap's pieces would cost a task each, and a chunk crosses
-    to another worker at most once however many neighbours read it.
+    task per chunk makes the blocks. An array that reads a zarr or numpy
+    array as it stands is read there, block and halo in one read, so no chunk
+    travels between workers. Other arrays' blocks are cut from the chunks they reach,
+    taken whole: an overlap's pieces would cost a task each, and a chunk
+    crosses to another worker at most once however many neighbours read it.
     """
     first = arrays[0]
     name = "lumasift-" + tokenize(function, depth, *arrays)
     edges = [np.cumsum((0,) + first.chunks[axis]) for axis in (0, 1)]
     trailing = (0,) * (first.ndim - 2)
+    stores = [_store_key(array) for array in arrays]
     layer = {}
     for i, j in itertools.product(range(first.numblocks[0]), range(first.numblocks[1])):
-        reach = [_reach(edges[0], i, depth), _reach(edges[1], j, depth)]
-        pieces = [[[(array.name, r, c, *trailing) for c in range(*reach[1][0])] for r in range(*reach[0][0])]
-                  for array in arrays]
-        layer[(name, i, j, *trailing)] = (_halo_task, function, reach[0][1], reach[1][1], *pieces)
+        row_span, row_chunks, row_cuts, rows = _reach(edges[0], i, depth)
+        col_span, col_chunks, col_cuts, cols = _reach(edges[1], j, depth)
+        blocks = []
+        for array, store in zip(arrays, stores):
+            if store is not None:
+                blocks.append((_read_block, store, row_span, col_span))
+            else:
+                chunks = [[(array.name, r, c, *trailing) for c in range(*col_chunks)] for r in range(*row_chunks)]
+                blocks.append((_cut_block, row_cuts, col_cuts, chunks))
+        kept = tuple(int(n) for n in (rows.start, rows.stop - rows.start, cols.start, cols.stop - cols.start))
+        layer[(name, i, j, *trailing)] = (functools.partial(function, kept=kept), *blocks)
     graph = HighLevelGraph.from_collections(name, layer, dependencies=arrays)
     return da.Array(graph, name, first.chunks, meta=np.empty((0,) * first.ndim, dtype))
 
 
+def _store_key(array):
+    """The key of the zarr or numpy array that `array` reads chunk by chunk
+    and does nothing more with (da.from_zarr, da.from_array), or None."""
+    import zarr
+
+    source = "original-" + array.name
+    layers = array.dask.layers
+    if len(layers) != 2 or source not in layers:
+        return None
+    stored = layers[source].get(source)
+    if not isinstance(stored, (zarr.Array, np.ndarray)) or stored.shape != array.shape:
+        return None
+    return source
+
+
 def _reach(edges, index, depth):
-    """For chunk `index` of an axis whose chunks end at edges[1:]: the chunks
-    [first, end) that the chunk widened by `depth` meets, and for each of
-    them the slice it gives, then the slice of the widened block that is the
-    chunk itself."""
-    start, stop = edges[index] - depth, edges[index + 1] + depth
+    """For chunk `index` of an axis whose chunks end at edges[1:]: the
+    chunk widened by `depth` within the axis, the chunks (first, end) it
+    meets, the slice each of them gives, and the slice of the widened block
+    that is the chunk."""
+    start, stop = max(edges[index] - depth, 0), min(edges[index + 1] + depth, edges[-1])
     first = max(int(np.searchsorted(edges, start, side="right")) - 1, 0)
     end = min(int(np.searchsorted(edges, stop, side="left")), len(edges) - 1)
     cuts = [slice(max(start - edges[k], 0), min(stop, edges[k + 1]) - edges[k]) for k in range(first, end)]
-    before = edges[index] - max(start, 0)
-    own = slice(before, before + edges[index + 1] - edges[index])
-    return (first, end), (cuts, own)
+    own = slice(edges[index] - start, edges[index + 1] - start)
+    return slice(int(start), int(stop)), (first, end), cuts, own
 
 
-def _halo_task(function, rows, cols, *pieces):
-    row_cuts, own_rows = rows
-    col_cuts, own_cols = cols
-    blocks = [np.concatenate([np.concatenate([piece[r_cut, c_cut] for piece, c_cut in zip(line, col_cuts)], axis=1)
-                              for line, r_cut in zip(grid, row_cuts)], axis=0)
-              for grid in pieces]
-    return function(*blocks, kept=(own_rows.start, own_rows.stop - own_rows.start,
-                                   own_cols.start, own_cols.stop - own_cols.start))
+def _read_block(store, rows, cols):
+    return store[rows, cols]
+
+
+def _cut_block(row_cuts, col_cuts, chunks):
+    return np.concatenate([np.concatenate([chunk[r_cut, c_cut] for chunk, c_cut in zip(line, col_cuts)], axis=1)
+                           for line, r_cut in zip(chunks, row_cuts)], axis=0)
 
 
 def _filter_block(block, edges=None, *, x3, x4, threshold, kept):
