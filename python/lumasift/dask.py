@@ -19,6 +19,7 @@ import dask
 import dask.array as da
 import numpy as np
 from dask.base import tokenize
+from dask.delayed import Delayed
 from dask.highlevelgraph import HighLevelGraph
 
 import lumasift
@@ -82,6 +83,7 @@ def image_statistics(I):
     if I.ndim not in (2, 3):
         raise ValueError("I must be an H-by-W or H-by-W-by-C array")
     _core.result_dtype(I.dtype)
+    store, stored = _store_key(I), I
     I = I[:, :, np.newaxis] if I.ndim == 2 else I.rechunk({2: -1})
     rows, cols, channels = I.shape
     image_range = None
@@ -101,15 +103,24 @@ def image_statistics(I):
     # One pass: each chunk sends what the counting reads of its blocks, a
     # few megabytes for the whole image however large, and the counting
     # runs here, once.
-    records = [dask.delayed(_block_records)(block, row, col, lattice)
-               for block, (row, col) in zip(blocks.to_delayed().ravel(), _chunk_starts(blocks))]
+    # An array read as it stands is read by the tasks that count it.
+    if store is not None and lattice[0] == _core.NOISE_BLOCK:
+        name = "lumasift-records-" + tokenize(stored, lattice)
+        layer = {(name, row, col): (_region_records, store, slice(row, row + height), slice(col, col + width), lattice)
+                 for row, height in _chunk_starts(blocks.chunks[0]) for col, width in _chunk_starts(blocks.chunks[1])}
+        graph = HighLevelGraph.from_collections(name, layer, dependencies=[stored])
+        records = [Delayed(key, graph, layer=name) for key in layer]
+    else:
+        records = [dask.delayed(_block_records)(block, row, col, lattice)
+                   for block, ((row, _), (col, _)) in zip(blocks.to_delayed().ravel(),
+                                                         itertools.product(_chunk_starts(blocks.chunks[0]),
+                                                                           _chunk_starts(blocks.chunks[1])))]
     return _core.statistics_of_records(np.concatenate(dask.compute(*records)), scale)
 
 
-def _chunk_starts(I):
-    """The first row and column of each chunk, in the order of I.to_delayed().ravel()."""
-    starts = [np.cumsum((0,) + I.chunks[axis][:-1]) for axis in (0, 1)]
-    return [(int(row), int(col)) for row in starts[0] for col in starts[1]]
+def _chunk_starts(chunks):
+    """(first index, length) of each of an axis's chunks."""
+    return [(int(start), int(length)) for start, length in zip(np.cumsum((0,) + chunks[:-1]), chunks)]
 
 
 def _per_block(function, blocks, dtype, **arguments):
@@ -130,9 +141,9 @@ def _map_with_halo(function, arrays, depth, dtype):
 
     Each block is its chunk widened by `depth` pixels of the image down and
     across, as far as the image reaches; the arrays share their chunks. One
-    task per chunk makes the blocks. An array that reads a zarr or numpy
-    array as it stands is read there, block and halo in one read, so no chunk
-    travels between workers. Other arrays' blocks are cut from the chunks they reach,
+    task per chunk makes the blocks. An array that reads a zarr array as it
+    stands is read there, block and halo in one read, so no chunk travels
+    between workers. Other arrays' blocks are cut from the chunks they reach,
     taken whole: an overlap's pieces would cost a task each, and a chunk
     crosses to another worker at most once however many neighbours read it.
     """
@@ -159,8 +170,8 @@ def _map_with_halo(function, arrays, depth, dtype):
 
 
 def _store_key(array):
-    """The key of the zarr or numpy array that `array` reads chunk by chunk
-    and does nothing more with (da.from_zarr, da.from_array), or None."""
+    """The key of the zarr array that `array` reads chunk by chunk and does
+    nothing more with (da.from_zarr), or None."""
     import zarr
 
     source = "original-" + array.name
@@ -168,7 +179,7 @@ def _store_key(array):
     if len(layers) != 2 or source not in layers:
         return None
     stored = layers[source].get(source)
-    if not isinstance(stored, (zarr.Array, np.ndarray)) or stored.shape != array.shape:
+    if not isinstance(stored, zarr.Array) or stored.shape != array.shape:
         return None
     return source
 
@@ -253,3 +264,7 @@ def _measure_range(block, row, col, side):
 
 def _block_records(block, row, col, lattice):
     return _core.block_records(block, lattice, row, col, _worker_threads())
+
+
+def _region_records(store, rows, cols, lattice):
+    return _block_records(store[rows, cols], rows.start, cols.start, lattice)
