@@ -7,8 +7,8 @@ Why blocks give the whole image's bits: each block is filtered with its true
 neighbours up to the window's reach and one pixel more, and nothing padded at
 the image's border, which is the core's own argument for its tiles
 (filter/tiles.h). Edges made inside a block need three pixels more of context.
-The statistics behind the defaults are read from counts gathered chunk by
-chunk and added up, in the steps the core takes on a whole image
+The statistics behind the defaults are counted from what each chunk records
+of its blocks, in the steps the core takes on a whole image
 (filter/statistics.h), so they have its bits too.
 """
 
@@ -102,8 +102,8 @@ def image_statistics(I):
     blocks = _aligned(I, _core.NOISE_BLOCK) if lattice[0] == _core.NOISE_BLOCK else I.rechunk(-1)
     # One pass: each chunk sends what the counting reads of its blocks, a
     # few megabytes for the whole image however large, and the counting
-    # runs here, once.
-    # An array read as it stands is read by the tasks that count it.
+    # runs here, once. A zarr array read as it stands is read by the tasks
+    # that record it.
     if store is not None and lattice[0] == _core.NOISE_BLOCK:
         name = "lumasift-records-" + tokenize(stored, lattice)
         layer = {(name, row, col): (_region_records, store, slice(row, row + height), slice(col, col + width), lattice)
