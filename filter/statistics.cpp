@@ -314,17 +314,10 @@ void count_selected_block(const BlockRecord& record, const NoiseSelection& selec
 // little, few enough that a stop request is answered at once.
 constexpr std::ptrdiff_t BLOCK_COLUMNS_PER_UNIT = 8;
 
-// What one thread of a counting pass keeps.
-struct CountingWorker {
-    Scratch<std::uint64_t> counts;
+// What one thread of the range pass keeps.
+struct RangeWorker {
     Scratch<double> lines;  // the columns of a row of scale blocks
     ImageRange range;
-};
-
-struct CountingPass {
-    int workers;
-    std::size_t count_size;
-    Scratch<CountingWorker> tallies;
 };
 
 constexpr ImageRange EMPTY_RANGE = {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
@@ -338,27 +331,6 @@ void widen(ImageRange& range, const ImageRange& by)
     range.highest_value = std::max(range.highest_value, by.highest_value);
 }
 
-CountingPass start_counting(CallState& call, const HostImage& image, std::size_t count_size, std::ptrdiff_t side)
-{
-    const double values = static_cast<double>(image.rows) * static_cast<double>(image.cols) * image.channels;
-    CountingPass pass{worker_count(call, values, PIXELS_PER_THREAD), count_size, nullptr};
-    pass.tallies.reset(new CountingWorker[static_cast<std::size_t>(pass.workers)]);
-    for (int w = 0; w < pass.workers; ++w) {
-        CountingWorker& tally = pass.tallies[w];
-        tally.counts.reset(new std::uint64_t[count_size]());
-        tally.lines.reset(new double[static_cast<std::size_t>(side * image.rows)]);
-        tally.range = EMPTY_RANGE;
-    }
-    return pass;
-}
-
-// visit(block, colour) for the lattice's blocks whose first column is in
-// [first, end) of the part, every channel's, in their order; colour is the
-// block's on a checkerboard of the lattice, by the NOISE_BLOCK square its
-// first pixel lies in. The DCT runs along the block's rows first,
-// z[k][v] = sum over q of T[v][q] x[k][q], then down its columns,
-// c[u][v] = sum over k of T[u][k] z[k][v], each sum in the order of its
-// terms.
 // visit(at) for each start, along one axis of a part `length` long that
 // starts at `origin` of the image, of a lattice block that starts in
 // [first, end) and ends within the part.
@@ -383,6 +355,13 @@ std::ptrdiff_t starts_in(const BlockLattice& lattice, std::ptrdiff_t origin, std
     return starts;
 }
 
+// visit(block, colour) for the lattice's blocks whose first column is in
+// [first, end) of the part, every channel's, in their order; colour is the
+// block's on a checkerboard of the lattice, by the NOISE_BLOCK square its
+// first pixel lies in. The DCT runs along the block's rows first,
+// z[k][v] = sum over q of T[v][q] x[k][q], then down its columns,
+// c[u][v] = sum over k of T[u][k] z[k][v], each sum in the order of its
+// terms.
 template <class Visit>
 void for_each_block(const HostImage& part, const BlockLattice& lattice, std::ptrdiff_t first, std::ptrdiff_t end,
                     const Visit& visit)
@@ -446,7 +425,7 @@ void for_each_block(const HostImage& part, const BlockLattice& lattice, std::ptr
 // end_col) and the finite means of the whole side-by-side blocks that start
 // in them; each block's sum runs down its columns, one after another.
 void gather_range(const HostImage& image, std::ptrdiff_t side, std::ptrdiff_t first_col, std::ptrdiff_t end_col,
-                  CountingWorker& tally)
+                  RangeWorker& tally)
 {
     const std::ptrdiff_t block_rows = image.rows / side;
     double* columns = tally.lines.get();
@@ -486,62 +465,27 @@ void gather_range(const HostImage& image, std::ptrdiff_t side, std::ptrdiff_t fi
     }
 }
 
-// Runs count(unit's first column, end column, worker's tally) over units of
-// `columns_per_unit` columns, then adds the workers' counts up into `out`
-// and widens `range` by theirs.
-template <class Count>
-bool run_counting(CallState& call, const HostImage& image, std::size_t count_size, std::ptrdiff_t side,
-                  std::ptrdiff_t columns_per_unit, std::uint64_t* out, ImageRange& range, const Count& count)
-{
-    CountingPass pass = start_counting(call, image, count_size, side);
-    const int units = static_cast<int>((image.cols + columns_per_unit - 1) / columns_per_unit);
-    const bool finished = run_parallel(call, units, pass.workers, [&](int unit, int worker) {
-        const std::ptrdiff_t first = unit * columns_per_unit;
-        count(first, std::min(first + columns_per_unit, image.cols), pass.tallies[worker]);
-    });
-    for (int w = 0; w < pass.workers; ++w) {
-        for (std::size_t k = 0; k < count_size; ++k) {
-            out[k] += pass.tallies[w].counts[k];
-        }
-        widen(range, pass.tallies[w].range);
-    }
-    return finished;
-}
-
 // Columns per unit of the range pass.
 constexpr std::ptrdiff_t RANGE_COLUMNS_PER_UNIT = 64;
 
 bool gather_image_range(CallState& call, const HostImage& image, std::ptrdiff_t side, ImageRange& range)
 {
-    return run_counting(call, image, 0, side, RANGE_COLUMNS_PER_UNIT, nullptr, range,
-                        [&](std::ptrdiff_t first, std::ptrdiff_t end, CountingWorker& tally) {
-                            gather_range(image, side, first, end, tally);
-                        });
-}
-
-bool gather_blocks(CallState& call, const HostImage& image, const BlockLattice& lattice, std::uint64_t* counts)
-{
-    ImageRange unused = EMPTY_RANGE;
-    return run_counting(call, image, BLOCK_COUNTS, 0, BLOCK_COLUMNS_PER_UNIT * B, counts, unused,
-                        [&](std::ptrdiff_t first, std::ptrdiff_t end, CountingWorker& tally) {
-                            std::uint64_t* bins = tally.counts.get();
-                            for_each_block(image, lattice, first, end, [bins](const Block& block, int colour) {
-                                count_block(record_of(block, colour), bins);
-                            });
-                        });
-}
-
-bool gather_selected(CallState& call, const HostImage& image, const BlockLattice& lattice,
-                     const NoiseSelection& selection, std::uint64_t* counts)
-{
-    ImageRange unused = EMPTY_RANGE;
-    return run_counting(call, image, SELECTED_COUNTS, 0, BLOCK_COLUMNS_PER_UNIT * B, counts, unused,
-                        [&](std::ptrdiff_t first, std::ptrdiff_t end, CountingWorker& tally) {
-                            std::uint64_t* bins = tally.counts.get();
-                            for_each_block(image, lattice, first, end, [&](const Block& block, int colour) {
-                                count_selected_block(record_of(block, colour), selection, bins);
-                            });
-                        });
+    const double values = static_cast<double>(image.rows) * static_cast<double>(image.cols) * image.channels;
+    const int workers = worker_count(call, values, PIXELS_PER_THREAD);
+    const Scratch<RangeWorker> tallies(new RangeWorker[static_cast<std::size_t>(workers)]);
+    for (int w = 0; w < workers; ++w) {
+        tallies[w].lines.reset(new double[static_cast<std::size_t>(side * image.rows)]);
+        tallies[w].range = EMPTY_RANGE;
+    }
+    const int units = static_cast<int>((image.cols + RANGE_COLUMNS_PER_UNIT - 1) / RANGE_COLUMNS_PER_UNIT);
+    const bool finished = run_parallel(call, units, workers, [&](int unit, int worker) {
+        const std::ptrdiff_t first = unit * RANGE_COLUMNS_PER_UNIT;
+        gather_range(image, side, first, std::min(first + RANGE_COLUMNS_PER_UNIT, image.cols), tallies[worker]);
+    });
+    for (int w = 0; w < workers; ++w) {
+        widen(range, tallies[w].range);
+    }
+    return finished;
 }
 
 // The bin in which the counts, added up from bin 0, pass `rank`; `rank`
@@ -723,25 +667,43 @@ void describe_texture(const std::uint64_t* block_counts, ImageStatistics& statis
     statistics.fine_texture = static_cast<double>(above) / static_cast<double>(count);
 }
 
-// The noise and the texture from the block counts, each reading's chosen
-// blocks counted by count_selected(selection, counts): the steps of every
-// way of counting.
-template <class CountSelected>
-bool read_counts(const std::uint64_t* block_counts, ImageStatistics& statistics, const CountSelected& count_selected)
+// Every block of the part that counts, as a record, in an order fixed by
+// the part: each unit of columns writes from the first place it could fill,
+// and the units' records then close up in the units' order.
+bool gather_records(CallState& call, const HostImage& part, const BlockLattice& lattice, BlockRecord* records,
+                    std::size_t& count)
 {
-    const Scratch<std::uint64_t> selected(new std::uint64_t[SELECTED_COUNTS]);
-    NoiseSelection selection = first_selection(block_counts);
-    for (int reading = 0; reading < 2; ++reading) {
-        std::fill(selected.get(), selected.get() + SELECTED_COUNTS, 0);
-        if (!count_selected(selection, selected.get())) {
-            return false;
-        }
-        statistics.noise = noise_of_counts(selected.get(), selection);
-        if (reading == 0) {
-            selection = second_selection(block_counts, statistics.noise);
-        }
+    count = 0;
+    if (is_empty(part)) {
+        return true;
     }
-    describe_texture(block_counts, statistics);
+    const std::ptrdiff_t columns = BLOCK_COLUMNS_PER_UNIT * B;
+    const int units = static_cast<int>((part.cols + columns - 1) / columns);
+    const std::ptrdiff_t per_column = part.channels * starts_in(lattice, lattice.first_row, part.rows, 0, part.rows);
+    const Scratch<std::size_t> first_record(new std::size_t[static_cast<std::size_t>(units)]);
+    const Scratch<std::size_t> filled(new std::size_t[static_cast<std::size_t>(units)]);
+    std::size_t places = 0;
+    for (int unit = 0; unit < units; ++unit) {
+        first_record[unit] = places;
+        const std::ptrdiff_t first = unit * columns;
+        places += static_cast<std::size_t>(
+            per_column * starts_in(lattice, lattice.first_col, part.cols, first, std::min(first + columns, part.cols)));
+    }
+    const double values = static_cast<double>(part.rows) * static_cast<double>(part.cols) * part.channels;
+    if (!run_parallel(call, units, worker_count(call, values, PIXELS_PER_THREAD), [&](int unit, int) {
+            BlockRecord* out = records + first_record[unit];
+            std::size_t written = 0;
+            const std::ptrdiff_t first = unit * columns;
+            for_each_block(part, lattice, first, std::min(first + columns, part.cols),
+                           [&](const Block& block, int colour) { out[written++] = record_of(block, colour); });
+            filled[unit] = written;
+        })) {
+        return false;
+    }
+    for (int unit = 0; unit < units; ++unit) {
+        std::memmove(records + count, records + first_record[unit], filled[unit] * sizeof(BlockRecord));
+        count += filled[unit];
+    }
     return true;
 }
 
@@ -761,11 +723,15 @@ bool estimate_statistics(CallState& call, const HostImage& image, ImageStatistic
         statistics.scale = scale_of(range);
     }
     const BlockLattice lattice = noise_lattice(image.rows, image.cols, image.channels, image.value_class, range);
-    const Scratch<std::uint64_t> blocks(new std::uint64_t[BLOCK_COUNTS]());
-    return gather_blocks(call, image, lattice, blocks.get()) &&
-           read_counts(blocks.get(), statistics, [&](const NoiseSelection& selection, std::uint64_t* counts) {
-               return gather_selected(call, image, lattice, selection, counts);
-           });
+    // One pass over the image keeps what the readings count, a few
+    // megabytes at most (MOST_NOISE_BLOCKS), and the readings count it.
+    const Scratch<BlockRecord> records(new BlockRecord[most_block_records(image, lattice)]);
+    std::size_t count = 0;
+    if (!gather_records(call, image, lattice, records.get(), count)) {
+        return false;
+    }
+    statistics_of_records(records.get(), count, statistics);
+    return true;
 }
 
 }  // namespace
@@ -828,40 +794,7 @@ bool record_blocks(const HostImage& part, const BlockLattice& lattice, BlockReco
 {
     const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
-    count = 0;
-    if (is_empty(part)) {
-        return true;
-    }
-    // Each unit of columns writes from the first place it could fill, and
-    // the units' records then close up in the units' order.
-    const std::ptrdiff_t columns = BLOCK_COLUMNS_PER_UNIT * B;
-    const int units = static_cast<int>((part.cols + columns - 1) / columns);
-    const std::ptrdiff_t per_column = part.channels * starts_in(lattice, lattice.first_row, part.rows, 0, part.rows);
-    const Scratch<std::size_t> first_record(new std::size_t[static_cast<std::size_t>(units)]);
-    const Scratch<std::size_t> filled(new std::size_t[static_cast<std::size_t>(units)]);
-    std::size_t places = 0;
-    for (int unit = 0; unit < units; ++unit) {
-        first_record[unit] = places;
-        const std::ptrdiff_t first = unit * columns;
-        places += static_cast<std::size_t>(
-            per_column * starts_in(lattice, lattice.first_col, part.cols, first, std::min(first + columns, part.cols)));
-    }
-    const double values = static_cast<double>(part.rows) * static_cast<double>(part.cols) * part.channels;
-    if (!run_parallel(call, units, worker_count(call, values, PIXELS_PER_THREAD), [&](int unit, int) {
-            BlockRecord* out = records + first_record[unit];
-            std::size_t written = 0;
-            const std::ptrdiff_t first = unit * columns;
-            for_each_block(part, lattice, first, std::min(first + columns, part.cols),
-                           [&](const Block& block, int colour) { out[written++] = record_of(block, colour); });
-            filled[unit] = written;
-        })) {
-        return false;
-    }
-    for (int unit = 0; unit < units; ++unit) {
-        std::memmove(records + count, records + first_record[unit], filled[unit] * sizeof(BlockRecord));
-        count += filled[unit];
-    }
-    return true;
+    return gather_records(call, part, lattice, records, count);
 }
 
 void statistics_of_records(const BlockRecord* records, std::size_t count, ImageStatistics& statistics)
@@ -870,12 +803,19 @@ void statistics_of_records(const BlockRecord* records, std::size_t count, ImageS
     for (std::size_t k = 0; k < count; ++k) {
         count_block(records[k], blocks.get());
     }
-    read_counts(blocks.get(), statistics, [&](const NoiseSelection& selection, std::uint64_t* counts) {
+    const Scratch<std::uint64_t> selected(new std::uint64_t[SELECTED_COUNTS]);
+    NoiseSelection selection = first_selection(blocks.get());
+    for (int reading = 0; reading < 2; ++reading) {
+        std::fill(selected.get(), selected.get() + SELECTED_COUNTS, 0);
         for (std::size_t k = 0; k < count; ++k) {
-            count_selected_block(records[k], selection, counts);
+            count_selected_block(records[k], selection, selected.get());
         }
-        return true;
-    });
+        statistics.noise = noise_of_counts(selected.get(), selection);
+        if (reading == 0) {
+            selection = second_selection(blocks.get(), statistics.noise);
+        }
+    }
+    describe_texture(blocks.get(), statistics);
 }
 
 bool measure_range(const HostImage& part, std::ptrdiff_t side, ImageRange& range, const CallOptions& options)

@@ -92,11 +92,12 @@ bool settle_parameters(const HostImage& image, const double* threshold, const do
 //     whole block of scale_block_side gives the scale (scale_of) and the
 //     image's extremes, which the lattice needs.
 //  1. record_blocks keeps, for each block of a part that counts, all that
-//     measure_image's counting passes read of it. The lattice keeps an
-//     image's records within MOST_NOISE_BLOCKS or so, a few megabytes, so
-//     one pass over the parts can send them all to one place.
-//  2. statistics_of_records counts the image's records, in any order, as
-//     measure_image counts its blocks, and gives its noise and texture.
+//     the readings count of it. The lattice keeps an image's records within
+//     MOST_NOISE_BLOCKS or so, a few megabytes, so one pass over the parts
+//     can send them all to one place.
+//  2. statistics_of_records counts the image's records, in any order, and
+//     gives its noise and texture. measure_image takes the same two steps
+//     over the whole image.
 constexpr std::ptrdiff_t NOISE_BLOCK = 8;
 
 // The lowest and highest finite block mean (ImageStatistics::scale) and
@@ -138,7 +139,7 @@ BlockLattice noise_lattice(std::ptrdiff_t rows, std::ptrdiff_t cols, std::ptrdif
 constexpr std::size_t KEY_BINS = 4096;
 constexpr std::size_t READ_SLOTS = 30;
 
-// What the counting passes read of one block: the keys of its energies
+// What the readings count of one block: the keys of its energies
 // and powers and of each set's |c|, and its colour on the lattice's
 // checkerboard. Keys are below KEY_BINS, so 16 bits hold them.
 struct BlockRecord {
