@@ -172,8 +172,10 @@ def _map_with_halo(function, arrays, depth, dtype):
 def _store_key(array):
     """The key of the zarr array that `array` reads chunk by chunk and does
     nothing more with (da.from_zarr), or None."""
-    import zarr
-
+    try:
+        import zarr
+    except ImportError:  # no zarr array without zarr
+        return None
     source = "original-" + array.name
     layers = array.dask.layers
     if len(layers) != 2 or source not in layers:
