@@ -100,6 +100,30 @@ CONVERT_INLINE void convert_in_chunks(const From* source, To* target, int count,
     }
 }
 
+// Asks the cache for `count` elements `step` apart, from `first`, before they
+// are read or written. Lines that lie rows apart in memory are each a cache
+// miss that the hardware's prefetcher cannot foresee; asked for some rows
+// ahead, they arrive while the rows before them are copied. A hint only.
+template <class T>
+CONVERT_INLINE void prefetch_elements(const T* first, std::ptrdiff_t step, std::ptrdiff_t count)
+{
+#if defined(__GNUC__)
+    const char* a = reinterpret_cast<const char*>(first);
+    const char* b = reinterpret_cast<const char*>(first + (count - 1) * step);
+    const char* low = a < b ? a : b;
+    const char* high = (a < b ? b : a) + sizeof(T);
+    constexpr std::ptrdiff_t CACHE_LINE = 64;
+    for (const char* p = low; p < high; p += CACHE_LINE) {
+        __builtin_prefetch(p);
+    }
+    __builtin_prefetch(high - 1);
+#else
+    (void)first;
+    (void)step;
+    (void)count;
+#endif
+}
+
 // `count` elements of class `type`, `step` elements apart from element
 // `first` of `values`, as doubles.
 inline void read_line(const void* values, ElementClass type, std::ptrdiff_t first, std::ptrdiff_t step,
@@ -129,6 +153,110 @@ inline void read_column(const HostImage& image, std::ptrdiff_t channel, std::ptr
 {
     read_line(image.values, image.value_class, offset_of(image.layout, first, col, channel), image.layout.row_step,
               count, out);
+}
+
+// Columns of arrays whose rows lie far apart (numpy's C order, say) are
+// read and written a block of TRANSPOSED_ROWS rows across TRANSPOSED_COLUMNS
+// columns at a time: each row's elements of the block then share a cache
+// line or two, where column by column each element would take one of its
+// own. Rows are asked for TRANSPOSED_ROWS_AHEAD ahead, and the conversion
+// runs on each column's contiguous part of the block, which, being local,
+// aliases nothing. Only the order of the copies differs from going column
+// by column.
+constexpr int TRANSPOSED_COLUMNS = 64;
+constexpr int TRANSPOSED_ROWS = 64;
+constexpr int TRANSPOSED_ROWS_AHEAD = 8;
+
+// Calls copy(block, first, columns, rows) for each block of rows [first_row,
+// first_row + count) and columns [first_col, first_col + cols): the block's
+// elements of column c lie in block[c][0, rows).
+template <class T, class Copy>
+CONVERT_INLINE void for_each_transposed_block(std::ptrdiff_t cols, std::ptrdiff_t count, const Copy& copy)
+{
+    T block[TRANSPOSED_COLUMNS][TRANSPOSED_ROWS];
+    for (std::ptrdiff_t group = 0; group < cols; group += TRANSPOSED_COLUMNS) {
+        const int columns = static_cast<int>(cols - group < TRANSPOSED_COLUMNS ? cols - group : TRANSPOSED_COLUMNS);
+        for (std::ptrdiff_t first = 0; first < count; first += TRANSPOSED_ROWS) {
+            const int rows = static_cast<int>(count - first < TRANSPOSED_ROWS ? count - first : TRANSPOSED_ROWS);
+            copy(block, group, first, columns, rows);
+        }
+    }
+}
+
+// Columns [first_col, first_col + cols) of one channel of an image, rows
+// [first_row, first_row + count), as doubles: column k from out + k *
+// out_stride.
+inline void read_columns(const HostImage& image, std::ptrdiff_t channel, std::ptrdiff_t first_col, std::ptrdiff_t cols,
+                         std::ptrdiff_t first_row, std::ptrdiff_t count, double* out, std::ptrdiff_t out_stride)
+{
+    const Layout& layout = image.layout;
+    with_element_type(image.value_class, [&](auto* element) {
+        using T = std::remove_pointer_t<decltype(element)>;
+        const T* origin = static_cast<const T*>(image.values) + offset_of(layout, first_row, first_col, channel);
+        for_each_transposed_block<T>(cols, count, [&](T(&block)[TRANSPOSED_COLUMNS][TRANSPOSED_ROWS],
+                                                      std::ptrdiff_t group, std::ptrdiff_t first, int columns,
+                                                      int rows) {
+            for (int r = 0; r < rows; ++r) {
+                const T* row = origin + (first + r) * layout.row_step + group * layout.col_step;
+                if (first + r + TRANSPOSED_ROWS_AHEAD < count) {
+                    prefetch_elements(row + TRANSPOSED_ROWS_AHEAD * layout.row_step, layout.col_step, columns);
+                }
+                for (int c = 0; c < columns; ++c) {
+                    block[c][r] = row[c * layout.col_step];
+                }
+            }
+            for (int c = 0; c < columns; ++c) {
+                double* column = out + (group + c) * out_stride + first;
+                for (int r = 0; r < rows; ++r) {
+                    column[r] = as_double(block[c][r]);
+                }
+            }
+        });
+    });
+}
+
+// The reverse: doubles, column k from values + k * stride, into rows
+// [first_row, first_row + count) and columns [first_col, first_col + cols)
+// of one channel of an array of class `type` (not logical) in `layout`,
+// converted as the host converts; bytes by `to_bytes` where it is given,
+// which must convert as converted<std::uint8_t> does (the lanes' faster
+// conversion).
+inline void write_columns(const double* values, std::ptrdiff_t stride, void* target, ElementClass type,
+                          const Layout& layout, std::ptrdiff_t channel, std::ptrdiff_t first_col, std::ptrdiff_t cols,
+                          std::ptrdiff_t first_row, std::ptrdiff_t count,
+                          void (*to_bytes)(const double*, std::uint8_t*, int) = nullptr)
+{
+    with_element_type(type, [&](auto* element) {
+        using T = std::remove_pointer_t<decltype(element)>;
+        if constexpr (!std::is_same_v<T, LogicalElement>) {
+            T* origin = static_cast<T*>(target) + offset_of(layout, first_row, first_col, channel);
+            for_each_transposed_block<T>(cols, count, [&](T(&block)[TRANSPOSED_COLUMNS][TRANSPOSED_ROWS],
+                                                          std::ptrdiff_t group, std::ptrdiff_t first, int columns,
+                                                          int rows) {
+                for (int c = 0; c < columns; ++c) {
+                    const double* column = values + (group + c) * stride + first;
+                    if constexpr (std::is_same_v<T, std::uint8_t>) {
+                        if (to_bytes != nullptr) {
+                            to_bytes(column, block[c], rows);
+                            continue;
+                        }
+                    }
+                    for (int r = 0; r < rows; ++r) {
+                        block[c][r] = converted<T>(column[r]);
+                    }
+                }
+                for (int r = 0; r < rows; ++r) {
+                    T* row = origin + (first + r) * layout.row_step + group * layout.col_step;
+                    if (first + r + TRANSPOSED_ROWS_AHEAD < count) {
+                        prefetch_elements(row + TRANSPOSED_ROWS_AHEAD * layout.row_step, layout.col_step, columns);
+                    }
+                    for (int c = 0; c < columns; ++c) {
+                        row[c * layout.col_step] = block[c][r];
+                    }
+                }
+            });
+        }
+    });
 }
 
 }  // namespace lumasift

@@ -48,7 +48,12 @@ bool make_edges(CallState& call, const HostImage& image, double threshold, const
     // where the block has no `out`, a unit's edge values.
     const std::ptrdiff_t line_stride = extent + 4;
     const std::ptrdiff_t unit_values = block.out != nullptr ? 0 : EDGE_COLUMNS_PER_UNIT * rows;
-    const std::ptrdiff_t per_worker = 9 * line_stride + unit_values;
+    // Where the image's rows lie far apart, a unit's columns of a channel
+    // are read together first (read_columns), rather than one by one.
+    const bool read_together = image.layout.row_step != 1;
+    const std::ptrdiff_t read_rows = end_read - first_read;
+    const std::ptrdiff_t together_values = read_together ? (EDGE_COLUMNS_PER_UNIT + 6) * read_rows : 0;
+    const std::ptrdiff_t per_worker = 9 * line_stride + unit_values + together_values;
 
     const double values = static_cast<double>(rows) * static_cast<double>(cols) * image.channels;
     const int workers = worker_count(call, values, PIXELS_PER_THREAD);
@@ -68,6 +73,7 @@ bool make_edges(CallState& call, const HostImage& image, double threshold, const
         const std::ptrdiff_t end_col = std::min(first_col + EDGE_COLUMNS_PER_UNIT, block.end_col);
         double* const out = block.out != nullptr ? block.out + (first_col - block.first_col) * block.stride
                                                  : x + 9 * line_stride;
+        double* const together = x + 9 * line_stride + unit_values;
         const std::ptrdiff_t stride = block.out != nullptr ? block.stride : rows;
         if (!(threshold > 0.0)) {
             for (std::ptrdiff_t col = first_col; col < end_col; ++col) {
@@ -76,8 +82,15 @@ bool make_edges(CallState& call, const HostImage& image, double threshold, const
         } else {
             const std::ptrdiff_t last_col = image.cols - 1;
             const std::ptrdiff_t offset = block.first_row - first_smooth + 1;
+            // The columns the unit smooths down.
+            const std::ptrdiff_t first_down = std::max<std::ptrdiff_t>(first_col - 3, 0);
+            const std::ptrdiff_t end_down = std::min(end_col + 2, last_col) + 1;
             for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
-                std::ptrdiff_t next_down = std::max<std::ptrdiff_t>(first_col - 3, 0);
+                if (read_together) {
+                    read_columns(image, channel, first_down, end_down - first_down, first_read, read_rows, together,
+                                 read_rows);
+                }
+                std::ptrdiff_t next_down = first_down;
                 std::ptrdiff_t next_smooth = std::max<std::ptrdiff_t>(first_col - 1, 0);
                 for (std::ptrdiff_t col = first_col; col < end_col; ++col) {
                     for (; next_smooth <= std::min(col + 1, last_col); ++next_smooth) {
@@ -85,7 +98,11 @@ bool make_edges(CallState& call, const HostImage& image, double threshold, const
                             // x[i] holds row first_smooth - 2 + i.
                             const std::ptrdiff_t read_at = first_read - (first_smooth - 2);
                             const std::ptrdiff_t read_end = read_at + (end_read - first_read);
-                            read_column(image, channel, next_down, first_read, end_read - first_read, x + read_at);
+                            if (read_together) {
+                                std::copy_n(together + (next_down - first_down) * read_rows, read_rows, x + read_at);
+                            } else {
+                                read_column(image, channel, next_down, first_read, read_rows, x + read_at);
+                            }
                             std::fill(x, x + read_at, x[read_at]);
                             std::fill(x + read_end, x + extent + 4, x[read_end - 1]);
                             kernels.smooth_along(x + 2, down[next_down % 5], static_cast<int>(extent));
@@ -130,17 +147,13 @@ struct ScatteredMap {
     std::ptrdiff_t rows;
 };
 
+constexpr std::ptrdiff_t SCATTERED_BAND_ROWS = 256;
+
 void scatter_edges(void* context, std::ptrdiff_t first, std::ptrdiff_t end, const double* values,
                    std::ptrdiff_t stride)
 {
     const ScatteredMap& map = *static_cast<const ScatteredMap*>(context);
-    for (std::ptrdiff_t col = first; col < end; ++col) {
-        const double* column = values + (col - first) * stride;
-        double* out = map.edges + col * map.layout.col_step;
-        for (std::ptrdiff_t row = 0; row < map.rows; ++row) {
-            out[row * map.layout.row_step] = column[row];
-        }
-    }
+    write_columns(values, stride, map.edges, ElementClass::float64, map.layout, 0, first, end - first, 0, map.rows);
 }
 
 }  // namespace
@@ -156,8 +169,18 @@ bool edge_map(const HostImage& image, double threshold, double* edges, const Lay
         return make_edges(call, image, threshold, kernels,
                           {0, image.rows, 0, image.cols, edges, layout.col_step, nullptr, nullptr});
     }
-    ScatteredMap map{edges, layout, image.rows};
-    return make_edges(call, image, threshold, kernels, {0, image.rows, 0, image.cols, nullptr, 0, &scatter_edges, &map});
+    // In bands of rows, so that a column's rows, each in a page of its own
+    // where the image's rows lie far apart, stay within the processor's
+    // page table cache; a band's edges are the whole map's.
+    for (std::ptrdiff_t first_row = 0; first_row < image.rows; first_row += SCATTERED_BAND_ROWS) {
+        const std::ptrdiff_t end_row = std::min(first_row + SCATTERED_BAND_ROWS, image.rows);
+        ScatteredMap map{edges + first_row * layout.row_step, layout, end_row - first_row};
+        if (!make_edges(call, image, threshold, kernels,
+                        {first_row, end_row, 0, image.cols, nullptr, 0, &scatter_edges, &map})) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace lumasift

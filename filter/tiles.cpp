@@ -121,10 +121,8 @@ void gather(const T* first, std::ptrdiff_t step, int count, T* out)
 }
 
 // Lines whose elements lie rows apart (numpy's C order, say) are read and
-// written this many at a time, sweeping along the rows: each row's elements
-// of the group then share a cache line or two, where line by line each
-// element would take one of its own. Only the order of the copies changes.
-constexpr int LINE_GROUP = 64;
+// written across this many at a time (read_columns, write_columns).
+constexpr int LINE_GROUP = TRANSPOSED_COLUMNS;
 
 // Lines [first, first + count) of the tile's lane view, of group `group`.
 struct LineGroup {
@@ -143,22 +141,11 @@ int line_groups(int first_line, int end_line)
     return (end_line - first_line + LINE_GROUP - 1) / LINE_GROUP;
 }
 
-// The values of a group of lines as doubles, row by row.
+// The values of a group of lines as doubles.
 void gather_values(const TileWork& work, const LineGroup& lines, int length)
 {
-    FilterState& state = filter_state;
-    const HostImage& pixels = work.image->pixels;
-    with_element_type(pixels.value_class, [&](auto* type) {
-        using T = std::remove_pointer_t<decltype(type)>;
-        const T* origin = static_cast<const T*>(pixels.values) +
-                          element_index(work, pixels.layout, work.channel, lines.first, 0);
-        for (int position = 0; position < length; ++position) {
-            const T* row = origin + position * pixels.layout.row_step;
-            for (int line = 0; line < lines.count; ++line) {
-                state.value_plane[lines.first + line][position] = as_double(row[line * pixels.layout.col_step]);
-            }
-        }
-    });
+    read_columns(work.image->pixels, work.channel, work.cols.begin + lines.first, lines.count, work.rows.begin, length,
+                 filter_state.value_plane[lines.first], PLANE_STRIDE);
 }
 
 // The pass before filtering, for line `line` of the tile's lane view: its
@@ -252,24 +239,17 @@ void store_part(const TileWork& work, const LinePart& part)
 }
 
 // The kept results of a group of lines, from result_plane into the result's
-// class and layout, row by row.
+// class and layout.
 void scatter_results(const TileWork& work, const LineGroup& lines)
 {
     const TiledImage& image = *work.image;
     const LaneView& view = work.pass->view;
-    const Layout& layout = image.result_layout;
-    with_element_type(result_class(image.pixels.value_class), [&](auto* type) {
-        using T = std::remove_pointer_t<decltype(type)>;
-        if constexpr (!std::is_same_v<T, LogicalElement>) {  // no result is logical
-            T* origin = static_cast<T*>(image.result) + result_index(work, lines.first, view.first_position);
-            for (int position = view.first_position; position < view.end_position; ++position) {
-                T* row = origin + (position - view.first_position) * layout.row_step;
-                for (int line = 0; line < lines.count; ++line) {
-                    row[line * layout.col_step] = converted<T>(filter_state.result_plane[lines.first + line][position]);
-                }
-            }
-        }
-    });
+    const PixelRegion& kept = *work.kept;
+    write_columns(filter_state.result_plane[lines.first] + view.first_position, PLANE_STRIDE, image.result,
+                  result_class(image.pixels.value_class), image.result_layout, work.channel,
+                  work.cols.begin + lines.first - kept.first_col, lines.count,
+                  work.rows.begin + view.first_position - kept.first_row, view.end_position - view.first_position,
+                  work.kernels->store_bytes);
 }
 
 bool filter_tile(const TileWork& work)

@@ -117,8 +117,9 @@ TEST_P(TiledPaths, ImagesThatFitThePlanesGiveTheModulesBits)
 // channels, so that NaN must lose to a number), and a
 // tiled call that makes each tile's edges gives the bits of the same call
 // handed the whole map, as does a call on a region of it. The statistics
-// gathered from parts' records are the image's. Three channels over 1000 a side both ways, so tiles
-// and units of columns start and end everywhere.
+// gathered from parts' records are the image's, and the image read in C
+// order gives the same maps and results. Three channels over 1000 a side
+// both ways, so tiles and units of columns start and end everywhere.
 TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
 {
     const int rows = 1300;
@@ -184,6 +185,32 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
     ASSERT_TRUE(filter_tiled(with_map, 1.0, 0.5, options));
     ASSERT_TRUE(filter_tiled(without_map, 1.0, 0.5, options));
     EXPECT_EQ(first_difference(made, given), -1);
+
+    // The image in numpy's C order, channels interleaved, read through its
+    // strides into maps and results in C order: the same bits.
+    const Layout c_order{cols * 3, 3, 1};
+    std::vector<double> interleaved(values.size());
+    for (int c = 0; c < 3; ++c) {
+        for (std::size_t at = 0; at < pixels; ++at) {
+            interleaved[offset_of(c_order, at % rows, at / rows, c)] = values[c * pixels + at];
+        }
+    }
+    const HostImage c_image{interleaved.data(), ElementClass::float64, rows, cols, 3, c_order};
+    const Layout c_map{cols, 1, 0};
+    std::vector<double> c_edges(pixels);
+    ASSERT_TRUE(edge_map(c_image, threshold, c_edges.data(), c_map, options));
+    std::vector<double> c_made(values.size(), -7.0);
+    const TiledImage c_without_map{c_image, nullptr, ElementClass::float64, false, c_order, c_made.data(), c_order,
+                                   threshold};
+    ASSERT_TRUE(filter_tiled(c_without_map, 1.0, 0.5, options));
+    for (std::size_t at = 0; at < values.size(); ++at) {
+        const std::ptrdiff_t row = at % rows;
+        const std::ptrdiff_t col = at / rows % cols;
+        if (at < pixels) {
+            ASSERT_EQ(std::memcmp(&c_edges[offset_of(c_map, row, col, 0)], &edges[at], sizeof(double)), 0) << at;
+        }
+        ASSERT_EQ(std::memcmp(&c_made[offset_of(c_order, row, col, at / pixels)], &made[at], sizeof(double)), 0) << at;
+    }
 
     // A region alone, the rest of the image its context, over tiles that
     // begin outside it: those pixels' bits.
