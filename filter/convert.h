@@ -167,9 +167,9 @@ constexpr int TRANSPOSED_COLUMNS = 64;
 constexpr int TRANSPOSED_ROWS = 64;
 constexpr int TRANSPOSED_ROWS_AHEAD = 8;
 
-// Calls copy(block, first, columns, rows) for each block of rows [first_row,
-// first_row + count) and columns [first_col, first_col + cols): the block's
-// elements of column c lie in block[c][0, rows).
+// Calls copy(block, group, first, columns, rows) for each block of columns
+// [group, group + columns) of `cols` and rows [first, first + rows) of
+// `count`; the copy keeps column c's elements in block[c][0, rows).
 template <class T, class Copy>
 CONVERT_INLINE void for_each_transposed_block(std::ptrdiff_t cols, std::ptrdiff_t count, const Copy& copy)
 {

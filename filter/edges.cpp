@@ -52,6 +52,7 @@ bool make_edges(CallState& call, const HostImage& image, double threshold, const
     // are read together first (read_columns), rather than one by one.
     const bool read_together = image.layout.row_step != 1;
     const std::ptrdiff_t read_rows = end_read - first_read;
+    // A unit smooths down its own columns and three more on each side.
     const std::ptrdiff_t together_values = read_together ? (EDGE_COLUMNS_PER_UNIT + 6) * read_rows : 0;
     const std::ptrdiff_t per_worker = 9 * line_stride + unit_values + together_values;
 
@@ -97,7 +98,7 @@ bool make_edges(CallState& call, const HostImage& image, double threshold, const
                         for (; next_down <= std::min(next_smooth + 2, last_col); ++next_down) {
                             // x[i] holds row first_smooth - 2 + i.
                             const std::ptrdiff_t read_at = first_read - (first_smooth - 2);
-                            const std::ptrdiff_t read_end = read_at + (end_read - first_read);
+                            const std::ptrdiff_t read_end = read_at + read_rows;
                             if (read_together) {
                                 std::copy_n(together + (next_down - first_down) * read_rows, read_rows, x + read_at);
                             } else {
@@ -169,9 +170,9 @@ bool edge_map(const HostImage& image, double threshold, double* edges, const Lay
         return make_edges(call, image, threshold, kernels,
                           {0, image.rows, 0, image.cols, edges, layout.col_step, nullptr, nullptr});
     }
-    // In bands of rows, so that a column's rows, each in a page of its own
-    // where the image's rows lie far apart, stay within the processor's
-    // page table cache; a band's edges are the whole map's.
+    // In bands of rows: a unit's scratch holds its columns whole, which for
+    // a tall image would be megabytes per thread. A band's edges are the
+    // whole map's.
     for (std::ptrdiff_t first_row = 0; first_row < image.rows; first_row += SCATTERED_BAND_ROWS) {
         const std::ptrdiff_t end_row = std::min(first_row + SCATTERED_BAND_ROWS, image.rows);
         ScatteredMap map{edges + first_row * layout.row_step, layout, end_row - first_row};
