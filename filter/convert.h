@@ -103,16 +103,25 @@ CONVERT_INLINE void convert_in_chunks(const From* source, To* target, int count,
 // Asks the cache for `count` elements `step` apart, from `first`, before they
 // are read or written. Lines that lie rows apart in memory are each a cache
 // miss that the hardware's prefetcher cannot foresee; asked for some rows
-// ahead, they arrive while the rows before them are copied. A hint only.
+// ahead, they arrive while the rows before them are copied. Elements a line
+// or more apart are asked for one by one, never the span between them. A
+// hint only.
 template <class T>
 CONVERT_INLINE void prefetch_elements(const T* first, std::ptrdiff_t step, std::ptrdiff_t count)
 {
 #if defined(__GNUC__)
+    constexpr std::ptrdiff_t CACHE_LINE = 64;
+    const std::ptrdiff_t apart = (step < 0 ? -step : step) * static_cast<std::ptrdiff_t>(sizeof(T));
+    if (apart >= CACHE_LINE) {
+        for (std::ptrdiff_t i = 0; i < count; ++i) {
+            __builtin_prefetch(first + i * step);
+        }
+        return;
+    }
     const char* a = reinterpret_cast<const char*>(first);
     const char* b = reinterpret_cast<const char*>(first + (count - 1) * step);
     const char* low = a < b ? a : b;
     const char* high = (a < b ? b : a) + sizeof(T);
-    constexpr std::ptrdiff_t CACHE_LINE = 64;
     for (const char* p = low; p < high; p += CACHE_LINE) {
         __builtin_prefetch(p);
     }
