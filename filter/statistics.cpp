@@ -433,9 +433,7 @@ void gather_range(const HostImage& image, std::ptrdiff_t side, std::ptrdiff_t fi
     for (std::ptrdiff_t start = first_col / side * side; start < end_col; start += side) {
         const std::ptrdiff_t width = std::min(side, image.cols - start);
         for (std::ptrdiff_t channel = 0; channel < image.channels; ++channel) {
-            for (std::ptrdiff_t q = 0; q < width; ++q) {
-                read_column(image, channel, start + q, 0, image.rows, columns + q * image.rows);
-            }
+            read_columns(image, channel, start, width, 0, image.rows, columns, image.rows);
             for (std::ptrdiff_t q = start < first_col ? first_col - start : 0; q < width && start + q < end_col; ++q) {
                 for (std::ptrdiff_t p = 0; p < image.rows; ++p) {
                     const double value = columns[q * image.rows + p];
