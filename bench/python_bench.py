@@ -139,7 +139,8 @@ def layouts(photo_dir):
     I = np.clip(np.round(tiled + 15.0 * rng.standard_normal(tiled.shape)), 0, 255).astype(np.uint8)
     doubled = np.repeat(I, 2, axis=1)
     views = {"C order": I, "Fortran order": np.asfortranarray(I), "strided view": doubled[:, ::2],
-             "negative strides": I[::-1, ::-1].copy()[::-1, ::-1]}
+             "negative strides": I[::-1, ::-1].copy()[::-1, ::-1],
+             "Fortran, rows back": np.asfortranarray(I[::-1])[::-1]}
     J, info = lumasift.imlumasift(I, return_info=True)
     E = lumasift.lumasift_edges(I)
     print(f"3. imlumasift(I) on {'x'.join(map(str, I.shape))} uint8, {os.cpu_count()} cores, fastest of 3 calls; "
