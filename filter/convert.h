@@ -155,13 +155,44 @@ inline void read_line(const void* values, ElementClass type, std::ptrdiff_t firs
     });
 }
 
+// Element `at` of stored channel 0 and its kin `channel_step` apart, as one
+// value of a mixed channel (HostImage::mix), summed in the order the mix
+// states.
+template <class T>
+CONVERT_INLINE double mixed_value(const ChannelMix& mix, const T* at, std::ptrdiff_t channel_step)
+{
+    return (mix.weight[0] * as_double(at[0]) + mix.weight[1] * as_double(at[channel_step])) +
+           mix.weight[2] * as_double(at[2 * channel_step]);
+}
+
+// Element (row, col) of one channel of an image as a double, the channel
+// mixed where the image says so.
+template <class T>
+CONVERT_INLINE double value_at(const HostImage& image, std::ptrdiff_t row, std::ptrdiff_t col, std::ptrdiff_t channel)
+{
+    const T* values = static_cast<const T*>(image.values);
+    if (image.mix != nullptr) {
+        return mixed_value(image.mix[channel], values + offset_of(image.layout, row, col, 0), image.layout.channel_step);
+    }
+    return as_double(values[offset_of(image.layout, row, col, channel)]);
+}
+
 // Rows [first, first + count) of one column of one channel of an image, as
 // doubles.
 inline void read_column(const HostImage& image, std::ptrdiff_t channel, std::ptrdiff_t col, std::ptrdiff_t first,
                         std::ptrdiff_t count, double* out)
 {
-    read_line(image.values, image.value_class, offset_of(image.layout, first, col, channel), image.layout.row_step,
-              count, out);
+    if (image.mix == nullptr) {
+        read_line(image.values, image.value_class, offset_of(image.layout, first, col, channel),
+                  image.layout.row_step, count, out);
+        return;
+    }
+    with_element_type(image.value_class, [&](auto* element) {
+        using T = std::remove_pointer_t<decltype(element)>;
+        for (std::ptrdiff_t i = 0; i < count; ++i) {
+            out[i] = value_at<T>(image, first + i, col, channel);
+        }
+    });
 }
 
 // Columns of arrays whose rows lie far apart (numpy's C order, say) are
@@ -194,24 +225,34 @@ CONVERT_INLINE void for_each_transposed_block(std::ptrdiff_t cols, std::ptrdiff_
 
 // Columns [first_col, first_col + cols) of one channel of an image, rows
 // [first_row, first_row + count), as doubles: column k from out + k *
-// out_stride.
+// out_stride. A mixed channel's blocks hold its doubles, made as the rows
+// are read.
 inline void read_columns(const HostImage& image, std::ptrdiff_t channel, std::ptrdiff_t first_col, std::ptrdiff_t cols,
                          std::ptrdiff_t first_row, std::ptrdiff_t count, double* out, std::ptrdiff_t out_stride)
 {
     const Layout& layout = image.layout;
     with_element_type(image.value_class, [&](auto* element) {
         using T = std::remove_pointer_t<decltype(element)>;
-        const T* origin = static_cast<const T*>(image.values) + offset_of(layout, first_row, first_col, channel);
-        for_each_transposed_block<T>(cols, count, [&](T(&block)[TRANSPOSED_COLUMNS][TRANSPOSED_ROWS],
-                                                      std::ptrdiff_t group, std::ptrdiff_t first, int columns,
-                                                      int rows) {
+        const bool mixed = image.mix != nullptr;
+        const T* origin =
+            static_cast<const T*>(image.values) + offset_of(layout, first_row, first_col, mixed ? 0 : channel);
+        const auto copy = [&](auto& block, std::ptrdiff_t group, std::ptrdiff_t first, int columns, int rows) {
             for (int r = 0; r < rows; ++r) {
                 const T* row = origin + (first + r) * layout.row_step + group * layout.col_step;
                 if (first + r + TRANSPOSED_ROWS_AHEAD < count) {
-                    prefetch_elements(row + TRANSPOSED_ROWS_AHEAD * layout.row_step, layout.col_step, columns);
+                    for (int stored = 0; stored < (mixed ? 3 : 1); ++stored) {
+                        prefetch_elements(row + TRANSPOSED_ROWS_AHEAD * layout.row_step + stored * layout.channel_step,
+                                          layout.col_step, columns);
+                    }
                 }
                 for (int c = 0; c < columns; ++c) {
-                    block[c][r] = row[c * layout.col_step];
+                    if constexpr (std::is_same_v<std::remove_reference_t<decltype(block[0][0])>, double>) {
+                        block[c][r] = mixed ? mixed_value(image.mix[channel], row + c * layout.col_step,
+                                                          layout.channel_step)
+                                            : as_double(row[c * layout.col_step]);
+                    } else {
+                        block[c][r] = row[c * layout.col_step];
+                    }
                 }
             }
             for (int c = 0; c < columns; ++c) {
@@ -220,7 +261,12 @@ inline void read_columns(const HostImage& image, std::ptrdiff_t channel, std::pt
                     column[r] = as_double(block[c][r]);
                 }
             }
-        });
+        };
+        if (mixed) {
+            for_each_transposed_block<double>(cols, count, copy);
+        } else {
+            for_each_transposed_block<T>(cols, count, copy);
+        }
     });
 }
 

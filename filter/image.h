@@ -57,6 +57,11 @@ inline bool has_forward_columns(const Layout& layout)
     return layout.row_step == 1 && layout.col_step > 0;
 }
 
+// The weights of one channel that is read as a sum of three stored ones.
+struct ChannelMix {
+    double weight[3];
+};
+
 struct HostImage {
     const void* values;
     ElementClass value_class;
@@ -64,6 +69,11 @@ struct HostImage {
     std::ptrdiff_t cols;
     std::ptrdiff_t channels;
     Layout layout;
+    // Null: the channels as stored. Otherwise channel j reads as
+    // (w[0] x0 + w[1] x1) + w[2] x2, w = mix[j].weight, of stored channels
+    // 0, 1 and 2 as doubles: a colour image seen in another basis, with no
+    // copy of it (colour.h).
+    const ChannelMix* mix = nullptr;
 };
 
 // The pixels of rows [first_row, first_row + rows) and columns

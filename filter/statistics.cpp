@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <type_traits>
@@ -19,6 +20,12 @@ namespace {
 
 // The default rule's constants (see default_parameters).
 constexpr double FALSE_EDGE_RATE = 0.004;
+// The least threshold, as a share of the intensity scale. Without it a clean
+// photograph, whose noise reads near 0, would take every faint ripple for an
+// edge, or nothing at all where the noise reads 0; with it, its edges are
+// those a hundredth of its range high. Noise of deviation 5 or more sets a
+// higher threshold of its own.
+constexpr double LEAST_THRESHOLD_SHARE = 0.01;
 // log x = a + b log(max(texture, 1)) + c log(fine_texture + FINE_TEXTURE_FLOOR),
 // held within [least, most]: {a, b, c, least, most} for x3 and for x4. The
 // widths follow the texture next to the noise: smooth pictures take wide
@@ -375,14 +382,12 @@ void for_each_block(const HostImage& part, const BlockLattice& lattice, std::ptr
         for (std::ptrdiff_t channel = 0; channel < part.channels; ++channel) {
             for_each_start(lattice, lattice.first_col, part.cols, first, end, [&](std::ptrdiff_t col) {
                 const std::ptrdiff_t image_col = lattice.first_col + col;
-                const Layout& layout = part.layout;
                 for_each_start(lattice, lattice.first_row, rows, 0, rows, [&](std::ptrdiff_t row) {
                     const std::ptrdiff_t image_row = lattice.first_row + row;
-                    const T* first = static_cast<const T*>(part.values) + offset_of(layout, row, col, channel);
                     bool clipped = false;
                     for (int q = 0; q < B; ++q) {
                         for (int k = 0; k < B; ++k) {
-                            const double value = as_double(first[k * layout.row_step + q * layout.col_step]);
+                            const double value = value_at<T>(part, row + k, col + q, channel);
                             clipped |= value <= lattice.clipped_below || value >= lattice.clipped_above;
                             x[k][q] = value;
                         }
@@ -732,6 +737,16 @@ bool estimate_statistics(CallState& call, const HostImage& image, ImageStatistic
     return true;
 }
 
+// Counts the block counts of the records.
+Scratch<std::uint64_t> count_blocks(const BlockRecord* records, std::size_t count)
+{
+    Scratch<std::uint64_t> blocks(new std::uint64_t[BLOCK_COUNTS]());
+    for (std::size_t k = 0; k < count; ++k) {
+        count_block(records[k], blocks.get());
+    }
+    return blocks;
+}
+
 }  // namespace
 
 std::ptrdiff_t scale_block_side(std::ptrdiff_t rows, std::ptrdiff_t cols)
@@ -797,10 +812,7 @@ bool record_blocks(const HostImage& part, const BlockLattice& lattice, BlockReco
 
 void statistics_of_records(const BlockRecord* records, std::size_t count, ImageStatistics& statistics)
 {
-    const Scratch<std::uint64_t> blocks(new std::uint64_t[BLOCK_COUNTS]());
-    for (std::size_t k = 0; k < count; ++k) {
-        count_block(records[k], blocks.get());
-    }
+    const Scratch<std::uint64_t> blocks = count_blocks(records, count);
     const Scratch<std::uint64_t> selected(new std::uint64_t[SELECTED_COUNTS]);
     NoiseSelection selection = first_selection(blocks.get());
     for (int reading = 0; reading < 2; ++reading) {
@@ -814,6 +826,42 @@ void statistics_of_records(const BlockRecord* records, std::size_t count, ImageS
         }
     }
     describe_texture(blocks.get(), statistics);
+}
+
+void texture_of_records(const BlockRecord* records, std::size_t count, ImageStatistics& statistics)
+{
+    describe_texture(count_blocks(records, count).get(), statistics);
+}
+
+BlockLattice texture_lattice(std::ptrdiff_t rows, std::ptrdiff_t cols)
+{
+    BlockLattice lattice = noise_lattice(rows, cols, 1, ElementClass::float64, EMPTY_RANGE);
+    lattice.clipped_below = -std::numeric_limits<double>::infinity();
+    lattice.clipped_above = std::numeric_limits<double>::infinity();
+    return lattice;
+}
+
+bool measure_colour(const HostImage& image, ImageStatistics (&statistics)[COLOUR_CHANNELS],
+                    const CallOptions& options)
+{
+    const std::lock_guard<std::mutex> hold(call_lock);
+    CallState call{options};
+    ImageStatistics stored;
+    if (!estimate_statistics(call, stored_colour(image), stored)) {
+        return false;
+    }
+    const BlockLattice lattice = texture_lattice(image.rows, image.cols);
+    const HostImage first = opponent_channel(image, 0);
+    const Scratch<BlockRecord> records(new BlockRecord[most_block_records(first, lattice)]);
+    for (int channel = 0; channel < COLOUR_CHANNELS; ++channel) {
+        statistics[channel] = stored;
+        std::size_t count = 0;
+        if (!gather_records(call, opponent_channel(image, channel), lattice, records.get(), count)) {
+            return false;
+        }
+        texture_of_records(records.get(), count, statistics[channel]);
+    }
+    return true;
 }
 
 bool measure_range(const HostImage& part, std::ptrdiff_t side, ImageRange& range, const CallOptions& options)
@@ -857,27 +905,40 @@ DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptr
     const double per_channel =
         std::pow(1.0 - FALSE_EDGE_RATE, 1.0 / static_cast<double>(std::max<std::ptrdiff_t>(channels, 1)));
     DefaultParameters defaults;
-    defaults.threshold = statistics.noise * gradient_noise_gain * std::sqrt(-2.0 * std::log(1.0 - per_channel));
+    defaults.threshold = std::max(statistics.noise * gradient_noise_gain * std::sqrt(-2.0 * std::log(1.0 - per_channel)),
+                                  LEAST_THRESHOLD_SHARE * statistics.scale);
     defaults.x3 = width_of(X3_RULE, X3_PER_NOISE, relative, statistics);
     defaults.x4 = width_of(X4_RULE, X4_PER_NOISE, relative, statistics);
     return defaults;
 }
 
-bool settle_parameters(const HostImage& image, const double* threshold, const double* x3, const double* x4,
-                       bool report, CallParameters& parameters, const CallOptions& options)
+int parameter_sets(const HostImage& image, bool colour)
+{
+    return colour && holds_colour(image.channels) ? COLOUR_CHANNELS : 1;
+}
+
+bool settle_parameters(const HostImage& image, bool colour, const GivenValues& threshold, const GivenValues& x3,
+                       const GivenValues& x4, bool report, CallParameters& parameters, const CallOptions& options)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    parameters.statistics = {nan, 0.0, nan, nan};
-    DefaultParameters defaults{0.0, 0.0, 0.0};
-    if (threshold == nullptr || x3 == nullptr || x4 == nullptr || report) {
-        if (!measure_image(image, parameters.statistics, options)) {
-            return false;
-        }
-        defaults = default_parameters(parameters.statistics, image.channels);
+    parameters.colour = parameter_sets(image, colour) == COLOUR_CHANNELS;
+    const int sets = parameters.sets();
+    const bool measured = threshold.left_out() || x3.left_out() || x4.left_out() || report;
+    ImageStatistics statistics[COLOUR_CHANNELS];
+    std::fill(std::begin(statistics), std::end(statistics), ImageStatistics{nan, 0.0, nan, nan});
+    if (measured && !(parameters.colour ? measure_colour(image, statistics, options)
+                                        : measure_image(image, statistics[0], options))) {
+        return false;
     }
-    parameters.threshold = threshold != nullptr ? *threshold : defaults.threshold;
-    parameters.x3 = x3 != nullptr ? *x3 : defaults.x3;
-    parameters.x4 = x4 != nullptr ? *x4 : defaults.x4;
+    for (int set = 0; set < sets; ++set) {
+        ChannelParameters& channel = parameters.channel[set];
+        channel.statistics = statistics[set];
+        const DefaultParameters defaults = measured ? default_parameters(statistics[set], parameters.colour ? 1 : image.channels)
+                                                    : DefaultParameters{0.0, 0.0, 0.0};
+        channel.threshold = threshold.left_out() ? defaults.threshold : threshold.for_set(set);
+        channel.x3 = x3.left_out() ? defaults.x3 : x3.for_set(set);
+        channel.x4 = x4.left_out() ? defaults.x4 : x4.for_set(set);
+    }
     return true;
 }
 

@@ -29,6 +29,7 @@
 #include <cstdint>
 
 #include "call.h"
+#include "colour.h"
 #include "hidden.h"
 #include "image.h"
 
@@ -55,7 +56,8 @@ struct ImageStatistics {
 // The defaults, from the statistics.
 struct DefaultParameters {
     // Magnitude that noise alone exceeds at a pixel with the probability
-    // FALSE_EDGE_RATE, in at least one of the channels.
+    // FALSE_EDGE_RATE, in at least one of the channels, and at least a
+    // hundredth of the intensity scale.
     double threshold;
     double x3;
     double x4;
@@ -67,23 +69,60 @@ bool measure_image(const HostImage& image, ImageStatistics& statistics, const Ca
 
 DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptrdiff_t channels);
 
-// What an imlumasift or lumasift_edges call goes by once the values its
-// caller left out are filled in.
-struct CallParameters {
-    // The image's statistics where it was measured; NaN where not.
+// A colour image's statistics (colour.h): the noise and the scale read in
+// its stored colour channels, where clipping shows as the class's extremes,
+// and each opponent channel's texture next to that noise.
+bool measure_colour(const HostImage& image, ImageStatistics (&statistics)[COLOUR_CHANNELS],
+                    const CallOptions& options = {});
+
+// What one set of channels goes by: every channel of an image, or one
+// opponent channel of a colour image.
+struct ChannelParameters {
+    // The statistics where they were measured; NaN where not.
     ImageStatistics statistics;
     double threshold;
     double x3;
     double x4;
 };
 
-// Each of threshold, x3 and x4 is the value it points to, or its default
-// where it is null (left out); a call that needs no such value passes NaN.
-// The image is measured only for a default, or where `report` asks for its
-// statistics. May throw std::bad_alloc; false when the stop request ended
-// the measurement.
-bool settle_parameters(const HostImage& image, const double* threshold, const double* x3, const double* x4,
-                       bool report, CallParameters& parameters, const CallOptions& options = {});
+// What an imlumasift or lumasift_edges call goes by once the values its
+// caller left out are filled in: one set for every channel, or, smoothing
+// as colour, a set for each opponent channel.
+struct CallParameters {
+    bool colour;
+    ChannelParameters channel[COLOUR_CHANNELS];
+
+    int sets() const { return colour ? COLOUR_CHANNELS : 1; }
+};
+
+// What the caller gave of a value: nothing (left out: the default), one
+// value for every set of channels, or one for each set.
+struct GivenValues {
+    const double* values = nullptr;
+    std::ptrdiff_t count = 0;
+
+    bool left_out() const { return count == 0; }
+    double for_set(int set) const { return values[count == 1 ? 0 : set]; }
+};
+
+inline GivenValues given_value(const double* value)
+{
+    return {value, value != nullptr ? 1 : 0};
+}
+
+// The sets of channels of a call on `image`: one, or an opponent channel
+// each where `colour` asks for a colour image (holds_colour) to be
+// smoothed as colour.
+int parameter_sets(const HostImage& image, bool colour);
+
+// Each of threshold, x3 and x4 is what was given (one value, or
+// parameter_sets of them), or its default where left out; a call that needs
+// no such value gives NaN. The image is measured only for a default, or
+// where `report` asks for its statistics. May throw std::bad_alloc; false
+// when the stop request ended the measurement.
+bool settle_parameters(const HostImage& image, bool colour, const GivenValues& threshold, const GivenValues& x3,
+                       const GivenValues& x4, bool report, CallParameters& parameters,
+                       const CallOptions& options = {});
 
 // The same statistics gathered over parts of an image read apart, such as a
 // cluster's chunks. A part starts on a whole noise block (NOISE_BLOCK) of
@@ -158,6 +197,12 @@ bool record_blocks(const HostImage& part, const BlockLattice& lattice, BlockReco
                    const CallOptions& options = {});
 // Fills in the noise and the texture measures; the scale is the caller's.
 void statistics_of_records(const BlockRecord* records, std::size_t count, ImageStatistics& statistics);
+// Fills in the texture measures next to the noise already there.
+void texture_of_records(const BlockRecord* records, std::size_t count, ImageStatistics& statistics);
+// The lattice an opponent channel's texture is read on: that of one
+// channel, with no value taken for clipped, since a mixed value at the
+// class's extremes says nothing of clipping.
+BlockLattice texture_lattice(std::ptrdiff_t rows, std::ptrdiff_t cols);
 
 std::ptrdiff_t scale_block_side(std::ptrdiff_t rows, std::ptrdiff_t cols);
 // Widens `range` by the part's finite values and the finite means of its

@@ -87,6 +87,9 @@ struct TileWork {
     LanePass* pass;
     const LaneKernels* kernels;
     const TiledImage* image;
+    const HostImage* pixels;       // the channels filtered: the image's own, or their opponent basis
+    const HostImage* edge_source;  // what made edges come from
+    double edge_threshold;
     std::ptrdiff_t channel;
     TileSpan rows;
     TileSpan cols;
@@ -94,6 +97,10 @@ struct TileWork {
     bool load_values;  // values of another class than double go through value_plane
     bool load_edges;   // false where the edge bits still hold this tile's shared edge map
     bool store_results;
+    // Not null: the results wait here for the other colour channels', a
+    // line every held_stride, the tile's first pixel first.
+    double* held;
+    std::ptrdiff_t held_stride;
 };
 
 // Where element (position, line) of the tile's lane view lies in a layout:
@@ -144,7 +151,7 @@ int line_groups(int first_line, int end_line)
 // The values of a group of lines as doubles.
 void gather_values(const TileWork& work, const LineGroup& lines, int length)
 {
-    read_columns(work.image->pixels, work.channel, work.cols.begin + lines.first, lines.count, work.rows.begin, length,
+    read_columns(*work.pixels, work.channel, work.cols.begin + lines.first, lines.count, work.rows.begin, length,
                  filter_state.value_plane[lines.first], PLANE_STRIDE);
 }
 
@@ -159,14 +166,15 @@ void prepare_line(const TileWork& work, int line)
     const LaneKernels& lanes = *work.kernels;
     const TiledImage& image = *work.image;
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
-    if (work.load_values && image.pixels.layout.row_step == 1) {
-        const Layout& layout = image.pixels.layout;
-        const std::ptrdiff_t origin = element_index(work, layout, work.channel, line, 0);
-        if (image.pixels.value_class == ElementClass::uint8) {
-            lanes.load_bytes(static_cast<const std::uint8_t*>(image.pixels.values) + origin, state.value_plane[line],
+    const HostImage& pixels = *work.pixels;
+    if (work.load_values && pixels.layout.row_step == 1) {
+        if (pixels.value_class == ElementClass::uint8 && pixels.mix == nullptr) {
+            const std::ptrdiff_t origin = element_index(work, pixels.layout, work.channel, line, 0);
+            lanes.load_bytes(static_cast<const std::uint8_t*>(pixels.values) + origin, state.value_plane[line],
                              length);
         } else {
-            read_line(image.pixels.values, image.pixels.value_class, origin, 1, length, state.value_plane[line]);
+            read_column(pixels, work.channel, work.cols.begin + line, work.rows.begin, length,
+                        state.value_plane[line]);
         }
     }
     if (work.load_edges && image.edges != nullptr) {
@@ -210,11 +218,10 @@ void pack_made_edges(void* context, std::ptrdiff_t first, std::ptrdiff_t end, co
 
 bool make_tile_edges(const TileWork& work)
 {
-    const TiledImage& image = *work.image;
     MadeEdges made{&work, static_cast<int>(work.rows.end - work.rows.begin)};
     const EdgeBlock block{work.rows.begin, work.rows.end, work.cols.begin, work.cols.end, nullptr, 0,
                           &pack_made_edges, &made};
-    return make_edges(*work.call, image.pixels, image.edge_threshold, work.kernels->edges, block);
+    return make_edges(*work.call, *work.edge_source, work.edge_threshold, work.kernels->edges, block);
 }
 
 // The results of part of a line, from result_plane into the result's class,
@@ -263,10 +270,14 @@ bool filter_tile(const TileWork& work)
     view.values = work.load_values ? state.value_plane[0]
                                    : static_cast<const double*>(image.pixels.values) +
                                          element_index(work, image.pixels.layout, work.channel, 0, 0);
-    view.results = work.store_results
-                       ? state.result_plane[0]
-                       : static_cast<double*>(image.result) + result_index(work, 0, 0);
-    view.result_stride = work.store_results ? PLANE_STRIDE : image.result_layout.col_step;
+    if (work.held != nullptr) {
+        view.results = work.held;
+        view.result_stride = work.held_stride;
+    } else {
+        view.results = work.store_results ? state.result_plane[0]
+                                          : static_cast<double*>(image.result) + result_index(work, 0, 0);
+        view.result_stride = work.store_results ? PLANE_STRIDE : image.result_layout.col_step;
+    }
     view.lines = lines;
     view.length = length;
     view.first_line = static_cast<int>(work.cols.kept_begin - work.cols.begin);
@@ -278,7 +289,7 @@ bool filter_tile(const TileWork& work)
         return false;
     }
     const int workers = worker_count(call, static_cast<double>(lines) * length, PIXELS_PER_THREAD);
-    const bool gather_rows = work.load_values && image.pixels.layout.row_step != 1;
+    const bool gather_rows = work.load_values && work.pixels->layout.row_step != 1;
     if ((work.load_values || (work.load_edges && image.edges != nullptr)) &&
         !run_parallel(call, line_groups(0, lines), workers, [&work, gather_rows, lines, length](int group) {
             const LineGroup group_lines = line_group(group, 0, lines);
@@ -291,7 +302,7 @@ bool filter_tile(const TileWork& work)
         })) {
         return false;
     }
-    if (!work.store_results) {
+    if (!work.store_results || work.held != nullptr) {
         return filter_lane_view(call, *work.pass, work.kernels->filter_line);
     }
     if (image.result_layout.row_step == 1) {
@@ -321,7 +332,64 @@ bool tiles_fit(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near)
     return 2 * tile_margin(image_reach(rows, cols, sigma_near)) + 1 <= PLANE_STRIDE;
 }
 
-bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, const CallOptions& options)
+namespace {
+
+// A colour tile's held results, the opponent channels a plane apart, back
+// in the stored basis and out into the result, a group of lines at a time;
+// alpha copied as it is. Each pixel's three values are read before any is
+// written over.
+void write_colour_lines(const TileWork& work, const LineGroup& lines, std::ptrdiff_t plane)
+{
+    const TiledImage& image = *work.image;
+    const PixelRegion& kept = *work.kept;
+    const int first = static_cast<int>(work.rows.kept_begin - work.rows.begin);
+    const int end = static_cast<int>(work.rows.kept_end - work.rows.begin);
+    for (int line = lines.first; line < lines.first + lines.count; ++line) {
+        double* y = work.held + line * work.held_stride;
+        for (int position = first; position < end; ++position) {
+            double* at = y + position;
+            double stored[COLOUR_CHANNELS];
+            for (int k = 0; k < COLOUR_CHANNELS; ++k) {
+                stored[k] = mixed_value(OPPONENT_INVERSE[k], at, plane);
+            }
+            for (int k = 0; k < COLOUR_CHANNELS; ++k) {
+                at[k * plane] = stored[k];
+            }
+        }
+    }
+    const std::ptrdiff_t first_col = work.cols.begin + lines.first - kept.first_col;
+    const std::ptrdiff_t first_row = work.rows.kept_begin - kept.first_row;
+    for (int k = 0; k < COLOUR_CHANNELS; ++k) {
+        write_columns(work.held + k * plane + lines.first * work.held_stride + first, work.held_stride, image.result,
+                      result_class(image.pixels.value_class), image.result_layout, k, first_col, lines.count,
+                      first_row, end - first, work.kernels->store_bytes);
+    }
+    if (image.pixels.channels > COLOUR_CHANNELS) {
+        with_element_type(image.pixels.value_class, [&](auto* type) {
+            using T = std::remove_pointer_t<decltype(type)>;
+            using Result = std::conditional_t<std::is_same_v<T, LogicalElement>, double, T>;
+            const T* alpha = static_cast<const T*>(image.pixels.values);
+            Result* out = static_cast<Result*>(image.result);
+            for (int line = lines.first; line < lines.first + lines.count; ++line) {
+                const std::ptrdiff_t col = work.cols.begin + line;
+                for (std::ptrdiff_t row = work.rows.kept_begin; row < work.rows.kept_end; ++row) {
+                    const T value = alpha[offset_of(image.pixels.layout, row, col, COLOUR_CHANNELS)];
+                    Result& copy = out[offset_of(image.result_layout, row - kept.first_row, col - kept.first_col,
+                                                 COLOUR_CHANNELS)];
+                    if constexpr (std::is_same_v<T, LogicalElement>) {
+                        copy = as_double(value);
+                    } else {
+                        copy = value;
+                    }
+                }
+            }
+        });
+    }
+}
+
+// Every tile, channel after channel: with one set of widths for every
+// channel, or as colour with a set for each opponent channel.
+bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour, const CallOptions& options)
 {
     const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
@@ -330,51 +398,112 @@ bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, 
     if (kept.rows <= 0 || kept.cols <= 0 || image.pixels.channels <= 0) {
         return true;
     }
-    set_widths(sigma_near, sigma_far);
-    const int reach = image_reach(image.pixels.rows, image.pixels.cols, sigma_near);
+    const int sets = colour ? COLOUR_CHANNELS : 1;
+    int reach[COLOUR_CHANNELS] = {};
+    int widest = -1;
+    for (int set = 0; set < sets; ++set) {
+        reach[set] = image_reach(image.pixels.rows, image.pixels.cols, widths[set].sigma_near);
+        widest = reach[set] > widest ? reach[set] : widest;
+    }
     // The tiles run on the lane engine only: the literal evaluation asked for
     // runs on the plainest lanes, which give the same bits.
     const LaneKernels kernels = lane_kernels_or_plain(options.kernels);
     LanePass& pass = lane_pass;
 
-    const int margin = tile_margin(reach);
+    // Margins for the widest window serve the narrower ones too.
+    const int margin = tile_margin(widest);
     const TileCut row_cut(image.pixels.rows, margin, kept.first_row, kept.rows);
     const TileCut col_cut(image.pixels.cols, margin, kept.first_col, kept.cols);
     // Doubles in columns that follow one another are read and written in
     // place; everything else passes through the planes, as do the results of
-    // a region, whose tiles begin outside it.
+    // a region, whose tiles begin outside it, and the opponent channels,
+    // which are made as they are read.
     const bool load_values =
-        image.pixels.value_class != ElementClass::float64 || !has_forward_columns(image.pixels.layout);
+        colour || image.pixels.value_class != ElementClass::float64 || !has_forward_columns(image.pixels.layout);
     const bool store_results = result_class(image.pixels.value_class) != ElementClass::float64 ||
                                !has_forward_columns(image.result_layout) || image.kept != nullptr;
     pass.view.value_stride = load_values ? PLANE_STRIDE : image.pixels.layout.col_step;
     // No tile's smaller side exceeds the smaller of the longest extents.
     const std::ptrdiff_t longest_rows = row_cut.longest();
     const std::ptrdiff_t longest_cols = col_cut.longest();
-    build_tables(pass, reach, sigma_near, sigma_far, pass.view.value_stride,
-                 static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols));
+    const int smaller_side = static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols);
+    const auto build = [&](int set) {
+        set_widths(widths[set].sigma_near, widths[set].sigma_far);
+        build_tables(pass, reach[set], widths[set].sigma_near, widths[set].sigma_far, pass.view.value_stride,
+                     smaller_side);
+    };
+    // A colour tile's three results, a plane each, until all are there.
+    const std::ptrdiff_t plane = longest_rows * longest_cols;
+    const Scratch<double> held(colour ? new double[static_cast<std::size_t>(COLOUR_CHANNELS * plane)] : nullptr);
+    const HostImage opponent = colour ? opponent_channels(image.pixels) : image.pixels;
+    const std::ptrdiff_t filtered = colour ? COLOUR_CHANNELS : image.pixels.channels;
+    if (!colour) {
+        build(0);
+    }
 
     for (std::ptrdiff_t tile_col = 0; tile_col < col_cut.count; ++tile_col) {
         for (std::ptrdiff_t tile_row = 0; tile_row < row_cut.count; ++tile_row) {
-            for (std::ptrdiff_t channel = 0; channel < image.pixels.channels; ++channel) {
+            for (std::ptrdiff_t channel = 0; channel < filtered; ++channel) {
+                const int set = colour ? static_cast<int>(channel) : 0;
+                if (colour) {
+                    build(set);
+                }
+                const HostImage edge_source =
+                    colour ? opponent_channel(image.pixels, static_cast<int>(channel)) : image.pixels;
+                // Each opponent channel has edge bits of its own reach.
+                const bool load_edges = colour || channel == 0 || image.edges_per_channel;
                 const TileWork work{&call,
                                     &pass,
                                     &kernels,
                                     &image,
+                                    &opponent,
+                                    &edge_source,
+                                    colour ? widths[set].edge_threshold : image.edge_threshold,
                                     channel,
                                     row_cut.tile(tile_row),
                                     col_cut.tile(tile_col),
                                     &kept,
                                     load_values,
-                                    channel == 0 || image.edges_per_channel,
-                                    store_results};
+                                    load_edges,
+                                    store_results,
+                                    colour ? held.get() + channel * plane : nullptr,
+                                    longest_rows};
                 if (!filter_tile(work)) {
+                    return false;
+                }
+            }
+            if (colour) {
+                const TileWork work{&call, &pass, &kernels, &image, &opponent, &opponent, 0.0, 0,
+                                    row_cut.tile(tile_row), col_cut.tile(tile_col), &kept, load_values, false,
+                                    store_results, held.get(), longest_rows};
+                const int first_line = static_cast<int>(work.cols.kept_begin - work.cols.begin);
+                const int end_line = static_cast<int>(work.cols.kept_end - work.cols.begin);
+                const double values = static_cast<double>(end_line - first_line) *
+                                      static_cast<double>(work.rows.kept_end - work.rows.kept_begin);
+                if (!run_parallel(call, line_groups(first_line, end_line),
+                                  worker_count(call, values, PIXELS_PER_THREAD), [&](int group) {
+                                      write_colour_lines(work, line_group(group, first_line, end_line), plane);
+                                  })) {
                     return false;
                 }
             }
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, const CallOptions& options)
+{
+    const ChannelWidths widths{sigma_near, sigma_far, image.edge_threshold};
+    return run_tiles(image, &widths, false, options);
+}
+
+bool filter_colour_tiled(const TiledImage& image, const ChannelWidths (&widths)[COLOUR_CHANNELS],
+                         const CallOptions& options)
+{
+    return run_tiles(image, widths, true, options);
 }
 
 }  // namespace lumasift

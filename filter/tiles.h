@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "call.h"
+#include "colour.h"
 #include "hidden.h"
 #include "image.h"
 
@@ -60,6 +61,24 @@ bool tiles_fit(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near);
 // zero and saturated for integers, NaN to 0, and to the nearest single.
 // Returns false when the stop request ended the call early.
 bool filter_tiled(const TiledImage& image, double sigma_near, double sigma_far, const CallOptions& options = {});
+
+// One channel's widths, and the threshold of the edges the tiles make for
+// it where the edge map is left out.
+struct ChannelWidths {
+    double sigma_near;
+    double sigma_far;
+    double edge_threshold;
+};
+
+// Smooths a colour image (holds_colour) as colour: each channel of the
+// opponent basis with widths[c], and without an edge map with edges of its
+// own, made from that channel alone; an edge map given with a channel for
+// each of the image's serves the opponent channels in turn. The results go
+// back to the stored basis as they are written, and channel 3, alpha, is
+// copied as it is. image.edge_threshold is not read. Expects tiles_fit for
+// each sigma_near.
+bool filter_colour_tiled(const TiledImage& image, const ChannelWidths (&widths)[COLOUR_CHANNELS],
+                         const CallOptions& options = {});
 
 }  // namespace lumasift
 

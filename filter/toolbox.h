@@ -20,8 +20,9 @@ enum class ArgumentFault {
     arguments,        // the wrong number of arguments or results
     image,            // I is not an image of a class the core takes
     edges,            // E is neither left out nor an array the size of I or of one channel of it
-    widths,           // x3 or x4 is neither left out nor a real double scalar
-    threshold,        // the threshold is neither left out nor a real double scalar
+    widths,           // x3 or x4 is neither left out nor real doubles, one or one for each set of channels
+    threshold,        // the threshold is neither left out nor real doubles, one or one for each set of channels
+    choice,           // a name-value pair that names no choice, or gives it no logical or real scalar
     window_too_wide,  // x3 gives a window wider than the tiles of an image this large
 };
 
@@ -32,12 +33,29 @@ struct FaultReport {
     char message[320];
 };
 
+// The choices a call takes by name, in name-value pairs after its other
+// arguments: 'Colour' (or 'Color'), true to smooth a colour image as colour
+// (colour.h), false to keep its channels apart.
+struct NamedChoices {
+    bool colour = true;
+};
+
+// Takes one pair: `name` is null where the host's value is no text, and
+// `value` where it is no logical or real scalar.
+ArgumentFault take_choice(const char* name, const double* value, NamedChoices& choices);
+
 // The first fault of a smoothing call. `image` is null where the host could
 // not read I as an image, and `edges` where E was given but could not be
 // read as one; `widths_read` is false where x3 or x4 was neither left out
-// nor a real double scalar; x3 null where left out.
-ArgumentFault check_smoothing(const HostImage* image, bool edges_given, const HostImage* edges, bool widths_read,
-                              const double* x3);
+// nor real doubles.
+ArgumentFault check_smoothing(const HostImage* image, bool colour, bool edges_given, const HostImage* edges,
+                              bool widths_read, const GivenValues& x3, const GivenValues& x4);
+// The same for the edges: `threshold_read` is false where the threshold was
+// neither left out nor real doubles.
+ArgumentFault check_edges(const HostImage* image, bool colour, bool threshold_read, const GivenValues& threshold);
+
+// The widest window given, which a window_too_wide fault names.
+const double* widest(const GivenValues& x3);
 
 FaultReport fault_report(ArgumentFault fault, const char* call_form, const HostImage* image = nullptr,
                          const double* x3 = nullptr);
@@ -46,11 +64,21 @@ FaultReport fault_report(ArgumentFault fault, const char* call_form, const HostI
 // threshold, and the edges need no widths. Null for what was left out; a
 // smoothing call's threshold, for the edges its tiles make, is left out but
 // where the call is a block of a larger image, which the whole image's
-// threshold must govern.
-bool settle_smoothing(const HostImage& image, bool edges_given, const double* x3, const double* x4, bool report,
-                      CallParameters& parameters, const CallOptions& options, const double* threshold = nullptr);
-bool settle_edges(const HostImage& image, const double* threshold, bool report, CallParameters& parameters,
-                  const CallOptions& options);
+// threshold must govern. `colour`: a colour image is smoothed as colour,
+// and its edges are those of its opponent channels.
+bool settle_smoothing(const HostImage& image, bool colour, bool edges_given, const GivenValues& x3,
+                      const GivenValues& x4, bool report, CallParameters& parameters, const CallOptions& options,
+                      const GivenValues& threshold = {});
+bool settle_edges(const HostImage& image, bool colour, const GivenValues& threshold, bool report,
+                  CallParameters& parameters, const CallOptions& options);
+
+// The channels of lumasift_edges's result: one edge map for every channel,
+// or, as colour, one for each opponent channel.
+std::ptrdiff_t edge_channels(const CallParameters& parameters);
+
+// lumasift_edges's result, edge_channels maps in `layout`.
+bool make_edge_maps(const HostImage& image, const CallParameters& parameters, double* edges, const Layout& layout,
+                    const CallOptions& options);
 
 // imlumasift's result, tile by tile, into `result` of
 // result_class(image.value_class) laid out as `result_layout`; edges null
@@ -59,14 +87,18 @@ bool settle_edges(const HostImage& image, const double* threshold, bool report, 
 bool smooth_image(const HostImage& image, const HostImage* edges, const CallParameters& parameters, void* result,
                   const Layout& result_layout, const CallOptions& options, const PixelRegion* kept = nullptr);
 
-// What each call reports of its parameters, field by field; NaN for a value
-// the call did not use (no threshold where E was given).
+// What each call reports of its parameters, field by field: a rows-by-cols
+// matrix, column-major, of a value for each set of channels, or the basis
+// they were smoothed in; 0-by-0 for what the call did not use (no
+// threshold where E was given, no basis for channels kept apart).
 struct InfoField {
     const char* name;
-    double value;
+    int rows;
+    int cols;
+    double values[COLOUR_CHANNELS * COLOUR_CHANNELS];
 };
-constexpr int SMOOTHING_INFO_FIELDS = 7;
-constexpr int EDGES_INFO_FIELDS = 3;
+constexpr int SMOOTHING_INFO_FIELDS = 8;
+constexpr int EDGES_INFO_FIELDS = 4;
 void smoothing_info(const CallParameters& parameters, InfoField (&fields)[SMOOTHING_INFO_FIELDS]);
 void edges_info(const CallParameters& parameters, InfoField (&fields)[EDGES_INFO_FIELDS]);
 

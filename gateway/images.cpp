@@ -66,19 +66,37 @@ bool is_left_out(const mxArray* array)
     return mxIsEmpty(array);
 }
 
-bool is_real_double_scalar(const mxArray* array)
+bool is_real_doubles(const mxArray* array)
 {
-    return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array) && mxGetNumberOfElements(array) == 1;
+    return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
 }
 
-bool is_width(const mxArray* array)
+bool are_values(const mxArray* array)
 {
-    return is_left_out(array) || is_real_double_scalar(array);
+    return is_left_out(array) || is_real_doubles(array);
 }
 
-const double* given(const mxArray* array)
+GivenValues given_values(const mxArray* array)
 {
-    return is_left_out(array) ? nullptr : mxGetPr(array);
+    if (is_left_out(array)) {
+        return {};
+    }
+    return {mxGetPr(array), static_cast<std::ptrdiff_t>(mxGetNumberOfElements(array))};
+}
+
+void read_choices(int nrhs, const mxArray* prhs[], int first, NamedChoices& choices, const char* call_form)
+{
+    for (int k = first; k < nrhs; k += 2) {
+        char name[16] = "";
+        const bool named = mxIsChar(prhs[k]) && mxGetString(prhs[k], name, sizeof name) == 0;
+        const mxArray* value = k + 1 < nrhs ? prhs[k + 1] : nullptr;
+        const bool scalar = value != nullptr && (mxIsLogical(value) || (mxIsNumeric(value) && !mxIsComplex(value))) &&
+                            !mxIsSparse(value) && mxGetNumberOfElements(value) == 1;
+        const double flag = scalar ? mxGetScalar(value) : 0.0;
+        if (take_choice(named ? name : nullptr, scalar ? &flag : nullptr, choices) != ArgumentFault::none) {
+            report_fault(ArgumentFault::choice, call_form);
+        }
+    }
 }
 
 void report_fault(ArgumentFault fault, const char* call_form, const HostImage* image, const double* x3)

@@ -4,6 +4,7 @@
 #ifndef LUMASIFT_GATEWAY_IMAGES_H
 #define LUMASIFT_GATEWAY_IMAGES_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <new>
@@ -31,20 +32,23 @@ std::size_t dimension(const mxArray* array, mwSize k);
 // core's image; false for any other.
 bool host_image(const mxArray* array, HostImage& image);
 
-// Whether an argument is left out ([]), a real double scalar, or either.
+// Whether an argument is left out ([]), real full doubles, or either.
 bool is_left_out(const mxArray* array);
-bool is_real_double_scalar(const mxArray* array);
-bool is_width(const mxArray* array);
+bool is_real_doubles(const mxArray* array);
+bool are_values(const mxArray* array);
 
-// The argument's double, or null where it is left out ([]).
-const double* given(const mxArray* array);
+// The argument's doubles, none where it is left out ([]).
+GivenValues given_values(const mxArray* array);
+
+// Takes the name-value pairs prhs[first, nrhs), raising the host's error
+// at the first fault.
+void read_choices(int nrhs, const mxArray* prhs[], int first, NamedChoices& choices, const char* call_form);
 
 // Raises the core's report of a fault as the host's error.
 [[noreturn]] void report_fault(ArgumentFault fault, const char* call_form, const HostImage* image = nullptr,
                                const double* x3 = nullptr);
 
-// A 1-by-1 struct of double scalars; a NaN value becomes [], for what was not
-// used.
+// A 1-by-1 struct of double matrices, [] for what was not used.
 template <int count>
 mxArray* parameter_struct(const InfoField (&fields)[count])
 {
@@ -54,9 +58,10 @@ mxArray* parameter_struct(const InfoField (&fields)[count])
     }
     mxArray* parameters = mxCreateStructMatrix(1, 1, count, names);
     for (int k = 0; k < count; ++k) {
-        const double value = fields[k].value;
-        mxSetFieldByNumber(parameters, 0, k,
-                           std::isnan(value) ? mxCreateDoubleMatrix(0, 0, mxREAL) : mxCreateDoubleScalar(value));
+        const InfoField& field = fields[k];
+        mxArray* value = mxCreateDoubleMatrix(field.rows, field.cols, mxREAL);
+        std::copy_n(field.values, field.rows * field.cols, mxGetPr(value));
+        mxSetFieldByNumber(parameters, 0, k, value);
     }
     return parameters;
 }

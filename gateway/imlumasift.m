@@ -1,4 +1,4 @@
-function [J, info] = imlumasift(I, E, x3, x4)
+function [J, info] = imlumasift(I, varargin)
 %IMLUMASIFT Edge-aware smoothing of images of any size, class and colour.
 %   J = IMLUMASIFT(I) smooths the photograph I with no other input: it
 %   estimates the noise of I, finds edges in I and chooses the widths from
@@ -86,15 +86,19 @@ function [J, info] = imlumasift(I, E, x3, x4)
 %
 %   See also LUMASIFT, LUMASIFT_EDGES, LUMASIFT_DEMO.
 
-if nargin < 1 || nargin > 4
-    error('lumasift:arguments', 'imlumasift: call as [J, INFO] = imlumasift(I, E, X3, X4); E, X3 and X4 may be left out or []');
+% Name-value pairs follow the positional arguments; the module reads them.
+named = find([cellfun(@ischar, varargin), true], 1);
+if nargin < 1 || named > 4
+    error('lumasift:arguments', 'imlumasift: call as [J, INFO] = imlumasift(I, E, X3, X4, NAME, VALUE, ...); E, X3 and X4 may be left out or []');
 end
 if ~is_image_array(I)
     error('lumasift:badImage', ...
           'imlumasift: I must be a real, full numeric or logical M-by-N or M-by-N-by-C array');
 end
 [rows, cols, channels] = size(I);
-if nargin < 2 || isempty(E)
+positional = [varargin(1:named - 1), {[], [], []}];
+[E, x3, x4] = positional{1:3};
+if isempty(E)
     E = [];
 elseif ~(is_image_array(E) && size(E, 1) == rows && size(E, 2) == cols && ...
          (size(E, 3) == 1 || size(E, 3) == channels))
@@ -102,30 +106,22 @@ elseif ~(is_image_array(E) && size(E, 1) == rows && size(E, 2) == cols && ...
           'imlumasift: E must be [] or a real, full numeric or logical %d-by-%d or %d-by-%d-by-%d array, the size of I or of one channel of it', ...
           rows, cols, rows, cols, channels);
 end
-if nargin < 3
-    x3 = [];
-end
-if nargin < 4
-    x4 = [];
-end
 x3 = width(x3, 'X3');
 x4 = width(x4, 'X4');
-% Over 1000 a side, a tile must hold a kept pixel and its margins of the
-% half-width and one more on both sides. The default is never that wide.
 if ~isempty(x3)
-    reach = fix(3 * x3 + 1);
+    reach = fix(3 * max(x3) + 1);
     if (rows > 1000 || cols > 1000) && reach > 498
         error('lumasift:windowTooWide', ...
               'imlumasift: X3 = %g gives a window of half-width %g, too wide to tile a %d-by-%d image: over 1000 pixels a side, the half-width FIX(3*X3 + 1) may be at most 498', ...
-              x3, reach, rows, cols);
+              max(x3), reach, rows, cols);
     end
 end
 try
     % Without INFO asked for, an image given all its parameters is not measured.
     if nargout > 1
-        [J, info] = imlumasift_mex(I, E, x3, x4);
+        [J, info] = imlumasift_mex(I, E, x3, x4, varargin{named:end});
     else
-        J = imlumasift_mex(I, E, x3, x4);
+        J = imlumasift_mex(I, E, x3, x4, varargin{named:end});
     end
 catch err
     % The module's and the host's messages, under this function's name.
@@ -140,16 +136,15 @@ function ok = is_image_array(A)
 ok = (isnumeric(A) || islogical(A)) && isreal(A) && ~issparse(A) && ndims(A) <= 3;
 end
 
-% [] for the default, else the width as a double.
 function w = width(w, name)
 if isempty(w) && isnumeric(w)
     w = [];
     return;
 end
-if ~(isnumeric(w) && isreal(w) && isscalar(w))
-    error('lumasift:badWidth', 'imlumasift: %s must be [] or a real numeric scalar', name);
+if ~(isnumeric(w) && isreal(w) && isvector(w) && any(numel(w) == [1 3]))
+    error('lumasift:badWidth', 'imlumasift: %s must be [], a real numeric scalar, or one for each colour channel', name);
 end
-w = full(double(w));
+w = full(double(w(:)'));
 end
 
 %!test

@@ -1,4 +1,4 @@
-// [J, info] = imlumasift_mex(I, E, x3, x4): Octave's module behind
+// [J, info] = imlumasift_mex(I, E, x3, x4, name, value, ...): Octave's module behind
 // imlumasift.m, which checks the user's arguments and explains itself. E,
 // x3 and x4 may be [] for their defaults, which follow the image's noise.
 // The core's checks run again, so that a direct call can fail but never
@@ -11,10 +11,11 @@
 // Octave finds the module's installer by name, and its headers here do not
 // mark it visible.
 #pragma GCC visibility push(default)
-DEFUN_DLD(imlumasift_mex, args, nargout, "[J, info] = imlumasift_mex(I, E, x3, x4): the module behind imlumasift")
+DEFUN_DLD(imlumasift_mex, args, nargout,
+          "[J, info] = imlumasift_mex(I, E, x3, x4, name, value, ...): the module behind imlumasift")
 {
-    const char* const form = "[J, info] = imlumasift_mex(I, E, x3, x4)";
-    if (args.length() != 4 || nargout > 2) {
+    const char* const form = "[J, info] = imlumasift_mex(I, E, x3, x4, name, value, ...)";
+    if (args.length() < 4 || nargout > 2) {
         lumasift::report_fault(lumasift::ArgumentFault::arguments, form);
     }
     lumasift::OctaveImage image;
@@ -22,20 +23,24 @@ DEFUN_DLD(imlumasift_mex, args, nargout, "[J, info] = imlumasift_mex(I, E, x3, x
     const bool image_read = lumasift::octave_image(args(0), image);
     const bool edges_given = !lumasift::is_left_out(args(1));
     const bool edges_read = edges_given && lumasift::octave_image(args(1), edges);
-    const bool widths_read = lumasift::is_width(args(2)) && lumasift::is_width(args(3));
-    double x3_value = 0.0;
-    double x4_value = 0.0;
-    const double* x3 = widths_read ? lumasift::given(args(2), x3_value) : nullptr;
-    const double* x4 = widths_read ? lumasift::given(args(3), x4_value) : nullptr;
-    const lumasift::ArgumentFault fault = lumasift::check_smoothing(
-        image_read ? &image.image : nullptr, edges_given, edges_read ? &edges.image : nullptr, widths_read, x3);
+    const bool widths_read = lumasift::are_values(args(2)) && lumasift::are_values(args(3));
+    NDArray x3_values;
+    NDArray x4_values;
+    const lumasift::GivenValues x3 = widths_read ? lumasift::given_values(args(2), x3_values) : lumasift::GivenValues{};
+    const lumasift::GivenValues x4 = widths_read ? lumasift::given_values(args(3), x4_values) : lumasift::GivenValues{};
+    lumasift::NamedChoices choices;
+    lumasift::read_choices(args, 4, choices, form);
+    const bool colour = choices.colour;
+    const lumasift::ArgumentFault fault =
+        lumasift::check_smoothing(image_read ? &image.image : nullptr, colour, edges_given,
+                                  edges_read ? &edges.image : nullptr, widths_read, x3, x4);
     if (fault != lumasift::ArgumentFault::none) {
-        lumasift::report_fault(fault, form, image_read ? &image.image : nullptr, x3);
+        lumasift::report_fault(fault, form, image_read ? &image.image : nullptr, lumasift::widest(x3));
     }
 
     lumasift::CallParameters parameters;
     lumasift::run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::settle_smoothing(image.image, edges_given, x3, x4, nargout > 1, parameters, options);
+        return lumasift::settle_smoothing(image.image, colour, edges_given, x3, x4, nargout > 1, parameters, options);
     });
     void* result = nullptr;
     octave_value_list out(nargout > 1 ? 2 : 1);

@@ -1,4 +1,4 @@
-function [E, info] = lumasift_edges(I, threshold)
+function [E, info] = lumasift_edges(I, varargin)
 %LUMASIFT_EDGES Edge map for LUMASIFT and IMLUMASIFT, made from the image itself.
 %   E = LUMASIFT_EDGES(I) returns, for the M-by-N or M-by-N-by-C image I of
 %   any numeric or logical class, an M-by-N double edge map: the gradient
@@ -62,26 +62,33 @@ function [E, info] = lumasift_edges(I, threshold)
 %
 %   See also IMLUMASIFT, LUMASIFT.
 
-if nargin < 1 || nargin > 2
-    error('lumasift:arguments', 'lumasift_edges: call as [E, INFO] = lumasift_edges(I) or lumasift_edges(I, THRESHOLD)');
+% Name-value pairs follow the positional arguments; the module reads them.
+named = find([cellfun(@ischar, varargin), true], 1);
+if nargin < 1 || named > 2
+    error('lumasift:arguments', 'lumasift_edges: call as [E, INFO] = lumasift_edges(I, THRESHOLD, NAME, VALUE, ...); THRESHOLD may be left out or []');
 end
 if ~((isnumeric(I) || islogical(I)) && isreal(I) && ~issparse(I) && ndims(I) <= 3)
     error('lumasift:badImage', ...
           'lumasift_edges: I must be a real, full numeric or logical M-by-N or M-by-N-by-C array');
 end
-if nargin < 2 || (isempty(threshold) && isnumeric(threshold))
+threshold = [];
+if named > 1
+    threshold = varargin{1};
+end
+if isempty(threshold) && isnumeric(threshold)
     threshold = [];
-elseif isnumeric(threshold) && isreal(threshold) && isscalar(threshold) && threshold > 0
-    threshold = full(double(threshold));
+elseif isnumeric(threshold) && isreal(threshold) && isvector(threshold) && any(numel(threshold) == [1 3]) && ...
+       all(threshold > 0)
+    threshold = full(double(threshold(:)'));
 else
-    error('lumasift:badThreshold', 'lumasift_edges: THRESHOLD must be [] or a positive real scalar');
+    error('lumasift:badThreshold', 'lumasift_edges: THRESHOLD must be [], a positive real scalar, or one for each colour channel');
 end
 try
     % Without INFO asked for, a given threshold spares measuring the noise.
     if nargout > 1
-        [E, info] = lumasift_edges_mex(I, threshold);
+        [E, info] = lumasift_edges_mex(I, threshold, varargin{named:end});
     else
-        E = lumasift_edges_mex(I, threshold);
+        E = lumasift_edges_mex(I, threshold, varargin{named:end});
     end
 catch err
     % The module's and the host's messages, under this function's name.

@@ -96,23 +96,37 @@ bool is_left_out(const octave_value& value)
     return value.isempty();
 }
 
-bool is_real_double_scalar(const octave_value& value)
+bool is_real_doubles(const octave_value& value)
 {
-    return value.is_double_type() && value.isreal() && !value.issparse() && value.numel() == 1;
+    return value.is_double_type() && value.isreal() && !value.issparse();
 }
 
-bool is_width(const octave_value& value)
+bool are_values(const octave_value& value)
 {
-    return is_left_out(value) || is_real_double_scalar(value);
+    return is_left_out(value) || is_real_doubles(value);
 }
 
-const double* given(const octave_value& value, double& held)
+GivenValues given_values(const octave_value& value, NDArray& held)
 {
     if (is_left_out(value)) {
-        return nullptr;
+        return {};
     }
-    held = value.double_value();
-    return &held;
+    held = value.array_value();
+    return {held.data(), static_cast<std::ptrdiff_t>(held.numel())};
+}
+
+void read_choices(const octave_value_list& args, int first, NamedChoices& choices, const char* call_form)
+{
+    for (int k = first; k < args.length(); k += 2) {
+        const std::string name = args(k).is_string() ? args(k).string_value() : std::string();
+        const bool scalar = k + 1 < args.length() && (args(k + 1).islogical() || args(k + 1).isnumeric()) &&
+                            args(k + 1).isreal() && !args(k + 1).issparse() && args(k + 1).numel() == 1;
+        const double flag = scalar ? args(k + 1).double_value() : 0.0;
+        if (take_choice(args(k).is_string() ? name.c_str() : nullptr, scalar ? &flag : nullptr, choices) !=
+            ArgumentFault::none) {
+            report_fault(ArgumentFault::choice, call_form);
+        }
+    }
 }
 
 octave_value new_result(ElementClass type, const dim_vector& dims, void*& data)

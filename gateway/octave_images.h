@@ -33,16 +33,20 @@ struct OctaveImage {
 // the core's image; false for any other.
 bool octave_image(const octave_value& value, OctaveImage& image);
 
-// Whether a value is left out ([]), a real double scalar, or either; and its
-// double, or null where left out.
+// Whether a value is left out ([]), real full doubles, or either; and its
+// doubles, none where left out, which `held` keeps.
 bool is_left_out(const octave_value& value);
-bool is_real_double_scalar(const octave_value& value);
-bool is_width(const octave_value& value);
-const double* given(const octave_value& value, double& held);
+bool is_real_doubles(const octave_value& value);
+bool are_values(const octave_value& value);
+GivenValues given_values(const octave_value& value, NDArray& held);
 
 // A new array of `dims` in `type`'s class, left as the system gives it, on
 // huge pages where it allows; `data` gets its first element.
 octave_value new_result(ElementClass type, const dim_vector& dims, void*& data);
+
+// Takes the name-value pairs args[first, end), raising Octave's error at
+// the first fault.
+void read_choices(const octave_value_list& args, int first, NamedChoices& choices, const char* call_form);
 
 // Raises the core's report of a fault as Octave's error.
 [[noreturn]] void report_fault(ArgumentFault fault, const char* call_form, const HostImage* image = nullptr,
@@ -72,14 +76,15 @@ void run_core(const Call& call)
     }
 }
 
-// A 1-by-1 struct of double scalars; a NaN value becomes [], for what was not
-// used.
+// A 1-by-1 struct of double matrices, [] for what was not used.
 template <int count>
 octave_value parameter_struct(const InfoField (&fields)[count])
 {
     octave_scalar_map parameters;
     for (const InfoField& field : fields) {
-        parameters.assign(field.name, std::isnan(field.value) ? octave_value(Matrix()) : octave_value(field.value));
+        Matrix value(field.rows, field.cols);
+        std::copy_n(field.values, field.rows * field.cols, value.fortran_vec());
+        parameters.assign(field.name, value);
     }
     return parameters;
 }

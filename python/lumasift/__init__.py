@@ -57,7 +57,7 @@ def lumasift(x1, x2, x3, x4):
     return _core.lumasift(x1, x2, x3, x4)
 
 
-def imlumasift(I, E=None, x3=None, x4=None, return_info=False):
+def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, colour=True):
     """Edge-aware smoothing of images of any size, dtype and number of channels.
 
     J = imlumasift(I) smooths the photograph I with no other input: it
@@ -70,11 +70,24 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False):
     size, and returns J in I's dtype. E, x3 and x4 may be None for their
     defaults.
 
+    Colour: an H-by-W-by-3 image, or H-by-W-by-4 with alpha, is smoothed as
+    colour. Its first three channels are seen in the orthonormal opponent
+    basis, rows (1, 1, 1)/sqrt(3), (1, 0, -1)/sqrt(2), (1, -2, 1)/sqrt(6):
+    the luminance holds the detail, the two others are smooth, and each gets
+    its own defaults and its own edges; the results go back through the
+    transpose, and alpha is copied as it is. x3, x4 (and the threshold) may
+    then be one number for all three or one for each; an E with a channel
+    per channel of I gives its channel c to opponent channel c.
+    colour=False keeps the channels apart, for three channels that are not
+    colour (three bands, three slices).
+
     J, info = imlumasift(..., return_info=True) also returns a dict of what
-    was used: noise (the noise estimate, in I's units), scale (the range the
-    widths are measured against), texture and fine_texture (see
-    image_statistics), threshold (the edge threshold of the edges made from I,
-    or None when E was given), x3 and x4.
+    was used: basis (the opponent basis's rows, or None with the channels
+    kept apart), noise (the noise estimate, in I's units), scale (the range
+    the widths are measured against), texture and fine_texture (see
+    image_statistics), threshold (the edge threshold of the edges made from
+    I, or None when E was given), x3 and x4: floats, or for colour a tuple
+    with a value for each opponent channel.
 
     I   An H-by-W or H-by-W-by-C array of any real numeric dtype or bool.
     E   The edge map: H-by-W, shared by every channel, or H-by-W-by-C, one
@@ -99,18 +112,19 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False):
     image comes back nearly as it is.
 
     Each channel of J is, before the conversion to I's dtype, bit for bit what
-    lumasift's rule gives on the whole channel, and the same bits as the
-    Octave function imlumasift. Over 1000 pixels a side the image is cut into
+    lumasift's rule gives on the whole channel (for colour: each opponent
+    channel is the rule's result, and J the fixed double sums of the inverse),
+    and the same bits as the Octave function imlumasift. Over 1000 pixels a side the image is cut into
     overlapping tiles, which needs a half-width trunc(3*x3 + 1) of at most 498.
 
     Raises TypeError for arguments of the wrong type, ValueError for a wrong
     shape or a window too wide to tile, MemoryError when the working space
     cannot be had, and KeyboardInterrupt when Ctrl-C ends a long call.
     """
-    return _core.imlumasift(I, E, _real_scalar(x3, "x3"), _real_scalar(x4, "x4"), bool(return_info))
+    return _core.imlumasift(I, E, _real_values(x3, "x3"), _real_values(x4, "x4"), bool(return_info), bool(colour))
 
 
-def lumasift_edges(I, threshold=None, return_info=False):
+def lumasift_edges(I, threshold=None, return_info=False, *, colour=True):
     """Edge map for lumasift and imlumasift, made from the image itself.
 
     E = lumasift_edges(I) returns, for the H-by-W or H-by-W-by-C image I of
@@ -120,11 +134,16 @@ def lumasift_edges(I, threshold=None, return_info=False):
     truncation is an edge; the default threshold follows the noise of I.
 
     E = lumasift_edges(I, threshold) uses that magnitude, in I's units, a
-    positive real number.
+    positive real number (for colour, one for all or one for each channel).
+
+    A colour image (see imlumasift) gives H-by-W-by-3 maps, one for each
+    opponent channel, made from that channel alone with its own threshold:
+    the edges imlumasift(I) smooths along. colour=False gives one map for
+    all channels, as for any other number of channels.
 
     E, info = lumasift_edges(..., return_info=True) also returns a dict with
-    noise (the noise estimate), scale (the intensity scale imlumasift measures
-    its widths against) and threshold (the one used).
+    basis, noise (the noise estimate), scale (the intensity scale imlumasift
+    measures its widths against) and threshold (the one used).
 
     How E is made: each channel, as float64, is smoothed with [1 4 6 4 1]/16
     down the columns and then along the rows, the border repeated; its
@@ -132,16 +151,17 @@ def lumasift_edges(I, threshold=None, return_info=False):
     sqrt(gx**2 + gy**2), the strongest channel counting; E = 100 * magnitude /
     threshold. The noise estimate sigma is image_statistics(I)["noise"]. The
     default threshold, 0.1498 * sigma * sqrt(-2 * log(1 - (1 - 0.004)**(1/C))), is
-    exceeded by noise alone at a pixel with the probability 0.004. Without
-    noise it is 0, and E is all zeros.
+    exceeded by noise alone at a pixel with the probability 0.004, and is at
+    least a hundredth of the intensity scale, so a clean photograph's edges
+    are those that stand out from it. A constant image gives all zeros.
 
     Raises TypeError or ValueError for bad arguments, MemoryError, and
     KeyboardInterrupt when Ctrl-C ends a long call.
     """
-    return _core.lumasift_edges(I, _edge_threshold(threshold), bool(return_info))
+    return _core.lumasift_edges(I, _edge_threshold(threshold), bool(return_info), bool(colour))
 
 
-def image_statistics(I):
+def image_statistics(I, *, colour=True):
     """The noise, the intensity scale and the texture that imlumasift's defaults follow.
 
     Returns a dict, as in imlumasift's info:
@@ -158,27 +178,31 @@ def image_statistics(I):
                   alone (NaN without noise).
     fine_texture  the share of blocks whose mean power at 6 <= u + v <= 9
                   exceeds 2 noise**2 (NaN without noise).
+    For a colour image (see imlumasift) the noise and scale are read in its
+    stored channels, where clipping shows, and texture and fine_texture are
+    tuples, one for each opponent channel, in units of that noise.
     Exact: counted, so the same bits whatever the threads or dask chunks.
     """
-    return _core.image_statistics(I)
+    return _core.image_statistics(I, bool(colour))
 
 
 def _edge_threshold(threshold, zero_allowed=False):
-    """None, or the threshold as a float: positive, or also 0 (no edges, as on an image without noise)."""
-    what = "a non-negative real scalar" if zero_allowed else "a positive real scalar"
-    threshold = _real_scalar(threshold, "threshold", what)
-    if threshold is not None and not (threshold > 0 or (zero_allowed and threshold == 0)):
-        raise ValueError(f"threshold must be None or {what}")
+    """None, or the thresholds as a list of floats: positive, or also 0 (no edges)."""
+    what = "non-negative real" if zero_allowed else "positive real"
+    threshold = _real_values(threshold, "threshold", what)
+    if threshold is not None and not all(t > 0 or (zero_allowed and t == 0) for t in threshold):
+        raise ValueError(f"threshold must be None or {what}, a number or one for each colour channel")
     return threshold
 
 
-def _real_scalar(value, name, what="a real numeric scalar"):
-    """None, or the value of a real number of any numeric dtype as a float."""
+def _real_values(value, name, what="real numeric"):
+    """None, or a real number of any numeric dtype, or one for each colour channel, as a list of floats."""
     if value is None:
         return None
     array = np.asarray(value)
+    message = f"{name} must be None or {what}, a number or one for each colour channel"
     if array.dtype.kind not in "iuf":
-        raise TypeError(f"{name} must be None or {what}")
-    if array.size != 1:
-        raise ValueError(f"{name} must be None or {what}")
-    return float(array.reshape(()))
+        raise TypeError(message)
+    if array.ndim > 1 or array.size not in (1, _core.COLOUR_CHANNELS):
+        raise ValueError(message)
+    return [float(v) for v in array.reshape(-1)]

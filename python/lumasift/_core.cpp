@@ -126,6 +126,18 @@ const double* pointer(const std::optional<double>& value)
     return value ? &*value : nullptr;
 }
 
+// Values given as one for every set of channels, or one for each set; the
+// Python layer hands them over as lists.
+using Values = std::optional<std::vector<double>>;
+
+lumasift::GivenValues given(const Values& values)
+{
+    if (!values) {
+        return {};
+    }
+    return {values->data(), static_cast<std::ptrdiff_t>(values->size())};
+}
+
 // The core's report of a fault: TypeError where an argument is of a type the
 // core does not take, ValueError where it is of the wrong size or value.
 [[noreturn]] void raise_fault(lumasift::ArgumentFault fault, bool wrong_type, const lumasift::HostImage* image,
@@ -328,18 +340,40 @@ std::vector<py::ssize_t> shape_of(const py::array& array)
 void check_window(py::ssize_t rows, py::ssize_t cols, double x3)
 {
     const lumasift::HostImage shape{nullptr, ElementClass::float64, rows, cols, 1, lumasift::column_major(rows, cols)};
-    const lumasift::ArgumentFault fault = lumasift::check_smoothing(&shape, false, nullptr, true, &x3);
+    const lumasift::ArgumentFault fault =
+        lumasift::check_smoothing(&shape, false, false, nullptr, true, lumasift::given_value(&x3), {});
     if (fault != lumasift::ArgumentFault::none) {
         raise_fault(fault, false, &shape, x3);
     }
 }
 
+// None for what was not used, a float for one value, a tuple of floats for
+// one per set of channels, and a tuple of rows for the basis.
 py::dict info_dict(const lumasift::InfoField* fields, int count)
 {
     py::dict info;
     for (int k = 0; k < count; ++k) {
-        const double value = fields[k].value;
-        info[fields[k].name] = std::isnan(value) ? py::object(py::none()) : py::object(py::float_(value));
+        const lumasift::InfoField& field = fields[k];
+        const auto row = [&field](int r) {
+            py::tuple values(field.cols);
+            for (int c = 0; c < field.cols; ++c) {
+                values[c] = py::float_(field.values[c * field.rows + r]);
+            }
+            return values;
+        };
+        if (field.rows == 0) {
+            info[field.name] = py::none();
+        } else if (field.rows == 1 && field.cols == 1) {
+            info[field.name] = py::float_(field.values[0]);
+        } else if (field.rows == 1) {
+            info[field.name] = row(0);
+        } else {
+            py::tuple rows(field.rows);
+            for (int r = 0; r < field.rows; ++r) {
+                rows[r] = row(r);
+            }
+            info[field.name] = rows;
+        }
     }
     return info;
 }
@@ -357,24 +391,29 @@ lumasift::PixelRegion region_within(const Region& region, const lumasift::HostIm
     return {first_row, rows, first_col, cols};
 }
 
-py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_argument,
-                      std::optional<double> x3, std::optional<double> x4, bool return_info,
-                      std::optional<double> threshold, int threads, std::optional<Region> kept_argument)
+py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_argument, const Values& x3,
+                      const Values& x4, bool return_info, bool colour, const Values& threshold, int threads,
+                      std::optional<Region> kept_argument)
 {
     const Image image = image_argument(image_argument_);
     const lumasift::HostImage& host = image.host;
     const bool edges_given = !edge_argument.is_none();
     const Image edges = edges_given ? read_image(edge_argument, lumasift::ArgumentFault::edges, &host) : Image{};
-    const lumasift::ArgumentFault fault =
-        lumasift::check_smoothing(&host, edges_given, edges_given ? &edges.host : nullptr, true, pointer(x3));
+    const lumasift::ArgumentFault fault = lumasift::check_smoothing(
+        &host, colour, edges_given, edges_given ? &edges.host : nullptr, true, given(x3), given(x4));
+    if (fault == lumasift::ArgumentFault::none && threshold &&
+        lumasift::check_edges(&host, colour, true, given(threshold)) != lumasift::ArgumentFault::none) {
+        raise_fault(lumasift::ArgumentFault::threshold, false, &host);
+    }
     if (fault != lumasift::ArgumentFault::none) {
-        raise_fault(fault, false, &host, x3);
+        const double* widest = lumasift::widest(given(x3));
+        raise_fault(fault, false, &host, widest != nullptr ? std::optional(*widest) : std::nullopt);
     }
 
     lumasift::CallParameters parameters;
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::settle_smoothing(host, edges_given, pointer(x3), pointer(x4), return_info, parameters,
-                                          options, pointer(threshold));
+        return lumasift::settle_smoothing(host, colour, edges_given, given(x3), given(x4), return_info, parameters,
+                                          options, given(threshold));
     }, threads);
     std::vector<py::ssize_t> shape = shape_of(image.array);
     const std::optional<lumasift::PixelRegion> kept = kept_argument ? std::optional(region_within(*kept_argument, host))
@@ -398,18 +437,25 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
     return py::make_tuple(result, info_dict(info, lumasift::SMOOTHING_INFO_FIELDS));
 }
 
-py::object lumasift_edges(const py::handle& image_argument_, std::optional<double> threshold, bool return_info)
+py::object lumasift_edges(const py::handle& image_argument_, const Values& threshold, bool return_info, bool colour)
 {
     const Image image = image_argument(image_argument_);
+    if (lumasift::check_edges(&image.host, colour, true, given(threshold)) != lumasift::ArgumentFault::none) {
+        raise_fault(lumasift::ArgumentFault::threshold, false, &image.host);
+    }
     lumasift::CallParameters parameters;
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::settle_edges(image.host, pointer(threshold), return_info, parameters, options);
+        return lumasift::settle_edges(image.host, colour, given(threshold), return_info, parameters, options);
     });
-    py::array edges = array_like(image.array, py::dtype::of<double>(), {image.host.rows, image.host.cols});
+    std::vector<py::ssize_t> shape{image.host.rows, image.host.cols};
+    if (parameters.colour) {
+        shape.push_back(lumasift::edge_channels(parameters));
+    }
+    py::array edges = array_like(image.array, py::dtype::of<double>(), shape);
     const lumasift::Layout edge_layout = layout_of(edges);
     double* edge_data = static_cast<double*>(edges.mutable_data());
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::edge_map(image.host, parameters.threshold, edge_data, edge_layout, options);
+        return lumasift::make_edge_maps(image.host, parameters, edge_data, edge_layout, options);
     });
     if (!return_info) {
         return std::move(edges);
@@ -425,14 +471,30 @@ py::dict statistics_dict(const lumasift::ImageStatistics& statistics)
                     "fine_texture"_a = statistics.fine_texture);
 }
 
-py::dict image_statistics(const py::handle& image_argument_)
+// A colour image's: the shared noise and scale, and a tuple of each opponent
+// channel's texture measures.
+py::dict colour_statistics_dict(const lumasift::ImageStatistics (&statistics)[lumasift::COLOUR_CHANNELS])
+{
+    py::tuple texture(lumasift::COLOUR_CHANNELS);
+    py::tuple fine_texture(lumasift::COLOUR_CHANNELS);
+    for (int channel = 0; channel < lumasift::COLOUR_CHANNELS; ++channel) {
+        texture[channel] = statistics[channel].texture;
+        fine_texture[channel] = statistics[channel].fine_texture;
+    }
+    return py::dict("noise"_a = statistics[0].noise, "scale"_a = statistics[0].scale, "texture"_a = texture,
+                    "fine_texture"_a = fine_texture);
+}
+
+py::dict image_statistics(const py::handle& image_argument_, bool colour)
 {
     const Image image = image_argument(image_argument_);
-    lumasift::ImageStatistics statistics{};
+    lumasift::ImageStatistics statistics[lumasift::COLOUR_CHANNELS]{};
+    const bool as_colour = lumasift::parameter_sets(image.host, colour) == lumasift::COLOUR_CHANNELS;
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::measure_image(image.host, statistics, options);
+        return as_colour ? lumasift::measure_colour(image.host, statistics, options)
+                         : lumasift::measure_image(image.host, statistics[0], options);
     });
-    return statistics_dict(statistics);
+    return as_colour ? colour_statistics_dict(statistics) : statistics_dict(statistics[0]);
 }
 
 // A lattice travels as (step, stride, clipped below, clipped above), and a
@@ -474,16 +536,23 @@ constexpr py::ssize_t RECORD_FIELDS = sizeof(lumasift::BlockRecord) / sizeof(std
 static_assert(sizeof(lumasift::BlockRecord) == RECORD_FIELDS * sizeof(std::uint16_t), "a record is its keys");
 using Records = py::array_t<std::uint16_t, py::array::c_style | py::array::forcecast>;
 
+// The records of a part's channels as stored, or with `opponent`, of that
+// opponent channel of a colour part.
 py::array block_records(const py::handle& part_argument, const Lattice& lattice_of_image, py::ssize_t first_row,
-                        py::ssize_t first_col, int threads)
+                        py::ssize_t first_col, int threads, std::optional<int> opponent)
 {
     const lumasift::BlockLattice lattice = as_lattice(lattice_of_image, first_row, first_col);
     const Image part = image_argument(part_argument);
-    const auto most = static_cast<py::ssize_t>(lumasift::most_block_records(part.host, lattice));
+    if (opponent && (!lumasift::holds_colour(part.host.channels) || *opponent < 0 ||
+                     *opponent >= lumasift::COLOUR_CHANNELS)) {
+        throw py::value_error("an opponent channel of a colour image");
+    }
+    const lumasift::HostImage host = opponent ? lumasift::opponent_channel(part.host, *opponent) : part.host;
+    const auto most = static_cast<py::ssize_t>(lumasift::most_block_records(host, lattice));
     Records records({most, RECORD_FIELDS});
     std::size_t count = 0;
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::record_blocks(part.host, lattice, reinterpret_cast<lumasift::BlockRecord*>(records.mutable_data()),
+        return lumasift::record_blocks(host, lattice, reinterpret_cast<lumasift::BlockRecord*>(records.mutable_data()),
                                        count, options);
     }, threads);
     records.resize({static_cast<py::ssize_t>(count), RECORD_FIELDS});
@@ -499,6 +568,20 @@ py::dict statistics_of_records(const Records& records, double scale)
     lumasift::statistics_of_records(reinterpret_cast<const lumasift::BlockRecord*>(records.data()),
                                     static_cast<std::size_t>(records.shape(0)), statistics);
     return statistics_dict(statistics);
+}
+
+// The texture measures of an opponent channel's records, next to the noise
+// of `statistics`.
+py::dict texture_of_records(const Records& records, const py::dict& statistics)
+{
+    if (records.ndim() != 2 || records.shape(1) != RECORD_FIELDS) {
+        throw py::value_error("records of the wrong shape");
+    }
+    lumasift::ImageStatistics measured{statistics["noise"].cast<double>(), statistics["scale"].cast<double>(), 0.0,
+                                       0.0};
+    lumasift::texture_of_records(reinterpret_cast<const lumasift::BlockRecord*>(records.data()),
+                                 static_cast<std::size_t>(records.shape(0)), measured);
+    return statistics_dict(measured);
 }
 
 py::tuple measure_range(const py::handle& part_argument, py::ssize_t side, int threads)
@@ -539,15 +622,30 @@ PYBIND11_MODULE(_core, module)
     // For a block of a larger image: threshold, the edges' threshold where E
     // is None (None measures the image given); threads, as many as the call
     // may run on (0: every core it justifies). The counts take threads too.
-    module.def("imlumasift", &imlumasift, "I"_a, "E"_a, "x3"_a, "x4"_a, "return_info"_a,
+    module.def("imlumasift", &imlumasift, "I"_a, "E"_a, "x3"_a, "x4"_a, "return_info"_a, "colour"_a = true,
                "threshold"_a = py::none(), "threads"_a = 0, "kept"_a = py::none());
-    module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a);
-    module.def("image_statistics", &image_statistics, "I"_a);
+    module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a, "colour"_a = true);
+    module.def("image_statistics", &image_statistics, "I"_a, "colour"_a = true);
     module.def("default_parameters", &default_parameters, "statistics"_a, "channels"_a);
     module.def("noise_lattice", &noise_lattice, "rows"_a, "cols"_a, "channels"_a, "dtype"_a, "range"_a);
     module.def("scale_of", [](const py::handle& range) { return lumasift::scale_of(as_range(range)); }, "range"_a);
-    module.def("block_records", &block_records, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a, "threads"_a = 0);
+    module.def("block_records", &block_records, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a, "threads"_a = 0,
+               "opponent"_a = py::none());
     module.def("statistics_of_records", &statistics_of_records, "records"_a, "scale"_a);
+    module.def("texture_of_records", &texture_of_records, "records"_a, "statistics"_a);
+    module.def("texture_lattice", [](py::ssize_t rows, py::ssize_t cols) {
+        const lumasift::BlockLattice lattice = lumasift::texture_lattice(rows, cols);
+        return Lattice{lattice.step, lattice.stride, lattice.clipped_below, lattice.clipped_above};
+    }, "rows"_a, "cols"_a);
+    module.attr("COLOUR_CHANNELS") = lumasift::COLOUR_CHANNELS;
+    module.def("opponent_basis", [] {
+        py::tuple rows(lumasift::COLOUR_CHANNELS);
+        for (int row = 0; row < lumasift::COLOUR_CHANNELS; ++row) {
+            const double* weight = lumasift::OPPONENT_BASIS[row].weight;
+            rows[row] = py::make_tuple(weight[0], weight[1], weight[2]);
+        }
+        return rows;
+    });
     module.attr("NOISE_BLOCK") = lumasift::NOISE_BLOCK;
     module.def("scale_block_side", &lumasift::scale_block_side, "rows"_a, "cols"_a);
     module.def("window_radius_for", &lumasift::window_radius_for, "x3"_a);

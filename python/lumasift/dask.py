@@ -1,7 +1,7 @@
 """lumasift on dask arrays of any chunking, with the bits of one call on the whole array.
 
-imlumasift(I, E, x3, x4, threshold, return_info)  as lumasift.imlumasift, returning a dask array
-image_statistics(I)       as lumasift.image_statistics, computed chunk by chunk
+imlumasift(I, E, x3, x4, threshold, return_info, colour)  as lumasift.imlumasift, returning a dask array
+image_statistics(I, colour)       as lumasift.image_statistics, computed chunk by chunk
 
 Why blocks give the whole image's bits: each block is filtered with its true
 neighbours up to the window's reach and one pixel more, and nothing padded at
@@ -29,7 +29,7 @@ from lumasift import _core
 EDGE_CONTEXT = 3
 
 
-def imlumasift(I, E=None, x3=None, x4=None, threshold=None, return_info=False):
+def imlumasift(I, E=None, x3=None, x4=None, threshold=None, return_info=False, colour=True):
     """lumasift.imlumasift on a dask array: the same arguments and defaults, the same bits.
 
     I is an H-by-W or H-by-W-by-C dask array (or anything dask.array.asarray
@@ -50,34 +50,54 @@ def imlumasift(I, E=None, x3=None, x4=None, threshold=None, return_info=False):
     if I.ndim not in (2, 3):
         raise ValueError("I must be an H-by-W or H-by-W-by-C array")
     dtype = _core.result_dtype(I.dtype)
-    x3 = lumasift._real_scalar(x3, "x3")
-    x4 = lumasift._real_scalar(x4, "x4")
-    threshold = lumasift._edge_threshold(threshold, zero_allowed=True)
+    channels = I.shape[2] if I.ndim == 3 else 1
+    sets = _core.COLOUR_CHANNELS if colour and channels in (3, 4) else 1
+    x3, x4 = (_for_sets(lumasift._real_values(x, name), sets, name) for x, name in ((x3, "x3"), (x4, "x4")))
+    threshold = _for_sets(lumasift._edge_threshold(threshold, zero_allowed=True), sets, "threshold")
     if E is not None and threshold is not None:
         raise ValueError("give E or threshold, not both: threshold makes the edges")
-    if x3 is not None:
+    for width in x3 or []:
         # Refused before any work, as lumasift.imlumasift refuses it.
-        _core.check_window(I.shape[0], I.shape[1], x3)
-    channels = I.shape[2] if I.ndim == 3 else 1
+        _core.check_window(I.shape[0], I.shape[1], width)
     if return_info or x3 is None or x4 is None or (E is None and threshold is None):
-        statistics = image_statistics(I)
-        defaults = _core.default_parameters(statistics, channels)
-        x3 = defaults["x3"] if x3 is None else x3
-        x4 = defaults["x4"] if x4 is None else x4
+        statistics = image_statistics(I, colour=colour)
+        defaults = [_core.default_parameters(_set_statistics(statistics, s), 1 if sets > 1 else channels)
+                    for s in range(sets)]
+        x3 = [d["x3"] for d in defaults] if x3 is None else x3
+        x4 = [d["x4"] for d in defaults] if x4 is None else x4
         if E is None and threshold is None:
-            threshold = defaults["threshold"]
+            threshold = [d["threshold"] for d in defaults]
 
-    depth = _window_reach(x3) + 1 + (EDGE_CONTEXT if threshold is not None else 0)
+    depth = max(_window_reach(x) for x in x3) + 1 + (EDGE_CONTEXT if threshold is not None else 0)
     arrays = [I if I.ndim == 2 else I.rechunk({2: -1})]
     if E is not None:
         arrays.append(_edges_like(da.asarray(E), arrays[0]))
-    J = _map_with_halo(functools.partial(_filter_block, x3=x3, x4=x4, threshold=threshold), arrays, depth, dtype)
+    J = _map_with_halo(functools.partial(_filter_block, x3=x3, x4=x4, threshold=threshold, colour=colour), arrays,
+                       depth, dtype)
     if not return_info:
         return J
-    return J, {**statistics, "threshold": threshold if E is None else None, "x3": x3, "x4": x4}
+    as_info = tuple if sets > 1 else (lambda values: values[0])
+    return J, {"basis": _core.opponent_basis() if sets > 1 else None, **statistics,
+               "threshold": as_info(threshold) if E is None else None, "x3": as_info(x3), "x4": as_info(x4)}
 
 
-def image_statistics(I):
+def _for_sets(values, sets, name):
+    """Given values, one for each set of channels; None where left out."""
+    if values is None:
+        return None
+    if len(values) not in (1, sets):
+        raise ValueError(f"{name} must be a number or one for each colour channel of an image smoothed as colour")
+    return values * sets if len(values) == 1 else values
+
+
+def _set_statistics(statistics, s):
+    """One set of channels' statistics, from image_statistics's."""
+    texture, fine = statistics["texture"], statistics["fine_texture"]
+    return {**statistics, "texture": texture[s] if isinstance(texture, tuple) else texture,
+            "fine_texture": fine[s] if isinstance(fine, tuple) else fine}
+
+
+def image_statistics(I, colour=True):
     """The statistics of lumasift.image_statistics, exactly, chunk by chunk."""
     I = da.asarray(I)
     if I.ndim not in (2, 3):
@@ -86,6 +106,10 @@ def image_statistics(I):
     store, stored = _store_key(I), I
     I = I[:, :, np.newaxis] if I.ndim == 2 else I.rechunk({2: -1})
     rows, cols, channels = I.shape
+    as_colour = colour and channels in (3, 4)
+    if as_colour:
+        # The noise of the stored colour channels, alpha left out.
+        channels = _core.COLOUR_CHANNELS
     image_range = None
     if I.dtype.kind == "f":
         side = _core.scale_block_side(rows, cols)
@@ -97,25 +121,42 @@ def image_statistics(I):
         # The class's range, as the core knows it; no pixel changes it.
         scale = _core.image_statistics(np.zeros((1, 1), I.dtype))["scale"]
     lattice = _core.noise_lattice(rows, cols, channels, I.dtype, image_range)
+    views = ["colour" if as_colour else None]
+    if as_colour:
+        texture_lattice = _core.texture_lattice(rows, cols)
+        views += [(texture_lattice, opponent) for opponent in range(_core.COLOUR_CHANNELS)]
+    # One pass: each chunk sends what the counting reads of its blocks, a
+    # few megabytes for the whole image however large, and the counting
+    # runs here, once.
+    records = dask.compute(*(_records(I, store, stored, lattice if view in (None, "colour") else view[0], view)
+                             for view in views))
+    statistics = _core.statistics_of_records(np.concatenate(records[0]), scale)
+    if not as_colour:
+        return statistics
+    textures = [_core.texture_of_records(np.concatenate(opponent), statistics) for opponent in records[1:]]
+    return {**statistics, "texture": tuple(t["texture"] for t in textures),
+            "fine_texture": tuple(t["fine_texture"] for t in textures)}
+
+
+def _records(I, store, stored, lattice, view):
+    """The records of I's blocks on the lattice, a delayed piece per chunk, of
+    I's channels as stored (view None), its stored colour channels
+    ("colour"), or an opponent channel ((lattice, channel))."""
     # Blocks side by side never straddle chunks that start on whole blocks;
     # overlapping ones, on images too small for more, are read in one piece.
     blocks = _aligned(I, _core.NOISE_BLOCK) if lattice[0] == _core.NOISE_BLOCK else I.rechunk(-1)
-    # One pass: each chunk sends what the counting reads of its blocks, a
-    # few megabytes for the whole image however large, and the counting
-    # runs here, once. A zarr array read as it stands is read by the tasks
-    # that record it.
+    # A zarr array read as it stands is read by the tasks that record it.
     if store is not None and lattice[0] == _core.NOISE_BLOCK:
-        name = "lumasift-records-" + tokenize(stored, lattice)
-        layer = {(name, row, col): (_region_records, store, slice(row, row + height), slice(col, col + width), lattice)
+        name = "lumasift-records-" + tokenize(stored, lattice, view)
+        layer = {(name, row, col): (_region_records, store, slice(row, row + height), slice(col, col + width), lattice,
+                                    view)
                  for row, height in _chunk_starts(blocks.chunks[0]) for col, width in _chunk_starts(blocks.chunks[1])}
         graph = HighLevelGraph.from_collections(name, layer, dependencies=[stored])
-        records = [Delayed(key, graph, layer=name) for key in layer]
-    else:
-        records = [dask.delayed(_block_records)(block, row, col, lattice)
-                   for block, ((row, _), (col, _)) in zip(blocks.to_delayed().ravel(),
-                                                         itertools.product(_chunk_starts(blocks.chunks[0]),
-                                                                           _chunk_starts(blocks.chunks[1])))]
-    return _core.statistics_of_records(np.concatenate(dask.compute(*records)), scale)
+        return [Delayed(key, graph, layer=name) for key in layer]
+    return [dask.delayed(_block_records)(block, row, col, lattice, view)
+            for block, ((row, _), (col, _)) in zip(blocks.to_delayed().ravel(),
+                                                  itertools.product(_chunk_starts(blocks.chunks[0]),
+                                                                    _chunk_starts(blocks.chunks[1])))]
 
 
 def _chunk_starts(chunks):
@@ -208,12 +249,12 @@ def _cut_block(row_cuts, col_cuts, chunks):
                            for line, r_cut in zip(chunks, row_cuts)], axis=0)
 
 
-def _filter_block(block, edges=None, *, x3, x4, threshold, kept):
+def _filter_block(block, edges=None, *, x3, x4, threshold, colour, kept):
     # Without E, the core's tiles make the edges as they go, with the whole
     # image's threshold: no edge map of the block is ever made. The halo is
     # read, never filtered.
-    return _core.imlumasift(block, edges, x3, x4, False, threshold if edges is None else None, _worker_threads(),
-                            kept)
+    return _core.imlumasift(block, edges, x3, x4, False, colour, threshold if edges is None else None,
+                            _worker_threads(), kept)
 
 
 def _worker_threads():
@@ -264,9 +305,12 @@ def _measure_range(block, row, col, side):
     return np.array(_core.measure_range(block, side, _worker_threads()))
 
 
-def _block_records(block, row, col, lattice):
-    return _core.block_records(block, lattice, row, col, _worker_threads())
+def _block_records(block, row, col, lattice, view=None):
+    if view == "colour":
+        return _core.block_records(block[:, :, :_core.COLOUR_CHANNELS], lattice, row, col, _worker_threads())
+    opponent = view[1] if isinstance(view, tuple) else None
+    return _core.block_records(block, lattice, row, col, _worker_threads(), opponent)
 
 
-def _region_records(store, rows, cols, lattice):
-    return _block_records(store[rows, cols], rows.start, cols.start, lattice)
+def _region_records(store, rows, cols, lattice, view=None):
+    return _block_records(store[rows, cols], rows.start, cols.start, lattice, view)
