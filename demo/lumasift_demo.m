@@ -11,7 +11,10 @@ function lumasift_demo(image_file, out_file)
 %   the clean scene and the time the filter took.
 %
 %   LUMASIFT_DEMO(IMAGE_FILE) does the same with your own picture, gray or
-%   colour, of any size, as the clean scene, scaled to values in [0, 1].
+%   colour, of any size, as the clean scene, scaled to values in [0, 1]. A
+%   colour picture is smoothed as colour, each opponent channel with its
+%   own widths (see IMLUMASIFT), and also with its channels kept apart, for
+%   the difference.
 %
 %   LUMASIFT_DEMO(IMAGE_FILE, OUT_FILE) writes the picture to OUT_FILE; pass
 %   '' as IMAGE_FILE for the bundled scene.
@@ -34,20 +37,25 @@ noisy = clean + 0.05 * fixed_noise(size(clean));
 tic;
 [smooth, info] = imlumasift(noisy);
 seconds = toc;
-fprintf('noise estimate %.4f (added: 0.05), edge threshold %.4f, x3 = %.3f, x4 = %.3f\n', ...
-        info.noise, info.threshold, info.x3, info.x4);
+fprintf('noise estimate %.4f (added: 0.05), edge threshold %s, x3 = %s, x4 = %s\n', ...
+        info.noise, values(info.threshold), values(info.x3), values(info.x4));
 fprintf('imlumasift, defaults:         PSNR %5.2f dB, %.1f ms\n', psnr_of(smooth, clean), 1e3 * seconds);
+if ~isempty(info.basis)
+    apart = imlumasift(noisy, 'Colour', false);
+    fprintf('imlumasift, channels apart:   PSNR %5.2f dB\n', psnr_of(apart, clean));
+end
 edges = lumasift_edges(noisy);
 wider = imlumasift(noisy, edges, 2 * info.x3, info.x4);
-fprintf('imlumasift, x3 = %.3f:        PSNR %5.2f dB\n', 2 * info.x3, psnr_of(wider, clean));
-gaussian = plain_gaussian(noisy, info.x3);
-fprintf('plain Gaussian, width %.3f:   PSNR %5.2f dB\n', info.x3, psnr_of(gaussian, clean));
+fprintf('imlumasift, x3 = %s:        PSNR %5.2f dB\n', values(2 * info.x3), psnr_of(wider, clean));
+% The luminance's width, for a Gaussian that knows no edges.
+gaussian = plain_gaussian(noisy, info.x3(1));
+fprintf('plain Gaussian, width %.3f:   PSNR %5.2f dB\n', info.x3(1), psnr_of(gaussian, clean));
 fprintf('noisy input:                  PSNR %5.2f dB\n', psnr_of(noisy, clean));
 
-panels = {noisy, 'INPUT'; double(edges > 100), 'EDGE MAP'; ...
+panels = {noisy, 'INPUT'; double(any(edges > 100, 3)), 'EDGE MAP'; ...
           smooth, 'LUMASIFT DEFAULTS'; ...
-          wider, sprintf('LUMASIFT %.2f / %.2f', 2 * info.x3, info.x4); ...
-          gaussian, sprintf('GAUSSIAN %.2f', info.x3)};
+          wider, sprintf('LUMASIFT %.2f / %.2f', 2 * info.x3(1), info.x4(1)); ...
+          gaussian, sprintf('GAUSSIAN %.2f', info.x3(1))};
 picture = side_by_side(panels, size(clean, 3));
 folder = fileparts(out_file);
 if ~isempty(folder) && ~isfolder(folder)
@@ -105,6 +113,11 @@ smooth = zeros(size(image));
 for c = 1:size(image, 3)
     smooth(:, :, c) = conv2(image(:, :, c), kernel, 'same') ./ weights;
 end
+end
+
+% One value, or one for each opponent channel, as text.
+function text = values(v)
+text = strjoin(arrayfun(@(x) sprintf('%.3f', x), v, 'UniformOutput', false), ' ');
 end
 
 function path = absolute_path(path)

@@ -5,11 +5,12 @@ namespace lumasift LUMASIFT_HIDDEN {
 namespace {
 
 // 1 / sqrt(3), 1 / sqrt(2), 1 / sqrt(6) and 2 / sqrt(6), each the double
-// nearest: fixed, so that every build reads the same basis.
-constexpr double THIRD = 0.5773502691896258;
-constexpr double HALF = 0.7071067811865475;
-constexpr double SIXTH = 0.4082482904638631;
-constexpr double TWO_SIXTHS = 0.8164965809277261;
+// nearest, which 1.0 / std::sqrt(3.0) and its kin are not: written out, so
+// that every build reads the same basis.
+constexpr double THIRD = 0x1.279a74590331cp-1;       // 0.57735026918962573
+constexpr double HALF = 0x1.6a09e667f3bcdp-1;        // 0.70710678118654757
+constexpr double SIXTH = 0x1.a20bd700c2c3ep-2;       // 0.40824829046386302
+constexpr double TWO_SIXTHS = 0x1.a20bd700c2c3ep-1;  // 0.81649658092772603
 
 }  // namespace
 

@@ -26,6 +26,14 @@ constexpr double FALSE_EDGE_RATE = 0.004;
 // those a hundredth of its range high. Noise of deviation 5 or more sets a
 // higher threshold of its own.
 constexpr double LEAST_THRESHOLD_SHARE = 0.01;
+// A clean image's edges are its strongest: those the image's structure
+// (ImageStatistics::structure) reaches. That floor stands while the noise
+// reads below CLEAN_NOISE_SHARE of the scale and gives way, linearly, to the
+// noise's threshold by NOISY_NOISE_SHARE, so that noisy images keep the
+// threshold their noise sets.
+constexpr double STRUCTURE_SHARE = 0.15;
+constexpr double CLEAN_NOISE_SHARE = 0.01;
+constexpr double NOISY_NOISE_SHARE = 0.02;
 // log x = a + b log(max(texture, 1)) + c log(fine_texture + FINE_TEXTURE_FLOOR),
 // held within [least, most]: {a, b, c, least, most} for x3 and for x4. The
 // widths follow the texture next to the noise: smooth pictures take wide
@@ -154,7 +162,7 @@ constexpr CoefficientSets SETS = coefficient_sets();
 static_assert(SETS.size[0] <= static_cast<int>(READ_SLOTS) && SETS.size[1] <= static_cast<int>(READ_SLOTS),
               "a slot for every coefficient read");
 
-constexpr std::size_t BLOCK_COUNTS = 4 * KEY_BINS;
+constexpr std::size_t BLOCK_COUNTS = 5 * KEY_BINS;
 constexpr std::size_t WINDOW_BINS = 256;
 constexpr std::size_t SELECTED_COUNTS = 2 * READ_SLOTS * 2 * WINDOW_BINS;
 
@@ -212,8 +220,9 @@ std::uint32_t window_bin(std::uint32_t key, std::uint32_t window_key)
 }
 
 // Where pass A's counts lie in BLOCK_COUNTS: the keys of each block's energy
-// in set 0 and set 1, and of its mean powers in the mid and the fine band.
-enum BlockCount { ENERGY_0, ENERGY_1, MID_POWER, FINE_POWER };
+// in set 0 and set 1, of its mean powers in the mid and the fine band, and of
+// its central gradients.
+enum BlockCount { ENERGY_0, ENERGY_1, MID_POWER, FINE_POWER, GRADIENT };
 
 std::uint64_t* block_bins(std::uint64_t* counts, BlockCount which)
 {
@@ -240,7 +249,38 @@ struct Block {
     double energy[2];  // sum of c^2 over set 0 and set 1
     double mid_power;  // mean c^2 over the mid band
     double fine_power;
+    double gradient[GRADIENTS_PER_BLOCK];
 };
+
+// The edge map's gradient magnitudes (edges.h) at rows and columns 3 and 4
+// of a block's values x[row][column], in the edge map's order of sums: the
+// binomial down the columns, then along the rows, central differences, and
+// sqrt(across^2 + along^2) / 512. The pixels' smoothing and differences reach
+// three pixels, all within the block, so no border is repeated.
+void central_gradients(const double (&x)[NOISE_BLOCK][NOISE_BLOCK], double (&gradient)[GRADIENTS_PER_BLOCK])
+{
+    double down[NOISE_BLOCK][NOISE_BLOCK];
+    for (int k = 2; k <= 5; ++k) {
+        for (int q = 0; q < B; ++q) {
+            down[k][q] = ((x[k - 2][q] + x[k + 2][q]) + 4.0 * (x[k - 1][q] + x[k + 1][q])) + 6.0 * x[k][q];
+        }
+    }
+    double smooth[NOISE_BLOCK][NOISE_BLOCK];
+    for (int k = 2; k <= 5; ++k) {
+        for (int q = 2; q <= 5; ++q) {
+            smooth[k][q] = ((down[k][q - 2] + down[k][q + 2]) + 4.0 * (down[k][q - 1] + down[k][q + 1])) +
+                           6.0 * down[k][q];
+        }
+    }
+    int at = 0;
+    for (int q = 3; q <= 4; ++q) {
+        for (int k = 3; k <= 4; ++k) {
+            const double along = smooth[k + 1][q] - smooth[k - 1][q];
+            const double across = smooth[k][q + 1] - smooth[k][q - 1];
+            gradient[at++] = std::sqrt(across * across + along * along) / 512.0;
+        }
+    }
+}
 
 // Energies and powers, each a sum in the order of the coefficients' indices.
 // False where any is not finite: the block holds a NaN or an infinity, every
@@ -288,6 +328,9 @@ BlockRecord record_of(const Block& block, int colour)
     }
     record.power_key[0] = record_key(block.mid_power);
     record.power_key[1] = record_key(block.fine_power);
+    for (int at = 0; at < GRADIENTS_PER_BLOCK; ++at) {
+        record.gradient_key[at] = record_key(block.gradient[at]);
+    }
     record.colour = static_cast<std::uint16_t>(colour);
     return record;
 }
@@ -299,6 +342,9 @@ void count_block(const BlockRecord& record, std::uint64_t* counts)
     ++block_bins(counts, ENERGY_1)[record.energy_key[1]];
     ++block_bins(counts, MID_POWER)[record.power_key[0]];
     ++block_bins(counts, FINE_POWER)[record.power_key[1]];
+    for (const std::uint16_t key : record.gradient_key) {
+        ++block_bins(counts, GRADIENT)[key];
+    }
 }
 
 // Passes B and C: the |c| of the read set of a chosen block, by the
@@ -395,6 +441,7 @@ void for_each_block(const HostImage& part, const BlockLattice& lattice, std::ptr
                     if (clipped) {
                         return;
                     }
+                    central_gradients(x, block.gradient);
                     for (int k = 0; k < B; ++k) {
                         for (int v = 0; v < B; ++v) {
                             z[k][v] = DCT.entry[v][0] * x[k][0];
@@ -552,13 +599,19 @@ double window_median(const std::uint64_t* bins, std::uint32_t window_key)
 }
 
 // The key of the `share` quantile of a set's block energies.
-std::uint32_t energy_quantile_key(const std::uint64_t* block_counts, int set, double share)
+// The key of the value at rank floor(share * count), from 0, of the values
+// counted by key in `bins`.
+std::uint32_t quantile_key(const std::uint64_t* bins, double share)
 {
-    const std::uint64_t* bins = block_bins(block_counts, set == 0 ? ENERGY_0 : ENERGY_1);
     const std::uint64_t count = total_of(bins, KEY_BINS);
     std::uint64_t rank = std::min(static_cast<std::uint64_t>(share * static_cast<double>(count)),
                                   count > 0 ? count - 1 : 0);
     return static_cast<std::uint32_t>(bin_of_rank(bins, KEY_BINS, rank));
+}
+
+std::uint32_t energy_quantile_key(const std::uint64_t* block_counts, int set, double share)
+{
+    return quantile_key(block_bins(block_counts, set == 0 ? ENERGY_0 : ENERGY_1), share);
 }
 
 // The window starts WINDOW_BELOW bins below the root mean square
@@ -655,6 +708,10 @@ double noise_of_counts(const std::uint64_t* selected_counts, const NoiseSelectio
 
 void describe_texture(const std::uint64_t* block_counts, ImageStatistics& statistics)
 {
+    const std::uint64_t* gradients = block_bins(block_counts, GRADIENT);
+    statistics.structure = total_of(gradients, KEY_BINS) == 0
+                               ? std::numeric_limits<double>::quiet_NaN()
+                               : value_of_key(quantile_key(gradients, 1.0 - STRUCTURE_SHARE));
     const double variance = statistics.noise * statistics.noise;
     const std::uint64_t* fine = block_bins(block_counts, FINE_POWER);
     const std::uint64_t count = total_of(fine, KEY_BINS);
@@ -714,7 +771,7 @@ bool estimate_statistics(CallState& call, const HostImage& image, ImageStatistic
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const bool floating = is_floating(image.value_class);
-    statistics = {0.0, floating ? 0.0 : class_range(image.value_class), nan, nan};
+    statistics = {0.0, floating ? 0.0 : class_range(image.value_class), nan, nan, nan};
     if (is_empty(image)) {
         return true;
     }
@@ -905,8 +962,10 @@ DefaultParameters default_parameters(const ImageStatistics& statistics, std::ptr
     const double per_channel =
         std::pow(1.0 - FALSE_EDGE_RATE, 1.0 / static_cast<double>(std::max<std::ptrdiff_t>(channels, 1)));
     DefaultParameters defaults;
-    defaults.threshold = std::max(statistics.noise * gradient_noise_gain * std::sqrt(-2.0 * std::log(1.0 - per_channel)),
-                                  LEAST_THRESHOLD_SHARE * statistics.scale);
+    const double noise_threshold = statistics.noise * gradient_noise_gain * std::sqrt(-2.0 * std::log(1.0 - per_channel));
+    const double clean = std::min(std::max((NOISY_NOISE_SHARE - relative) / (NOISY_NOISE_SHARE - CLEAN_NOISE_SHARE), 0.0), 1.0);
+    const double structure = std::isnan(statistics.structure) ? 0.0 : clean * statistics.structure;
+    defaults.threshold = std::max({noise_threshold, LEAST_THRESHOLD_SHARE * statistics.scale, structure});
     defaults.x3 = width_of(X3_RULE, X3_PER_NOISE, relative, statistics);
     defaults.x4 = width_of(X4_RULE, X4_PER_NOISE, relative, statistics);
     return defaults;
@@ -925,7 +984,7 @@ bool settle_parameters(const HostImage& image, bool colour, const GivenValues& t
     const int sets = parameters.sets();
     const bool measured = threshold.left_out() || x3.left_out() || x4.left_out() || report;
     ImageStatistics statistics[COLOUR_CHANNELS];
-    std::fill(std::begin(statistics), std::end(statistics), ImageStatistics{nan, 0.0, nan, nan});
+    std::fill(std::begin(statistics), std::end(statistics), ImageStatistics{nan, 0.0, nan, nan, nan});
     if (measured && !(parameters.colour ? measure_colour(image, statistics, options)
                                         : measure_image(image, statistics[0], options))) {
         return false;

@@ -51,13 +51,20 @@ struct ImageStatistics {
     // The share of blocks whose mean power at frequencies 6 <= u + v <= 9
     // exceeds twice the noise's variance: fine texture. NaN without noise.
     double fine_texture;
+    // The magnitude of the edge map's gradient that 15% of the image's
+    // pixels exceed, read at the four central pixels of each block counted:
+    // how strong its own edges are, noise or none. NaN without blocks.
+    double structure;
 };
 
 // The defaults, from the statistics.
 struct DefaultParameters {
     // Magnitude that noise alone exceeds at a pixel with the probability
-    // FALSE_EDGE_RATE, in at least one of the channels, and at least a
-    // hundredth of the intensity scale.
+    // FALSE_EDGE_RATE, in at least one of the channels; at least a
+    // hundredth of the intensity scale; and on a clean image, whose noise
+    // reads below a hundredth of the scale, the image's structure, its
+    // strongest 15% of gradients, giving way to the noise as it rises to
+    // two hundredths.
     double threshold;
     double x3;
     double x4;
@@ -179,13 +186,16 @@ constexpr std::size_t KEY_BINS = 4096;
 constexpr std::size_t READ_SLOTS = 30;
 
 // What the readings count of one block: the keys of its energies
-// and powers and of each set's |c|, and its colour on the lattice's
-// checkerboard. Keys are below KEY_BINS, so 16 bits hold them.
+// and powers, of each set's |c| and of its central gradients, and its
+// colour on the lattice's checkerboard. Keys are below KEY_BINS, so 16
+// bits hold them.
+constexpr int GRADIENTS_PER_BLOCK = 4;
 struct BlockRecord {
     std::uint16_t energy_key[2];  // of its energy in set 0 and in set 1
     std::uint16_t power_key[2];   // of its mean power in the mid and the fine band
     std::uint16_t colour;
     std::uint16_t value_key[2][READ_SLOTS];  // of |c| of set 0's and set 1's coefficients
+    std::uint16_t gradient_key[GRADIENTS_PER_BLOCK];  // of the gradient's magnitude at pixels 3 and 4 down and across
 };
 static_assert(KEY_BINS <= 65536, "keys fit a record's 16 bits");
 
@@ -197,7 +207,8 @@ bool record_blocks(const HostImage& part, const BlockLattice& lattice, BlockReco
                    const CallOptions& options = {});
 // Fills in the noise and the texture measures; the scale is the caller's.
 void statistics_of_records(const BlockRecord* records, std::size_t count, ImageStatistics& statistics);
-// Fills in the texture measures next to the noise already there.
+// Fills in the texture measures and the structure next to the noise
+// already there.
 void texture_of_records(const BlockRecord* records, std::size_t count, ImageStatistics& statistics);
 // The lattice an opponent channel's texture is read on: that of one
 // channel, with no value taken for clipped, since a mixed value at the

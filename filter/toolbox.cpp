@@ -252,6 +252,7 @@ void smoothing_info(const CallParameters& parameters, InfoField (&fields)[SMOOTH
                                 one_value("scale", statistics.scale),
                                 per_set("texture", parameters, [](const ChannelParameters& set) { return set.statistics.texture; }),
                                 per_set("fine_texture", parameters, [](const ChannelParameters& set) { return set.statistics.fine_texture; }),
+                                per_set("structure", parameters, [](const ChannelParameters& set) { return set.statistics.structure; }),
                                 per_set("threshold", parameters, [](const ChannelParameters& set) { return set.threshold; }),
                                 per_set("x3", parameters, [](const ChannelParameters& set) { return set.x3; }),
                                 per_set("x4", parameters, [](const ChannelParameters& set) { return set.x4; })};
@@ -263,6 +264,7 @@ void edges_info(const CallParameters& parameters, InfoField (&fields)[EDGES_INFO
     const ImageStatistics& statistics = parameters.channel[0].statistics;
     const InfoField filled[] = {basis(parameters), one_value("noise", statistics.noise),
                                 one_value("scale", statistics.scale),
+                                per_set("structure", parameters, [](const ChannelParameters& set) { return set.statistics.structure; }),
                                 per_set("threshold", parameters, [](const ChannelParameters& set) { return set.threshold; })};
     std::copy(std::begin(filled), std::end(filled), fields);
 }

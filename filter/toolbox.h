@@ -97,8 +97,8 @@ struct InfoField {
     int cols;
     double values[COLOUR_CHANNELS * COLOUR_CHANNELS];
 };
-constexpr int SMOOTHING_INFO_FIELDS = 8;
-constexpr int EDGES_INFO_FIELDS = 4;
+constexpr int SMOOTHING_INFO_FIELDS = 9;
+constexpr int EDGES_INFO_FIELDS = 5;
 void smoothing_info(const CallParameters& parameters, InfoField (&fields)[SMOOTHING_INFO_FIELDS]);
 void edges_info(const CallParameters& parameters, InfoField (&fields)[EDGES_INFO_FIELDS]);
 

@@ -13,17 +13,32 @@ function [J, info] = imlumasift(I, varargin)
 %   seen from the centre, have the width X4 instead of X3. Any of E, X3 and
 %   X4 may be left out or [] for its default.
 %
+%   Colour: an M-by-N-by-3 image, or M-by-N-by-4 with alpha, is smoothed as
+%   colour. Its first three channels are seen in the orthonormal opponent
+%   basis, rows (1,1,1)/SQRT(3), (1,0,-1)/SQRT(2) and (1,-2,1)/SQRT(6): the
+%   noise stays as it was in each, while the detail gathers in the first
+%   and the other two are smooth, so each gets the widths and the edges its
+%   own texture asks for. The smoothed channels go back through the
+%   transpose, and alpha is copied as it is. X3 and X4 may then be one
+%   number for all three channels or one for each.
+%   J = IMLUMASIFT(..., 'Colour', false) keeps the channels apart, for
+%   three channels that are not colour (three bands, three slices).
+%
 %   [J, INFO] = IMLUMASIFT(...) also returns what was used, a struct with
-%   the fields noise (the noise estimate, in I's units), scale (the range
+%   the fields basis (the opponent basis's rows, or [] with the channels
+%   kept apart), noise (the noise estimate, in I's units), scale (the range
 %   the widths are measured against), texture and fine_texture (how much
 %   texture I holds next to its noise, below), threshold (the edge
-%   threshold of the edges made from I, or [] when E was given), x3 and x4.
+%   threshold of the edges made from I, or [] when E was given), x3 and x4;
+%   for colour, 1-by-3 rows of a value for each opponent channel.
 %
 %   I   An M-by-N or M-by-N-by-C image (gray, RGB or any number of
 %       channels), of any size, of any real numeric class or logical. Each
-%       channel is filtered on its own.
+%       channel is filtered on its own, or each opponent channel of a
+%       colour image.
 %   E   The edge map: M-by-N, shared by every channel, or M-by-N-by-C, one
-%       per channel. Numbers of any real class mark an edge where they
+%       per channel (for colour, E(:,:,c) serves opponent channel c, as
+%       LUMASIFT_EDGES(I) makes them). Numbers of any real class mark an edge where they
 %       exceed 100 after truncation to an integer, as in LUMASIFT (NaN and
 %       values beyond 32-bit integers never do); a logical E marks edges
 %       where it is true, so the result of EDGE or any mask works as it is.
@@ -31,16 +46,18 @@ function [J, info] = imlumasift(I, varargin)
 %       no map as large as the image is made; J is bit for bit
 %       IMLUMASIFT(I, LUMASIFT_EDGES(I), INFO.X3, INFO.X4).
 %   X3  The width in front of edges, which also sets the window: a real
-%       numeric scalar, used as a double.
+%       numeric scalar, used as a double; for colour, also 1-by-3.
 %   X4  The width on and behind edges, likewise. A small X4 keeps edges
 %       sharp.
 %   J   The smoothed image, of I's size and class: integers are rounded
 %       and saturated as UINT8(Y) and its kin convert, single as SINGLE(Y),
 %       double stays double, and logical I gives a double J.
 %
-%   The defaults follow the noise and the texture of I:
+%   The defaults follow the noise and the texture of I, and for colour of
+%   each opponent channel:
 %   - SIGMA, the noise's deviation, read where texture cannot pass for it
-%     (see LUMASIFT_EDGES);
+%     (see LUMASIFT_EDGES), in the stored channels of a colour image, where
+%     clipping shows as the class's extremes;
 %   - S, the intensity scale: the class's range for integers, 255 for
 %     UINT8; 1 for logical; for floating point the range of the means of
 %     the image's 4-by-4 blocks, which noise hardly widens;
@@ -53,7 +70,9 @@ function [J, info] = imlumasift(I, varargin)
 %      X4 = exp(-1.461 + 0.143 log(max(TEXTURE, 1)) - 0.240 log(FINE + 0.01)),
 %           within [0.15, 1.25]
 %      and never above 60 SIGMA/S and 20 SIGMA/S, nor below 0.01;
-%      E  = LUMASIFT_EDGES(I), whose threshold follows SIGMA.
+%      E  = LUMASIFT_EDGES(I), whose threshold follows SIGMA and is at
+%           least S/100, so that a clean picture keeps the edges that stand
+%           out from it.
 %   Smooth pictures get wide windows, fine texture narrow ones: on a
 %   photograph in [0, 255] with noise of deviation 10, X3 runs from about
 %   0.5 (grass, printed text) to 2 (a retina, the moon). With little noise
@@ -64,13 +83,17 @@ function [J, info] = imlumasift(I, varargin)
 %   bit for bit what LUMASIFT's rule gives on the whole channel, as if its
 %   working planes were as large as the image, on every path, thread count
 %   and processor (for a given C math library, since the weights come from
-%   its EXP and POW). Up to 1000 by 1000 that is LUMASIFT's own result.
+%   its EXP and POW). For colour, each opponent channel, (B(c,1)*X1 +
+%   B(c,2)*X2) + B(c,3)*X3 of the values as doubles with B the nearest
+%   doubles to the basis, is the rule's result, and channel k of J the sums
+%   (B(1,k)*Y1 + B(2,k)*Y2) + B(3,k)*Y3 of those, in that order. Up to 1000 by 1000 that is LUMASIFT's own result.
 %   Larger images are cut into tiles of at most 1000 by 1000 that overlap
 %   by the window's half-width and one pixel more, which gives exactly those
 %   bits; it needs a half-width FIX(3*X3 + 1) of at most 498.
 %
 %   Errors have identifiers: lumasift:badImage, lumasift:badEdges,
-%   lumasift:badWidth, lumasift:windowTooWide, lumasift:outOfMemory, and
+%   lumasift:badWidth, lumasift:windowTooWide, lumasift:choice (a name-value
+%   pair other than 'Colour' with true or false), lumasift:outOfMemory, and
 %   lumasift:interrupted when Ctrl-C ends a long call (nothing is assigned
 %   then).
 %
@@ -180,10 +203,12 @@ end
 %! N = 100 + 20 * randn (60, 50, 3);
 %! [J, info] = imlumasift (N);
 %! assert (J, imlumasift (N, lumasift_edges (N), info.x3, info.x4));
-%! assert (fieldnames (info)', {"noise", "scale", "texture", "fine_texture", "threshold", "x3", "x4"});
+%! assert (fieldnames (info)', {"basis", "noise", "scale", "texture", "fine_texture", "structure", "threshold", "x3", "x4"});
 %! assert (info.noise, 20, 4);
 %! [~, given] = imlumasift (N, [], 1, 0.3);
-%! assert ([given.x3, given.x4, given.noise], [1, 0.3, info.noise]);
+%! assert ([given.x3, given.x4, given.noise], [1, 1, 1, 0.3, 0.3, 0.3, info.noise]);
+%! [~, apart] = imlumasift (N, [], 1, 0.3, "Colour", false);
+%! assert ([apart.x3, apart.x4, isempty(apart.basis)], [1, 0.3, true]);
 %! assert (imlumasift (uint8 (7 * ones (9, 8, 3))), uint8 (7 * ones (9, 8, 3)));
 %! assert (imlumasift (pi * ones (9, 8)), pi * ones (9, 8));
 %!error id=lumasift:badImage imlumasift ({1})

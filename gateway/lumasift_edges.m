@@ -10,11 +10,18 @@ function [E, info] = lumasift_edges(I, varargin)
 %
 %   E = LUMASIFT_EDGES(I, THRESHOLD) uses the magnitude THRESHOLD, in the
 %   units of I (grey levels for uint8, for instance), a positive real
-%   scalar; [] stands for the default.
+%   scalar (for colour, also 1-by-3); [] stands for the default.
+%
+%   A colour image, M-by-N-by-3 or M-by-N-by-4 with alpha, gives an
+%   M-by-N-by-3 E: E(:,:,c) is the map of opponent channel c (see
+%   IMLUMASIFT), made from that channel alone with its own threshold, the
+%   edges IMLUMASIFT(I) smooths along. E = LUMASIFT_EDGES(..., 'Colour',
+%   false) gives one map for all the channels, as for any other number.
 %
 %   [E, INFO] = LUMASIFT_EDGES(...) also returns a struct with the fields
-%   noise (the noise estimate below), scale (the intensity scale that
-%   IMLUMASIFT measures its widths against) and threshold (the one used).
+%   basis (as IMLUMASIFT's), noise (the noise estimate below), scale (the
+%   intensity scale that IMLUMASIFT measures its widths against) and
+%   threshold (the one used, for colour one for each opponent channel).
 %
 %   How E is made:
 %   - Each channel, as double, is smoothed with the binomial kernel
@@ -43,16 +50,19 @@ function [E, info] = lumasift_edges(I, varargin)
 %   the C channels: each gradient component then carries noise of deviation
 %   0.1498 * SIGMA, its magnitude is Rayleigh distributed, so
 %      THRESHOLD = 0.1498 * SIGMA * SQRT(-2 * LOG(1 - (1 - 0.004)^(1/C)))
-%   about 0.5 * SIGMA for a gray image and 0.55 * SIGMA for a colour one.
-%   Without noise (SIGMA = 0) the threshold is 0 and E is all zeros: there
-%   is nothing to smooth away, and IMLUMASIFT(I) returns I.
+%   about 0.5 * SIGMA for a gray image or an opponent channel and 0.55 *
+%   SIGMA for three channels kept apart; and at least a hundredth of the
+%   intensity scale S (2.55 grey levels for uint8). Without that floor, a
+%   clean photograph, whose noise reads near 0, would have nearly every
+%   pixel marked, or none where the noise reads 0; with it, its marked
+%   edges are those that stand out from it. A constant image gives zeros.
 %
 %   NaN and infinite values of I spread into the magnitudes of their
 %   channel near them; the other channels' magnitudes count there, and E is
 %   NaN, which marks no edge, where no channel has one.
 %
 %   Errors have identifiers: lumasift:badImage, lumasift:badThreshold,
-%   lumasift:outOfMemory, lumasift:interrupted (Ctrl-C).
+%   lumasift:choice, lumasift:outOfMemory, lumasift:interrupted (Ctrl-C).
 %
 %   Example: filter a photograph with edges found in it.
 %      I = imread('photo.png');
@@ -108,11 +118,14 @@ end
 %! assert (all (E(:, 10) > 100 & E(:, 11) > 100));
 %! assert (mean (mean (E(:, [1:6, 15:20]) > 100)) < 0.02);
 %!test
-%! ## The threshold maps to 100; the strongest channel counts.
+%! ## The threshold maps to 100; with the channels kept apart, the strongest
+%! ## channel counts; as colour, each opponent channel has a map.
 %! I = rand (15, 16, 3);
 %! assert (lumasift_edges (I, 0.5), 2 * lumasift_edges (I, 1), 1e-12);
-%! assert (lumasift_edges (I, 1), max (cat (3, lumasift_edges (I(:, :, 1), 1), ...
+%! assert (lumasift_edges (I, 1, "Colour", false), max (cat (3, lumasift_edges (I(:, :, 1), 1), ...
 %!   lumasift_edges (I(:, :, 2), 1), lumasift_edges (I(:, :, 3), 1)), [], 3), 1e-12);
+%! luminance = sum (I, 3) / sqrt (3);
+%! assert (lumasift_edges (I, 1)(:, :, 1), lumasift_edges (luminance, 1), 1e-12);
 %!assert (lumasift_edges (ones (4)), zeros (4))
 %!assert (lumasift_edges (uint8 (magic (4)), 2), lumasift_edges (magic (4), 2))
 %!test

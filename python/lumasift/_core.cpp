@@ -468,7 +468,7 @@ py::object lumasift_edges(const py::handle& image_argument_, const Values& thres
 py::dict statistics_dict(const lumasift::ImageStatistics& statistics)
 {
     return py::dict("noise"_a = statistics.noise, "scale"_a = statistics.scale, "texture"_a = statistics.texture,
-                    "fine_texture"_a = statistics.fine_texture);
+                    "fine_texture"_a = statistics.fine_texture, "structure"_a = statistics.structure);
 }
 
 // A colour image's: the shared noise and scale, and a tuple of each opponent
@@ -477,12 +477,14 @@ py::dict colour_statistics_dict(const lumasift::ImageStatistics (&statistics)[lu
 {
     py::tuple texture(lumasift::COLOUR_CHANNELS);
     py::tuple fine_texture(lumasift::COLOUR_CHANNELS);
+    py::tuple structure(lumasift::COLOUR_CHANNELS);
     for (int channel = 0; channel < lumasift::COLOUR_CHANNELS; ++channel) {
         texture[channel] = statistics[channel].texture;
         fine_texture[channel] = statistics[channel].fine_texture;
+        structure[channel] = statistics[channel].structure;
     }
     return py::dict("noise"_a = statistics[0].noise, "scale"_a = statistics[0].scale, "texture"_a = texture,
-                    "fine_texture"_a = fine_texture);
+                    "fine_texture"_a = fine_texture, "structure"_a = structure);
 }
 
 py::dict image_statistics(const py::handle& image_argument_, bool colour)
@@ -564,7 +566,7 @@ py::dict statistics_of_records(const Records& records, double scale)
     if (records.ndim() != 2 || records.shape(1) != RECORD_FIELDS) {
         throw py::value_error("records of the wrong shape");
     }
-    lumasift::ImageStatistics statistics{0.0, scale, 0.0, 0.0};
+    lumasift::ImageStatistics statistics{0.0, scale, 0.0, 0.0, 0.0};
     lumasift::statistics_of_records(reinterpret_cast<const lumasift::BlockRecord*>(records.data()),
                                     static_cast<std::size_t>(records.shape(0)), statistics);
     return statistics_dict(statistics);
@@ -578,7 +580,7 @@ py::dict texture_of_records(const Records& records, const py::dict& statistics)
         throw py::value_error("records of the wrong shape");
     }
     lumasift::ImageStatistics measured{statistics["noise"].cast<double>(), statistics["scale"].cast<double>(), 0.0,
-                                       0.0};
+                                       0.0, 0.0};
     lumasift::texture_of_records(reinterpret_cast<const lumasift::BlockRecord*>(records.data()),
                                  static_cast<std::size_t>(records.shape(0)), measured);
     return statistics_dict(measured);
@@ -599,7 +601,8 @@ py::dict default_parameters(const py::dict& statistics, py::ssize_t channels)
 {
     const lumasift::ImageStatistics measured{
         statistics["noise"].cast<double>(), statistics["scale"].cast<double>(),
-        statistics["texture"].cast<double>(), statistics["fine_texture"].cast<double>()};
+        statistics["texture"].cast<double>(), statistics["fine_texture"].cast<double>(),
+        statistics["structure"].cast<double>()};
     const lumasift::DefaultParameters defaults = lumasift::default_parameters(measured, channels);
     return py::dict("threshold"_a = defaults.threshold, "x3"_a = defaults.x3, "x4"_a = defaults.x4);
 }

@@ -92,9 +92,7 @@ def _for_sets(values, sets, name):
 
 def _set_statistics(statistics, s):
     """One set of channels' statistics, from image_statistics's."""
-    texture, fine = statistics["texture"], statistics["fine_texture"]
-    return {**statistics, "texture": texture[s] if isinstance(texture, tuple) else texture,
-            "fine_texture": fine[s] if isinstance(fine, tuple) else fine}
+    return {name: value[s] if isinstance(value, tuple) else value for name, value in statistics.items()}
 
 
 def image_statistics(I, colour=True):
@@ -134,8 +132,7 @@ def image_statistics(I, colour=True):
     if not as_colour:
         return statistics
     textures = [_core.texture_of_records(np.concatenate(opponent), statistics) for opponent in records[1:]]
-    return {**statistics, "texture": tuple(t["texture"] for t in textures),
-            "fine_texture": tuple(t["fine_texture"] for t in textures)}
+    return {**statistics, **{name: tuple(t[name] for t in textures) for name in ("texture", "fine_texture", "structure")}}
 
 
 def _records(I, store, stored, lattice, view):

@@ -161,7 +161,7 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
         ASSERT_TRUE(record_blocks(part, lattice, part_records.data(), count, options));
         records.insert(records.end(), part_records.begin(), part_records.begin() + static_cast<std::ptrdiff_t>(count));
     }
-    ImageStatistics gathered{0.0, scale_of(range), 0.0, 0.0};
+    ImageStatistics gathered{0.0, scale_of(range), 0.0, 0.0, 0.0};
     statistics_of_records(records.data(), records.size(), gathered);
     ASSERT_EQ(gathered.scale, statistics.scale);
     ASSERT_EQ(gathered.noise, statistics.noise);
@@ -212,6 +212,58 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
         ASSERT_EQ(std::memcmp(&c_made[offset_of(c_order, row, col, at / pixels)], &made[at], sizeof(double)), 0) << at;
     }
 
+    // As colour: the opponent channels' statistics on any threads and
+    // gathered from parts' records, and each channel's own edges made tile by
+    // tile, at widths of three reaches, the bits of whole maps given.
+    ImageStatistics colour[COLOUR_CHANNELS];
+    ImageStatistics colour_on_one_thread[COLOUR_CHANNELS];
+    ASSERT_TRUE(measure_colour(image, colour, {options.kernels, 3, nullptr}));
+    ASSERT_TRUE(measure_colour(image, colour_on_one_thread, {options.kernels, 1, nullptr}));
+    ChannelWidths widths[COLOUR_CHANNELS] = {{1.0, 0.5, 0.0}, {2.0, 0.7, 0.0}, {0.6, 0.3, 0.0}};
+    std::vector<double> colour_edges(values.size());
+    for (int c = 0; c < COLOUR_CHANNELS; ++c) {
+        ASSERT_EQ(colour[c].noise, statistics.noise);
+        ASSERT_EQ(colour[c].texture, colour_on_one_thread[c].texture);
+        ASSERT_EQ(colour[c].fine_texture, colour_on_one_thread[c].fine_texture);
+        std::vector<BlockRecord> opponent_records;
+        for (const std::ptrdiff_t first_col : {0, 640}) {
+            BlockLattice lattice = texture_lattice(rows, cols);
+            lattice.first_col = first_col;
+            const HostImage part{values.data() + first_col * rows, ElementClass::float64, rows,
+                                 first_col == 0 ? 640 : cols - 640, 3, layout};
+            const HostImage opponent = opponent_channel(part, c);
+            std::vector<BlockRecord> part_records(most_block_records(opponent, lattice));
+            std::size_t count = 0;
+            ASSERT_TRUE(record_blocks(opponent, lattice, part_records.data(), count, options));
+            opponent_records.insert(opponent_records.end(), part_records.begin(),
+                                    part_records.begin() + static_cast<std::ptrdiff_t>(count));
+        }
+        ImageStatistics opponent_gathered = gathered;
+        texture_of_records(opponent_records.data(), opponent_records.size(), opponent_gathered);
+        ASSERT_EQ(opponent_gathered.texture, colour[c].texture);
+        ASSERT_EQ(opponent_gathered.fine_texture, colour[c].fine_texture);
+        widths[c].edge_threshold = default_parameters(colour[c], 1).threshold;
+        ASSERT_TRUE(edge_map(opponent_channel(image, c), widths[c].edge_threshold, colour_edges.data() + c * pixels,
+                             layout, options));
+    }
+    std::vector<double> colour_given(values.size(), -7.0);
+    std::vector<double> colour_made(values.size(), -7.0);
+    const TiledImage colour_with_maps{image, colour_edges.data(), ElementClass::float64, true, layout,
+                                      colour_given.data(), layout, 0.0};
+    const TiledImage colour_without_maps{image, nullptr, ElementClass::float64, false, layout, colour_made.data(),
+                                         layout, 0.0};
+    ASSERT_TRUE(filter_colour_tiled(colour_with_maps, widths, options));
+    ASSERT_TRUE(filter_colour_tiled(colour_without_maps, widths, options));
+    EXPECT_EQ(first_difference(colour_made, colour_given), -1);
+    std::vector<double> c_colour_made(values.size(), -7.0);
+    const TiledImage c_colour{c_image, nullptr, ElementClass::float64, false, c_order, c_colour_made.data(), c_order,
+                              0.0};
+    ASSERT_TRUE(filter_colour_tiled(c_colour, widths, options));
+    for (std::size_t at = 0; at < values.size(); ++at) {
+        const std::ptrdiff_t at_c = offset_of(c_order, at % rows, at / rows % cols, at / pixels);
+        ASSERT_EQ(std::memcmp(&c_colour_made[at_c], &colour_made[at], sizeof(double)), 0) << at;
+    }
+
     // A region alone, the rest of the image its context, over tiles that
     // begin outside it: those pixels' bits.
     const PixelRegion kept{137, 1100, 301, 700};
@@ -219,14 +271,20 @@ TEST_P(TiledPaths, EdgesMadeTileByTileAreTheWholeMapsEdges)
     const TiledImage region_only{image,     nullptr,   ElementClass::float64, false, layout, region.data(),
                                  column_major(kept.rows, kept.cols), threshold, &kept};
     ASSERT_TRUE(filter_tiled(region_only, 1.0, 0.5, options));
-    std::vector<double> cut;
-    for (int c = 0; c < 3; ++c) {
-        for (std::ptrdiff_t col = kept.first_col; col < kept.first_col + kept.cols; ++col) {
-            const double* line = made.data() + c * pixels + col * rows + kept.first_row;
-            cut.insert(cut.end(), line, line + kept.rows);
+    std::vector<double> colour_region(region.size(), -7.0);
+    const TiledImage colour_region_only{image, nullptr, ElementClass::float64, false, layout, colour_region.data(),
+                                        column_major(kept.rows, kept.cols), 0.0, &kept};
+    ASSERT_TRUE(filter_colour_tiled(colour_region_only, widths, options));
+    for (const auto& [whole, part] : {std::pair{&made, &region}, std::pair{&colour_made, &colour_region}}) {
+        std::vector<double> cut;
+        for (int c = 0; c < 3; ++c) {
+            for (std::ptrdiff_t col = kept.first_col; col < kept.first_col + kept.cols; ++col) {
+                const double* line = whole->data() + c * pixels + col * rows + kept.first_row;
+                cut.insert(cut.end(), line, line + kept.rows);
+            }
         }
+        EXPECT_EQ(first_difference(*part, cut), -1);
     }
-    EXPECT_EQ(first_difference(region, cut), -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(TilesTest, TiledPaths, testing::ValuesIn(every_kernel_choice(false)),
@@ -319,6 +377,100 @@ TEST(TilesTest, EveryClassGivesTheRuleConvertedAsTheHostConverts)
     expect_rule_in_class<std::uint32_t>(ElementClass::uint32);
     expect_rule_in_class<std::int64_t>(ElementClass::int64);
     expect_rule_in_class<std::uint64_t>(ElementClass::uint64);
+}
+
+// The opponent basis as its definition states it, rows (1, 1, 1) / sqrt(3),
+// (1, 0, -1) / sqrt(2) and (1, -2, 1) / sqrt(6), each entry the double
+// nearest; its transpose undoes it.
+constexpr double THIRD = 0.57735026918962576451;
+constexpr double HALF = 0.70710678118654752440;
+constexpr double SIXTH = 0.40824829046386301637;
+constexpr double BASIS[3][3] = {{THIRD, THIRD, THIRD}, {HALF, 0.0, -HALF}, {SIXTH, -2.0 * SIXTH, SIXTH}};
+
+// A colour image of each class, in three channels and in four with alpha,
+// 1100 x 70 (two tiles down) with widths of three reaches: each opponent
+// channel, (b0 x0 + b1 x1) + b2 x2 of the values as doubles, is the rule's
+// result with its own widths and its channel of E, or the shared E, and
+// each stored channel the transpose's sums of those, converted as the host
+// converts; alpha comes back as it was.
+template <class T>
+void expect_colour_rule_in_class(ElementClass type)
+{
+    const Scene shape = make_scene(1100, 70, 1.0, 0.5, SPARSE_EDGES, false, 23);
+    const std::size_t pixels = shape.x1.size();
+    const ChannelWidths widths[COLOUR_CHANNELS] = {{1.0, 0.5, 0.0}, {2.2, 0.7, 0.0}, {0.5, 0.2, 0.0}};
+    for (const std::ptrdiff_t channels : {3, 4}) {
+        for (const bool edges_per_channel : {true, false}) {
+            std::vector<T> input(pixels * channels);
+            std::vector<double> edges(pixels * (edges_per_channel ? channels : 1));
+            for (std::size_t i = 0; i < input.size(); ++i) {
+                const double scale = std::is_floating_point_v<T> ? 300.0 : std::numeric_limits<T>::max() / 2.0;
+                input[i] = host_conversion<T>(shape.x1[(i * 5) % pixels] * scale + (i % 11 == 0 ? 0.5 : 0.0));
+            }
+            for (std::size_t i = 0; i < edges.size(); ++i) {
+                edges[i] = shape.x2[(i * 7) % pixels];
+            }
+            std::vector<double> smoothed[3];
+            for (int c = 0; c < 3; ++c) {
+                std::vector<double> opponent(pixels);
+                for (std::size_t p = 0; p < pixels; ++p) {
+                    opponent[p] = (BASIS[c][0] * static_cast<double>(input[p]) +
+                                   BASIS[c][1] * static_cast<double>(input[pixels + p])) +
+                                  BASIS[c][2] * static_cast<double>(input[2 * pixels + p]);
+                }
+                smoothed[c] = reference_lumasift(opponent.data(), edges.data() + (edges_per_channel ? c * pixels : 0),
+                                                 shape.rows, shape.cols, widths[c].sigma_near, widths[c].sigma_far,
+                                                 shape.rows);
+            }
+            std::vector<T> expected(input);  // alpha as it was
+            for (int k = 0; k < 3; ++k) {
+                for (std::size_t p = 0; p < pixels; ++p) {
+                    expected[k * pixels + p] = host_conversion<T>(
+                        (BASIS[0][k] * smoothed[0][p] + BASIS[1][k] * smoothed[1][p]) + BASIS[2][k] * smoothed[2][p]);
+                }
+            }
+            // Column-major, and numpy's C order with channels interleaved.
+            const Layout layouts[] = {column_major(shape.rows, shape.cols),
+                                      {shape.cols * channels, channels, 1}};
+            for (const Layout& layout : layouts) {
+                // A shared map in C order has the layout of one channel.
+                const bool interleaved = layout.channel_step == 1;
+                const Layout edge_layout =
+                    edges_per_channel || !interleaved ? layout : Layout{shape.cols, 1, 0};
+                std::vector<T> laid_out(input.size());
+                std::vector<double> laid_out_edges(edges.size());
+                for (std::size_t i = 0; i < input.size(); ++i) {
+                    const std::ptrdiff_t row = i % shape.rows;
+                    const std::ptrdiff_t col = i / shape.rows % shape.cols;
+                    laid_out[offset_of(layout, row, col, i / pixels)] = input[i];
+                    if (i < edges.size()) {
+                        laid_out_edges[offset_of(edge_layout, row, col, i / pixels)] = edges[i];
+                    }
+                }
+                std::vector<T> result(input.size());
+                const TiledImage image{{laid_out.data(), type, shape.rows, shape.cols, channels, layout},
+                                       laid_out_edges.data(), ElementClass::float64, edges_per_channel, edge_layout,
+                                       result.data(), layout, 0.0};
+                ASSERT_TRUE(filter_colour_tiled(image, widths));
+                for (std::size_t i = 0; i < input.size(); ++i) {
+                    const std::ptrdiff_t at = offset_of(layout, i % shape.rows, i / shape.rows % shape.cols,
+                                                        i / pixels);
+                    ASSERT_EQ(std::memcmp(&result[at], &expected[i], sizeof(T)), 0)
+                        << "class " << static_cast<int>(type) << ", " << channels << " channels, steps "
+                        << layout.row_step << " " << layout.col_step << ", element " << i;
+                }
+            }
+        }
+    }
+}
+
+TEST(TilesTest, ColourIsTheRuleOnEachOpponentChannel)
+{
+    expect_colour_rule_in_class<double>(ElementClass::float64);
+    expect_colour_rule_in_class<float>(ElementClass::float32);
+    expect_colour_rule_in_class<std::uint8_t>(ElementClass::uint8);
+    expect_colour_rule_in_class<std::int16_t>(ElementClass::int16);
+    expect_colour_rule_in_class<std::int64_t>(ElementClass::int64);
 }
 
 TEST(TilesTest, LogicalValuesAndEdgesAndSharedEdgeMaps)

@@ -1,44 +1,95 @@
-function [E, info] = edges_reference(I, threshold, rule)
+function [E, info] = edges_reference(I, threshold, rule, colour)
 % The edge map, the image's statistics and the default widths of imlumasift
 % and lumasift_edges, stated plainly and slowly, to compare the modules with.
 %   [E, INFO] = EDGES_REFERENCE(I) with the default threshold,
-%   EDGES_REFERENCE(I, THRESHOLD) with a given one ([] for the default), and
+%   EDGES_REFERENCE(I, THRESHOLD) with a given one ([] for the default),
 %   EDGES_REFERENCE(I, [], RULE) with the rule's constants of the struct
-%   RULE in place of the product's (for tuning them).
-% INFO holds noise, scale, texture, fine_texture, threshold, x3 and x4.
+%   RULE in place of the product's (for tuning them), and
+%   EDGES_REFERENCE(I, THRESHOLD, [], false) with a colour image's channels
+%   kept apart.
+% INFO holds noise, scale, texture, fine_texture, threshold, x3 and x4. A
+% colour image (three channels, or four with alpha) is seen in the opponent
+% basis (OPPONENT_BASIS): the noise and the scale are read in its stored
+% colour channels, and each opponent channel has its own texture measures,
+% widths, threshold and edge map, E(:, :, c).
 if nargin < 2
     threshold = [];
 end
-if nargin < 3
+if nargin < 3 || isempty(rule)
     rule = default_rule();
 end
 [rows, cols, channels] = size(I);
-[info.scale, lowest, highest] = intensity_scale(I);
-[info.noise, info.texture, info.fine_texture] = noise_statistics(I, lowest, highest);
+if (nargin < 4 || colour) && any(channels == [3 4])
+    stored = I(:, :, 1:3);
+    [info.scale, lowest, highest] = intensity_scale(stored);
+    info.noise = noise_statistics(stored, lowest, highest);
+    planes = opponent_channels(stored);
+    sets = 3;
+else
+    [info.scale, lowest, highest] = intensity_scale(I);
+    [info.noise, info.texture, info.fine_texture, info.structure] = noise_statistics(I, lowest, highest);
+    planes = {I};
+    sets = 1;
+end
 relative = 0;
 if info.scale > 0
     relative = info.noise / info.scale;
 end
-info.x3 = width(rule.x3, relative, info);
-info.x4 = width(rule.x4, relative, info);
-if isempty(threshold)
-    % Noise alone would mark a pixel with this probability.
-    info.threshold = info.noise * GRADIENT_NOISE_GAIN() * ...
-        sqrt(-2 * log(1 - (1 - rule.false_edges)^(1 / max(channels, 1))));
-else
-    info.threshold = double(threshold);
+E = zeros(rows, cols, sets);
+for s = 1:sets
+    if sets > 1
+        [~, info.texture(s), info.fine_texture(s), info.structure(s)] = ...
+            noise_statistics(planes{s}, -Inf, Inf, info.noise);
+    end
+    texture = struct('texture', info.texture(s), 'fine_texture', info.fine_texture(s));
+    info.x3(s) = width(rule.x3, relative, texture);
+    info.x4(s) = width(rule.x4, relative, texture);
+    if isempty(threshold)
+        % Noise alone would mark a pixel with this probability; never less
+        % than a hundredth of the scale; and on a clean image, one whose
+        % noise reads below a hundredth of the scale, the structure, giving
+        % way to the noise by two hundredths.
+        clean = clamp((0.02 - relative) / (0.02 - 0.01), 0, 1);
+        structure = info.structure(s);
+        if isnan(structure)
+            structure = 0;
+        end
+        info.threshold(s) = max([info.noise * GRADIENT_NOISE_GAIN() * ...
+            sqrt(-2 * log(1 - (1 - rule.false_edges)^(1 / max(size(planes{s}, 3), 1)))), 0.01 * info.scale, ...
+            clean * structure]);
+    else
+        info.threshold(s) = double(threshold(min(s, end)));
+    end
+    if isempty(I)
+        continue;
+    end
+    magnitude = -Inf(rows, cols);
+    for c = 1:size(planes{s}, 3)
+        magnitude = max(magnitude, gradient_magnitude(double(planes{s}(:, :, c))));
+    end
+    magnitude(magnitude == -Inf) = NaN;
+    if info.threshold(s) > 0
+        E(:, :, s) = (100 * magnitude) / info.threshold(s);
+    end
 end
-E = zeros(rows, cols);
-if isempty(I)
-    return;
 end
-magnitude = -Inf(rows, cols);
-for c = 1:channels
-    magnitude = max(magnitude, gradient_magnitude(double(I(:, :, c))));
+
+% The rows (1, 1, 1) / sqrt(3), (1, 0, -1) / sqrt(2) and (1, -2, 1) / sqrt(6),
+% each entry the double nearest.
+function B = OPPONENT_BASIS()
+third = 0.57735026918962576451;
+half = 0.70710678118654752440;
+sixth = 0.40824829046386301637;
+B = [third, third, third; half, 0, -half; sixth, -2 * sixth, sixth];
 end
-magnitude(magnitude == -Inf) = NaN;
-if info.threshold > 0
-    E = (100 * magnitude) / info.threshold;
+
+% Each opponent channel, (b1 x1 + b2 x2) + b3 x3, of the values as doubles.
+function planes = opponent_channels(I)
+B = OPPONENT_BASIS();
+x = double(I);
+planes = cell(1, 3);
+for c = 1:3
+    planes{c} = (B(c, 1) * x(:, :, 1) + B(c, 2) * x(:, :, 2)) + B(c, 3) * x(:, :, 3);
 end
 end
 
@@ -98,11 +149,19 @@ end
 % single-precision patterns; the noise is read in two steps from the blocks
 % chosen by their energy in one set of frequencies, in the other set, on the
 % frequencies emptiest of texture.
-function [noise, texture, fine_texture] = noise_statistics(I, lowest, highest)
+% With NOISE given, only the texture measures are read, next to it. The
+% structure: the gradient magnitude of the edge map at the four central
+% pixels of each block counted, which need no border, at rank
+% floor(0.85 * count).
+function [noise, texture, fine_texture, structure] = noise_statistics(I, lowest, highest, noise)
+given = nargin > 3;
 [rows, cols, channels] = size(I);
-noise = 0;
+if ~given
+    noise = 0;
+end
 texture = NaN;
 fine_texture = NaN;
+structure = NaN;
 starts = @(length, step, stride) ceil(max(floor((length - 8) / step) + 1, 0) / stride);
 blocks = @(step, stride) starts(rows, step, stride) * starts(cols, step, stride) * channels;
 step = 8;
@@ -175,6 +234,15 @@ end
 mid = mid / 15;
 fine = fine / 28;
 counted = all(isfinite([energy, mid, fine]), 2);
+gradients = zeros(4, count);
+for n = 1:count
+    g = gradient_magnitude(B(:, :, n));
+    gradients(:, n) = reshape(g(4:5, 4:5), 4, 1);
+end
+gradients = gradients(:, counted);
+if ~isempty(gradients)
+    structure = value_of_key(quantile_key(gradients(:), 0.85));
+end
 C = reshape(C, 64, count);
 C = C(:, counted);  % row u + 8 v + 1 of column n: coefficient (u, v) of block n
 energy = energy(counted, :);
@@ -184,20 +252,22 @@ fine = fine(counted);
 if isempty(energy)
     return;
 end
-% The first reading: the tenth of the blocks quietest in a set.
-for s = 1:2
-    energy_key(s) = quantile_key(energy(:, s), 0.1);
+if ~given
+    % The first reading: the tenth of the blocks quietest in a set.
+    for s = 1:2
+        energy_key(s) = quantile_key(energy(:, s), 0.1);
+    end
+    [selection, window] = place_window(energy_key, members);
+    first = read_noise(C, energy, colour, selection, window, members);
+    % The second: blocks whose energy noise alone reaches 70% of the time, and
+    % never fewer than 2% of them.
+    quantiles = [31.3908754529196, 33.53023292655934];
+    for s = 1:2
+        energy_key(s) = max(key_of((first * first) * quantiles(s)), quantile_key(energy(:, s), 0.02));
+    end
+    [selection, window] = place_window(energy_key, members);
+    noise = read_noise(C, energy, colour, selection, window, members);
 end
-[selection, window] = place_window(energy_key, members);
-first = read_noise(C, energy, colour, selection, window, members);
-% The second: blocks whose energy noise alone reaches 70% of the time, and
-% never fewer than 2% of them.
-quantiles = [31.3908754529196, 33.53023292655934];
-for s = 1:2
-    energy_key(s) = max(key_of((first * first) * quantiles(s)), quantile_key(energy(:, s), 0.02));
-end
-[selection, window] = place_window(energy_key, members);
-noise = read_noise(C, energy, colour, selection, window, members);
 variance = noise * noise;
 if variance > 0
     texture = median_of(accumarray(key_of(mid) + 1, 1, [4096, 1]), @key_bounds) / variance;

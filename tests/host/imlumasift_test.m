@@ -8,18 +8,40 @@
 %!endfunction
 
 ## lumasift's rule on each channel of the whole image, with planes as large
-## as the image, before any conversion to I's class.
-%!function y = rule (I, E, x3, x4)
+## as the image, before any conversion to I's class. A colour image (three
+## channels, or four with alpha), unless COLOUR is false: the rule on each
+## opponent channel, (b1 x1 + b2 x2) + b3 x3 with rows b of the basis, with
+## its own widths and its channel of E, then the transpose's sums of those,
+## alpha as it was.
+%!function y = rule (I, E, x3, x4, colour)
 %!  [rows, cols, channels] = size (I);
 %!  side = max ([rows, cols, 1000]);
-%!  y = zeros (rows, cols, channels);
+%!  x = double (I);
+%!  y = x;
+%!  as_colour = (nargin < 5 || colour) && any (channels == [3 4]);
+%!  if (as_colour)
+%!    third = 0.57735026918962576451;
+%!    half = 0.70710678118654752440;
+%!    sixth = 0.40824829046386301637;
+%!    B = [third, third, third; half, 0, -half; sixth, -2 * sixth, sixth];
+%!    for c = 1:3
+%!      x(:, :, c) = (B(c, 1) * y(:, :, 1) + B(c, 2) * y(:, :, 2)) + B(c, 3) * y(:, :, 3);
+%!    endfor
+%!    channels = 3;
+%!  endif
 %!  for c = 1:channels
 %!    e = E(:, :, min (c, size (E, 3)));
 %!    if (islogical (e))
 %!      e = 101 * e;
 %!    endif
-%!    y(:, :, c) = lumasift_reference (double (I(:, :, c)), double (e), x3, x4, side);
+%!    y(:, :, c) = lumasift_reference (x(:, :, c), double (e), x3(min (c, end)), x4(min (c, end)), side);
 %!  endfor
+%!  if (as_colour)
+%!    smoothed = y;
+%!    for k = 1:3
+%!      y(:, :, k) = (B(1, k) * smoothed(:, :, 1) + B(2, k) * smoothed(:, :, 2)) + B(3, k) * smoothed(:, :, 3);
+%!    endfor
+%!  endif
 %!endfunction
 
 %!function assert_error (id, varargin)
@@ -57,25 +79,35 @@
 %! endfor
 
 ## A mosaic of photographs, 1200 by 1112, in double, shared and per-channel
-## edge maps.
+## edge maps; the channels kept apart.
 %!test
 %! a = im2double (photo ("astronaut.png"));
 %! b = im2double (photo ("coffee.png"));
 %! a = a(1:400, :, :);
 %! I = [a, b; b, a; a, b];
-%! shared = lumasift_edges (I);
+%! shared = lumasift_edges (I, [], "Colour", false);
+%! assert_same_bits (imlumasift (I, shared, 0.2, 0.3, "colour", false), rule (I, shared, 0.2, 0.3, false));
+%! assert_same_bits (imlumasift (I, shared, [0.2 1.5 0.7], [0.3 0.5 1]), rule (I, shared, [0.2 1.5 0.7], [0.3 0.5 1]));
 %! assert_same_bits (imlumasift (I, shared, 0.2, 0.3), rule (I, shared, 0.2, 0.3));
 %! each = cat (3, shared, lumasift_edges (I(:, :, 2)), 200 * (rand (size (shared)) < 0.05));
 %! assert_same_bits (imlumasift (I(:, 1:1001, :), each(:, 1:1001, :), 0, 2), ...
 %!                   rule (I(:, 1:1001, :), each(:, 1:1001, :), 0, 2));
 
-## Up to 1000 by 1000, each channel is lumasift's result.
+## Up to 1000 by 1000, each channel is lumasift's result; as colour, each
+## opponent channel is, with its own width.
 %!test
 %! I = im2double (photo ("hubble_deep_field.jpg"));
-%! E = lumasift_edges (I);
-%! J = imlumasift (I, E, 1, 0.3);
+%! E = lumasift_edges (I, [], "Color", false);
+%! J = imlumasift (I, E, 1, 0.3, "Colour", false);
 %! for c = 1:3
 %!   assert_same_bits (J(:, :, c), lumasift (I(:, :, c), E, 1, 0.3));
+%! endfor
+%! B = [1 1 1; 1 0 -1; 1 -2 1] ./ sqrt ([3; 2; 6]);
+%! opponent = reshape (reshape (I, [], 3) * B', size (I));
+%! J = imlumasift (I, E, [1 2 0.5], 0.3);
+%! smoothed = reshape (reshape (J, [], 3) * B', size (I));
+%! for c = 1:3
+%!   assert (smoothed(:, :, c), lumasift (opponent(:, :, c), E, [1 2 0.5](c), 0.3), 1e-12);
 %! endfor
 %! gray = photo ("camera.png");
 %! assert_same_bits (imlumasift (gray, lumasift_edges (gray), 2, 0.3), ...
@@ -170,12 +202,17 @@
 %! assert_error ("lumasift:badEdges", I, complex (zeros (20, 30), 1));
 %! assert_error ("lumasift:badEdges", I, sparse (zeros (20, 30)));
 %! assert_error ("lumasift:badEdges", I, {zeros(20, 30)});
-%! assert_error ("lumasift:badEdges", I, "e");
+%! assert_error ("lumasift:choice", I, "e");
 %! assert_error ("lumasift:badWidth", I, [], [1 2]);
-%! assert_error ("lumasift:badWidth", I, [], "1");
+%! assert_error ("lumasift:choice", I, [], "1");
 %! assert_error ("lumasift:badWidth", I, [], true);
 %! assert_error ("lumasift:badWidth", I, [], 1, 1i);
 %! assert_error ("lumasift:badWidth", I, [], 1, {1});
+%! assert_error ("lumasift:width", I, [], [1 2 3], 1, "Colour", false);
+%! assert_error ("lumasift:choice", I, [], 1, 1, "Colour");
+%! assert_error ("lumasift:choice", I, "Colur", true);
+%! assert_error ("lumasift:choice", I, "Colour", "yes");
+%! assert_error ("lumasift:arguments", I, [], 1, 1, 2);
 
 ## A window too wide to tile is refused at once; the widest that tiles is
 ## taken.
@@ -200,17 +237,26 @@
 %! assert_same_bits (E, copies{2});
 %! assert_same_bits (x3, copies{3});
 
-## lumasift_edges: the documented scaling, classes, the strongest channel.
+## lumasift_edges: the documented scaling, classes, the strongest channel
+## with the channels kept apart, and a map of each opponent channel as
+## colour, with its own threshold.
 %!test
 %! I = photo ("astronaut.png");
 %! E = lumasift_edges (I);
 %! assert (class (E), "double");
-%! assert (size (E), [512 512]);
+%! assert (size (E), [512 512 3]);
 %! assert (lumasift_edges (I, 10) * 10, lumasift_edges (I, 40) * 40, 1e-9);
 %! assert (lumasift_edges (double (I), 10), lumasift_edges (I, 10));
+%! apart = lumasift_edges (I, 10, "Colour", false);
+%! assert (size (apart), [512 512]);
 %! channels = max (cat (3, lumasift_edges (I(:, :, 1), 10), lumasift_edges (I(:, :, 2), 10), ...
 %!                     lumasift_edges (I(:, :, 3), 10)), [], 3);
-%! assert (lumasift_edges (I, 10), channels, 1e-12);
+%! assert (apart, channels, 1e-12);
+%! by_channel = lumasift_edges (I, [10 20 40]);
+%! assert (by_channel(:, :, 3) * 4, lumasift_edges (I, 10)(:, :, 3), 1e-9);
+%! [~, info] = lumasift_edges (cat (3, I, I(:, :, 1)));
+%! assert (size (info.basis), [3 3]);
+%! assert (size (info.threshold), [1 3]);
 %! assert (lumasift_edges (zeros (5, 7)), zeros (5, 7));
 %! assert (size (lumasift_edges (zeros (0, 3))), [0 3]);
 
@@ -230,3 +276,22 @@
 %! [J, info] = imlumasift (ramp);
 %! assert (info.noise, 0);
 %! assert_same_bits (J, ramp);
+
+## A clean picture's edges are those that stand out from it, a hundredth of
+## its range or more: steps over fine texture keep their steps and lose the
+## texture, as asked, and a clean photograph marks some of its pixels, not
+## none nor nearly all.
+%!test
+%! rand ("seed", 3);
+%! [c, r] = meshgrid (1:240, 1:200);
+%! steps = 60 * floor (c / 60) + 40 * (r > 100);
+%! texture = 1.5 * sin (c * 2.1) .* cos (r * 1.7);
+%! I = uint8 (steps + texture + 20);
+%! J = double (imlumasift (I, [], 2, 0.3));
+%! inside = mod (c, 60) > 6 & mod (c, 60) < 54 & abs (r - 100.5) > 6;
+%! assert (std (J(inside) - steps(inside)) < 0.5 * std (texture(inside)));
+%! assert (all (abs (J(10:190, 59) - J(10:190, 61)) > 50));
+%! for name = {"coffee.png", "camera.png", "retina.jpg"}
+%!   marked = mean (reshape (lumasift_edges (photo (name{1})) > 100, [], size (photo (name{1}), 3)));
+%!   assert (all (marked > 0.005 & marked < 0.5), "%s: %s", name{1}, mat2str (marked, 3));
+%! endfor
