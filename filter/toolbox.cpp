@@ -35,11 +35,12 @@ ArgumentFault check_smoothing(const HostImage* image, bool colour, bool edges_gi
     if (image == nullptr) {
         return ArgumentFault::image;
     }
+    // A colour image's edges may also come one for each opponent channel.
+    const int sets = parameter_sets(*image, colour);
     if (edges_given && (edges == nullptr || edges->rows != image->rows || edges->cols != image->cols ||
-                        (edges->channels != 1 && edges->channels != image->channels))) {
+                        (edges->channels != 1 && edges->channels != image->channels && edges->channels != sets))) {
         return ArgumentFault::edges;
     }
-    const int sets = parameter_sets(*image, colour);
     if (!widths_read || !fits_sets(x3, sets) || !fits_sets(x4, sets)) {
         return ArgumentFault::widths;
     }
@@ -115,7 +116,8 @@ FaultReport fault_report(ArgumentFault fault, const char* call_form, const HostI
         report.identifier = "lumasift:edges";
         std::snprintf(text, size,
                       "E must be left out or a real, full numeric or logical %td-by-%td or %td-by-%td-by-%td array, "
-                      "the size of I or of one channel of it.",
+                      "the size of I or of one channel of it, or for a colour image one for each of its three "
+                      "channels.",
                       rows, cols, rows, cols, image != nullptr ? image->channels : 0);
         break;
     case ArgumentFault::widths:

@@ -62,6 +62,8 @@ lumasift.dask, chunk by chunk, with the same bits.""")
     parser.add_argument("--x3", type=positive_number, metavar="X", help="the width in front of edges, which sets the window")
     parser.add_argument("--x4", type=positive_number, metavar="Y", help="the width on and behind edges")
     parser.add_argument("--threshold", type=positive_number, metavar="T", help="the edge threshold, in the image's units")
+    parser.add_argument("--no-colour", dest="colour", action="store_false",
+                        help="smooth three or four channels apart, not as colour (for bands or slices)")
     parser.add_argument("--chunks", type=positive_integer, default=1024, metavar="N",
                         help="square chunks of N pixels, the channels in one (default %(default)s)")
     cluster = parser.add_mutually_exclusive_group()
@@ -142,9 +144,14 @@ def run(args):
         if info:
             given = {name for name in ("x3", "x4", "threshold") if getattr(args, name) is not None}
             print(f"lumasift: {args.input}: noise {info['noise']:.6g}, "
-                  + ", ".join(f"{name} {info[name]:.6g}" + (" (given)" if name in given else "")
+                  + ", ".join(f"{name} {values_text(info[name])}" + (" (given)" if name in given else "")
                               for name in ("x3", "x4", "threshold")), flush=True)
         write(J, temporary, output_format, args.chunks, compute)
+
+
+def values_text(value):
+    """One value, or one for each opponent channel of a colour image."""
+    return "/".join(f"{v:.6g}" for v in (value if isinstance(value, tuple) else (value,)))
 
 
 def smooth(image, args, chunked):
@@ -157,10 +164,12 @@ def smooth(image, args, chunked):
             from lumasift.dask import imlumasift as dask_imlumasift
 
             result = dask_imlumasift(da.asarray(image, chunks=chunk_shape(image.shape, args.chunks)), None,
-                                     args.x3, args.x4, threshold=args.threshold, return_info=measure)
+                                     args.x3, args.x4, threshold=args.threshold, return_info=measure,
+                                     colour=args.colour)
         else:
-            E = None if args.threshold is None else lumasift.lumasift_edges(image, args.threshold)
-            result = lumasift.imlumasift(image, E, args.x3, args.x4, return_info=measure)
+            E = None if args.threshold is None else lumasift.lumasift_edges(image, args.threshold,
+                                                                              colour=args.colour)
+            result = lumasift.imlumasift(image, E, args.x3, args.x4, return_info=measure, colour=args.colour)
     except ValueError as error:
         raise CommandError(error) from None
     if not measure:

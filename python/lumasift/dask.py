@@ -71,14 +71,25 @@ def imlumasift(I, E=None, x3=None, x4=None, threshold=None, return_info=False, c
     depth = max(_window_reach(x) for x in x3) + 1 + (EDGE_CONTEXT if threshold is not None else 0)
     arrays = [I if I.ndim == 2 else I.rechunk({2: -1})]
     if E is not None:
-        arrays.append(_edges_like(da.asarray(E), arrays[0]))
+        arrays.append(_edges_like(da.asarray(E), arrays[0], sets))
     J = _map_with_halo(functools.partial(_filter_block, x3=x3, x4=x4, threshold=threshold, colour=colour), arrays,
                        depth, dtype)
     if not return_info:
         return J
-    as_info = tuple if sets > 1 else (lambda values: values[0])
-    return J, {"basis": _core.opponent_basis() if sets > 1 else None, **statistics,
-               "threshold": as_info(threshold) if E is None else None, "x3": as_info(x3), "x4": as_info(x4)}
+    per_set = {"texture": statistics["texture"], "fine_texture": statistics["fine_texture"],
+               "structure": statistics["structure"], "threshold": threshold if E is None else None, "x3": x3, "x4": x4}
+    return J, {"basis": _core.opponent_basis() if sets > 1 else None,
+               **{name: _info_value(statistics[name], 1) for name in ("noise", "scale")},
+               **{name: _info_value(value, sets) for name, value in per_set.items()}}
+
+
+def _info_value(values, sets):
+    """As lumasift.imlumasift's info gives it: None for what was not used (NaN), a float for one set of channels,
+    a tuple of one for each."""
+    values = tuple(values) if isinstance(values, (tuple, list)) else (values,)
+    if all(v is None or np.isnan(v) for v in values):
+        return None
+    return values[0] if sets == 1 else values
 
 
 def _for_sets(values, sets, name):
@@ -274,14 +285,15 @@ def _window_reach(x3):
     return int(min(radius, 2.0**31)) if radius >= 1.0 else 0
 
 
-def _edges_like(E, I):
+def _edges_like(E, I, sets):
     """E checked against I and chunked as I, with a channel axis where I has one."""
     _core.result_dtype(E.dtype)
     rows, cols = I.shape[:2]
     channels = I.shape[2] if I.ndim == 3 else 1
-    if E.ndim not in (2, 3) or E.shape[:2] != (rows, cols) or (E.ndim == 3 and E.shape[2] not in (1, channels)):
+    if E.ndim not in (2, 3) or E.shape[:2] != (rows, cols) or (E.ndim == 3 and E.shape[2] not in (1, channels, sets)):
         raise ValueError(f"E must be None or a real numeric or boolean {rows}-by-{cols} or "
-                         f"{rows}-by-{cols}-by-{channels} array, the size of I or of one channel of it")
+                         f"{rows}-by-{cols}-by-{channels} array, the size of I or of one channel of it, "
+                         "or for a colour image one for each of its three channels")
     if I.ndim == 3 and E.ndim == 2:
         E = E[:, :, np.newaxis]
     return E.rechunk(I.chunks[:2] + (-1,) * (E.ndim - 2))

@@ -23,6 +23,7 @@ def images(rng):
     return {
         "gray": noisy,
         "rgb": (rng.random((37, 40, 3)) * 255).astype(np.uint8),
+        "rgba": (rng.random((30, 41, 4)) * 255).astype(np.uint8),
         "single": (rng.random((40, 38, 2)) + np.arange(40)[:, None, None] / 20).astype(np.float32),
         "flat": np.full((9, 8), 3.0),
     }
@@ -49,6 +50,12 @@ def test_statistics_are_exact_across_chunks(rng):
             for array in (blocks_of(image, chunks), stored_blocks_of(image, chunks)):
                 # The texture measures are NaN where there is no noise.
                 np.testing.assert_equal(lumasift_dask.image_statistics(array), lumasift.image_statistics(image))
+        for image in images(rng).values():
+            # What the defaults chose, colour or not.
+            for colour in (True, False):
+                np.testing.assert_equal(
+                    lumasift_dask.imlumasift(blocks_of(image, (19, 23)), return_info=True, colour=colour)[1],
+                    lumasift.imlumasift(image, return_info=True, colour=colour)[1])
 
 
 @pytest.mark.parametrize("chunks", CHUNKINGS)
@@ -62,6 +69,8 @@ def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks):
             image = image[:16, :15]
         # Shared by the colour image's channels, one per channel otherwise.
         edges = 200.0 * (rng.random(image.shape[:2] if name == "rgb" else image.shape) < 0.1)
+        if name == "rgba":
+            edges = edges[:, :, :3]  # one for each opponent channel
         for E, x3, x4 in [(None, None, None), (edges, 1.4, 0.3)]:
             expected.append(lumasift.imlumasift(image, E, x3, x4))
             results.append(lumasift_dask.imlumasift(blocks_of(image, chunks), E, x3, x4))

@@ -34,6 +34,10 @@ def test_same_bits_as_the_octave_modules(octave, rng):
          lambda a: lumasift.imlumasift(a["ints"], np.full((25, 26, 2), 150.0), None, 0.2)),
         ("y6", "lumasift_edges(rgb)", lambda a: lumasift.lumasift_edges(a["rgb"])),
         ("y7", "lumasift_edges(noisy, 0.05)", lambda a: lumasift.lumasift_edges(a["noisy"], 0.05)),
+        ("y8", "imlumasift(rgb, [], [], [], 'Colour', false)",
+         lambda a: lumasift.imlumasift(a["rgb"], colour=False)),
+        ("y9", "lumasift_edges(rgb, [], 'Colour', false)", lambda a: lumasift.lumasift_edges(a["rgb"], colour=False)),
+        ("y10", "imlumasift(rgb, [], [1 2 0.5], 0.3)", lambda a: lumasift.imlumasift(a["rgb"], None, [1, 2, 0.5], 0.3)),
     ]
     infos = [
         ("i1", "[~, i1] = imlumasift(noisy)", lambda a: lumasift.imlumasift(a["noisy"], return_info=True)[1]),
@@ -53,9 +57,17 @@ def test_same_bits_as_the_octave_modules(octave, rng):
 
 
 def octave_struct(loaded):
-    """A struct of scalars as loadmat gives it, as a dict; [] becomes None."""
-    fields = {field: loaded[field].item() for field in loaded.dtype.names}
-    return {field: None if np.size(value) == 0 else float(value) for field, value in fields.items()}
+    """A struct as loadmat gives it, as the package's info: [] becomes None, a scalar a float, a row a tuple and
+    a matrix a tuple of rows."""
+    def value_of(value):
+        value = np.atleast_2d(value)
+        if value.size == 0:
+            return None
+        if value.size == 1:
+            return float(value.item())
+        rows = tuple(tuple(float(v) for v in row) for row in value)
+        return rows[0] if len(rows) == 1 else rows
+    return {field: value_of(loaded[field].item()) for field in loaded.dtype.names}
 
 
 # Views of one Fortran-ordered image, each read in place through its strides.
