@@ -13,6 +13,11 @@
    layout (read in place, the result in the input's layout), given its edges
    and widths, and OpenCV's bilateralFilter(I, 9, 75, 75) beside it: the
    fastest of a few calls, and the process's peak memory growth.
+4. On the same photograph, what smoothing it as colour costs: imlumasift(I)
+   given its edges and widths, against the three opponent channels made
+   beforehand as float64 images and each smoothed with the same edges and
+   widths, which is the filter's work alone; and the peak memory growth of
+   imlumasift(I) as colour and with the channels apart.
 
     PYTHONPATH=SITE /usr/bin/python3 bench/python_bench.py [MODULE_DIR]
 """
@@ -144,7 +149,7 @@ def layouts(photo_dir):
     J, info = lumasift.imlumasift(I, return_info=True)
     E = lumasift.lumasift_edges(I)
     print(f"3. imlumasift(I) on {'x'.join(map(str, I.shape))} uint8, {os.cpu_count()} cores, fastest of 3 calls; "
-          f"noise {info['noise']:.2f}, x3 {info['x3']:.3f}, x4 {info['x4']:.3f}")
+          f"noise {info['noise']:.2f}, x3 {values(info['x3'])}, x4 {values(info['x4'])}")
     fortran = fastest(lambda: lumasift.imlumasift(views["Fortran order"]))
     for name, view in views.items():
         seconds = fastest(lambda: lumasift.imlumasift(view))
@@ -160,9 +165,35 @@ def layouts(photo_dir):
     try:
         import cv2
     except ImportError:
-        return
+        return I
     bilateral = fastest(lambda: cv2.bilateralFilter(I, 9, 75, 75))
     print(f"   cv2.bilateralFilter(I, 9, 75, 75) {bilateral:6.3f} s: imlumasift(I) takes {default / bilateral:.2f}x")
+    return I
+
+
+def values(value):
+    return "/".join(f"{v:.3f}" for v in (value if isinstance(value, tuple) else (value,)))
+
+
+def colour_cost(I):
+    J, info = lumasift.imlumasift(I, return_info=True)
+    E = lumasift.lumasift_edges(I)
+    basis = np.array(info["basis"])
+    x = np.asarray(I, np.float64)
+    opponent = [np.asfortranarray((basis[c, 0] * x[..., 0] + basis[c, 1] * x[..., 1]) + basis[c, 2] * x[..., 2])
+                for c in range(3)]
+    edges = [np.asfortranarray(E[..., c]) for c in range(3)]
+    given = fastest(lambda: lumasift.imlumasift(I, E, info["x3"], info["x4"]))
+    alone = fastest(lambda: [lumasift.imlumasift(opponent[c], edges[c], info["x3"][c], info["x4"][c], colour=False)
+                             for c in range(3)])
+    default = fastest(lambda: lumasift.imlumasift(I))
+    apart = fastest(lambda: lumasift.imlumasift(I, colour=False))
+    print(f"4. colour on {'x'.join(map(str, I.shape))} uint8: given E {given:.3f} s, the opponent channels alone "
+          f"{alone:.3f} s: the basis, both ways, costs {given - alone:+.3f} s, "
+          f"{100 * (given - alone) / default:+.1f}% of imlumasift(I) ({default:.3f} s; channels apart {apart:.3f} s)")
+    print(f"   peak growth: colour {peak_growth_mb(lambda: lumasift.imlumasift(I)):.0f} MB, channels apart "
+          f"{peak_growth_mb(lambda: lumasift.imlumasift(I, colour=False)):.0f} MB, "
+          f"for a {J.nbytes / 2**20:.0f} MB result")
 
 
 def main():
@@ -171,7 +202,7 @@ def main():
     call_overhead(module_dir)
     dask_throughput()
     if os.environ.get("LUMASIFT_PHOTOS"):
-        layouts(os.environ["LUMASIFT_PHOTOS"])
+        colour_cost(layouts(os.environ["LUMASIFT_PHOTOS"]))
 
 
 if __name__ == "__main__":

@@ -6,15 +6,18 @@ instead; and the noise reading against the truth.
 
 PHOTO_DIR holds scikit-image's photographs (scripts/photos.sh fetches them;
 default: photos/). The lumasift package is taken from build/bench-python-site,
-where scripts/bench.sh installs it, or from the path. Each photograph, as
-doubles in [0, 255], gets Gaussian noise of deviation 10, 20 and 30 added,
-unclipped, with fixed seeds. For each it prints the noise read against the
-truth (at 5 to 30, mean and worst of four draws), the PSNR of imlumasift(N) with nothing but the image,
-the best of a grid that knows the true noise (x3 0.7 to 2, x4 0.3 to 1,
-edge threshold 0.3 to 1 times sigma), OpenCV's bilateral filter and
-self-guided filter, scikit-image's NL-means told the true sigma, and the
-clean photograph through imlumasift. Then the means, the worst photograph,
-and the worst reading of each set."""
+where scripts/bench.sh installs it, or from the path. Each photograph gets
+Gaussian noise of deviation 10, 20 and 30 with fixed seeds, stored two ways:
+as doubles in [0, 255], unclipped, and as cameras store it, uint8, rounded
+and clipped at 0 and 255. For each it prints the PSNR of imlumasift(N) with
+nothing but the image (colour photographs smoothed as colour), the same with
+the channels kept apart (colour=False), the best of a grid that knows the
+true noise (doubles only: x3 0.7 to 2, x4 0.3 to 1, edge threshold 0.3 to 1
+times sigma), OpenCV's bilateral filter and self-guided filter,
+scikit-image's NL-means told the true sigma, and the clean photograph through
+imlumasift; and the noise read against the truth (at 5 to 30, mean and worst
+of four draws, doubles). Then the means over the colour and the grey
+photographs of each set, the worst photograph, and the worst reading."""
 import itertools
 import os
 import sys
@@ -40,6 +43,8 @@ SETS = {
                  "rocket.jpg", "motorcycle_left.png", "coins.png", "moon.png", "cell.png", "clock_motion.png"],
     "texture": ["brick.png", "grass.png", "gravel.png", "page.png", "text.png", "ihc.png"],
 }
+STORAGE = ("doubles", "uint8")
+METHODS = ("default", "apart", "best", "bilateral", "self-guided", "NL-means")
 
 
 def load(photo_dir, name):
@@ -47,8 +52,11 @@ def load(photo_dir, name):
     return image[:, :, :3] if image.ndim == 3 else image
 
 
-def noisy(clean, sigma, seed):
-    return clean + sigma * np.random.default_rng(seed).standard_normal(clean.shape)
+def noisy(clean, sigma, seed, storage="doubles"):
+    image = clean + sigma * np.random.default_rng(seed).standard_normal(clean.shape)
+    if storage == "uint8":
+        image = np.clip(np.round(image), 0, 255).astype(np.uint8)
+    return np.asfortranarray(image)
 
 
 def psnr(result, clean):
@@ -57,7 +65,7 @@ def psnr(result, clean):
 
 
 def grid_best(noisy_image, clean, sigma):
-    # The edge map scales as 1 / threshold: its magnitude is found once.
+    # The edge maps scale as 1 / threshold: their magnitudes are found once.
     magnitude = lumasift.lumasift_edges(noisy_image, 1.0)
     best = -np.inf
     for t in GRID_THRESHOLD:
@@ -68,59 +76,77 @@ def grid_best(noisy_image, clean, sigma):
 
 
 def peers(noisy_image, sigma):
-    # OpenCV filters float32 [0, 255] images, colour ones as 3 channels.
-    n32 = noisy_image.astype(np.float32)
-    return {"bilateral": cv2.bilateralFilter(n32, 9, 75, 75),
-            "self-guided": cv2.ximgproc.guidedFilter(n32, n32, 4, (0.1 * 255) ** 2),
-            "NL-means": denoise_nl_means(noisy_image, h=0.8 * sigma, sigma=sigma, patch_size=5, patch_distance=6,
-                                         fast_mode=True, channel_axis=-1 if noisy_image.ndim == 3 else None)}
+    # OpenCV filters float32 [0, 255] images and uint8 ones, colour ones as 3 channels.
+    image = noisy_image if noisy_image.dtype == np.uint8 else noisy_image.astype(np.float32)
+    return {"bilateral": cv2.bilateralFilter(image, 9, 75, 75),
+            "self-guided": cv2.ximgproc.guidedFilter(image, image, 4, (0.1 * 255) ** 2),
+            "NL-means": denoise_nl_means(noisy_image.astype(np.float64), h=0.8 * sigma, sigma=sigma, patch_size=5,
+                                         patch_distance=6, fast_mode=True,
+                                         channel_axis=-1 if noisy_image.ndim == 3 else None)}
 
 
 def measure(photo_dir, name, index):
     clean = load(photo_dir, name)
-    row = {"reading": {}, "default": {}, "best": {}}
+    row = {"reading": {}, "colour": clean.ndim == 3}
     for sigma in READ_AT:
-        image = np.asfortranarray(noisy(clean, sigma, 1000 * index + sigma))
-        readings = [lumasift.image_statistics(image)["noise"] / sigma]
-        for draw in range(1, READ_SEEDS):
-            other = np.asfortranarray(noisy(clean, sigma, 1000 * index + 100 * draw + sigma))
-            readings.append(lumasift.image_statistics(other)["noise"] / sigma)
+        readings = [lumasift.image_statistics(noisy(clean, sigma, 1000 * index + 100 * draw + sigma))["noise"] / sigma
+                    for draw in range(READ_SEEDS)]
         row["reading"][sigma] = (np.mean(readings), max(readings, key=lambda r: abs(r - 1)))
-        if sigma in SIGMAS:
-            row["default"][sigma] = psnr(lumasift.imlumasift(image), clean)
-            row["best"][sigma] = grid_best(image, clean, sigma)
-            for peer, result in peers(image, sigma).items():
-                row.setdefault(peer, {})[sigma] = psnr(result, clean)
+    for storage, sigma in itertools.product(STORAGE, SIGMAS):
+        image = noisy(clean, sigma, 1000 * index + sigma, storage)
+        results = {"default": psnr(lumasift.imlumasift(image), clean),
+                   "apart": psnr(lumasift.imlumasift(image, colour=False), clean),
+                   "best": grid_best(image, clean, sigma) if storage == "doubles" else np.nan}
+        results.update({peer: psnr(result, clean) for peer, result in peers(image, sigma).items()})
+        for method, value in results.items():
+            row.setdefault((storage, method), {})[sigma] = value
     row["clean"] = psnr(lumasift.imlumasift(np.asfortranarray(clean)), clean)
     row["clean reading"] = lumasift.image_statistics(np.asfortranarray(clean))["noise"]
     return row
 
 
+def print_set(set_name, rows):
+    print(f"\n### {set_name} photographs: PSNR (dB) of " + " / ".join(METHODS) +
+          "; the clean photograph through imlumasift; the reading over the true sigma\n")
+    print("| photograph | stored | " + " | ".join(f"sigma {s}" for s in SIGMAS) + " | clean | reading at "
+          + ", ".join(str(s) for s in READ_AT) + f": mean (worst) of {READ_SEEDS} draws |")
+    print("|---|---|" + "---|" * (len(SIGMAS) + 2))
+    for name, row in rows.items():
+        for storage in STORAGE:
+            cells = [" / ".join(f"{row[storage, m][s]:.2f}" for m in METHODS) for s in SIGMAS]
+            tail = " | |"
+            if storage == STORAGE[0]:
+                readings = ", ".join(f"{row['reading'][s][0]:.3f} ({row['reading'][s][1]:.3f})" for s in READ_AT)
+                tail = f" | {row['clean']:.1f} (reads {row['clean reading']:.2f}) | {readings} |"
+            print(f"| {name.split('.')[0]} | {storage} | " + " | ".join(cells) + tail)
+    for kind, members in (("colour", [r for r in rows.values() if r["colour"]]),
+                          ("grey", [r for r in rows.values() if not r["colour"]])):
+        if not members:
+            continue
+        for storage in STORAGE:
+            means = [" / ".join(f"{np.mean([r[storage, m][s] for r in members]):.2f}" for m in METHODS)
+                     for s in SIGMAS]
+            print(f"| **mean, {len(members)} {kind}** | {storage} | " + " | ".join(means) +
+                  f" | {min(r['clean'] for r in members):.1f} (worst) | |")
+    for s in SIGMAS:
+        gaps = {name: row["doubles", "best"][s] - row["doubles", "default"][s] for name, row in rows.items()}
+        worst = max(gaps, key=gaps.get)
+        gains = {(name, storage): row[storage, "default"][s] - row[storage, "apart"][s]
+                 for name, row in rows.items() if row["colour"] for storage in STORAGE}
+        least = min(gains, key=gains.get) if gains else None
+        print(f"sigma {s}: mean gap to the own best {np.mean(list(gaps.values())):.2f} dB, "
+              f"worst {gaps[worst]:.2f} dB ({worst.split('.')[0]})"
+              + (f"; colour against channels apart, least {gains[least]:+.2f} dB ({least[0].split('.')[0]}, "
+                 f"{least[1]})" if gains else ""))
+    errors = {(name, s): abs(row["reading"][s][1] - 1) for name, row in rows.items() for s in READ_AT}
+    worst = max(errors, key=errors.get)
+    print(f"worst reading: {100 * errors[worst]:.1f}% off ({worst[0].split('.')[0]}, sigma {worst[1]})")
+
+
 def main():
     photo_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(REPO, "photos")
-    methods = ["default", "best", "bilateral", "self-guided", "NL-means"]
     for set_name, names in SETS.items():
-        rows = {name: measure(photo_dir, name, index) for index, name in enumerate(names)}
-        print(f"\n### {set_name} photographs: PSNR (dB) of imlumasift(N) / own grid best / bilateral / "
-              "self-guided / NL-means; the reading over the true sigma\n")
-        print("| photograph | " + " | ".join(f"sigma {s}" for s in SIGMAS) + " | clean | reading at "
-              + ", ".join(str(s) for s in READ_AT) + f": mean (worst) of {READ_SEEDS} draws |")
-        print("|---|" + "---|" * (len(SIGMAS) + 2))
-        for name, row in rows.items():
-            cells = [" / ".join(f"{row[m][s]:.2f}" for m in methods) for s in SIGMAS]
-            readings = ", ".join(f"{row['reading'][s][0]:.3f} ({row['reading'][s][1]:.3f})" for s in READ_AT)
-            print(f"| {name.split('.')[0]} | " + " | ".join(cells) +
-                  f" | {row['clean']:.1f} (reads {row['clean reading']:.2f}) | {readings} |")
-        means = [" / ".join(f"{np.mean([r[m][s] for r in rows.values()]):.2f}" for m in methods) for s in SIGMAS]
-        print("| **mean** | " + " | ".join(means) + f" | {min(r['clean'] for r in rows.values()):.1f} (worst) | |")
-        for s in SIGMAS:
-            gaps = {name: row["best"][s] - row["default"][s] for name, row in rows.items()}
-            worst = max(gaps, key=gaps.get)
-            print(f"sigma {s}: mean gap to the own best {np.mean(list(gaps.values())):.2f} dB, "
-                  f"worst {gaps[worst]:.2f} dB ({worst.split('.')[0]})")
-        errors = {(name, s): abs(row["reading"][s][1] - 1) for name, row in rows.items() for s in READ_AT}
-        worst = max(errors, key=errors.get)
-        print(f"worst reading: {100 * errors[worst]:.1f}% off ({worst[0].split('.')[0]}, sigma {worst[1]})")
+        print_set(set_name, {name: measure(photo_dir, name, index) for index, name in enumerate(names)})
     return 0
 
 

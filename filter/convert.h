@@ -189,8 +189,12 @@ inline void read_column(const HostImage& image, std::ptrdiff_t channel, std::ptr
     }
     with_element_type(image.value_class, [&](auto* element) {
         using T = std::remove_pointer_t<decltype(element)>;
+        const ChannelMix& mix = image.mix[channel];
+        const std::ptrdiff_t step = image.layout.row_step;
+        const std::ptrdiff_t apart = image.layout.channel_step;
+        const T* line = static_cast<const T*>(image.values) + offset_of(image.layout, first, col, 0);
         for (std::ptrdiff_t i = 0; i < count; ++i) {
-            out[i] = value_at<T>(image, first + i, col, channel);
+            out[i] = mixed_value(mix, line + i * step, apart);
         }
     });
 }

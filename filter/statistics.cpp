@@ -31,7 +31,7 @@ constexpr double LEAST_THRESHOLD_SHARE = 0.01;
 // reads below CLEAN_NOISE_SHARE of the scale and gives way, linearly, to the
 // noise's threshold by NOISY_NOISE_SHARE, so that noisy images keep the
 // threshold their noise sets.
-constexpr double STRUCTURE_SHARE = 0.15;
+constexpr double STRUCTURE_SHARE = 0.25;
 constexpr double CLEAN_NOISE_SHARE = 0.01;
 constexpr double NOISY_NOISE_SHARE = 0.02;
 // log x = a + b log(max(texture, 1)) + c log(fine_texture + FINE_TEXTURE_FLOOR),

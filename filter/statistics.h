@@ -51,7 +51,7 @@ struct ImageStatistics {
     // The share of blocks whose mean power at frequencies 6 <= u + v <= 9
     // exceeds twice the noise's variance: fine texture. NaN without noise.
     double fine_texture;
-    // The magnitude of the edge map's gradient that 15% of the image's
+    // The magnitude of the edge map's gradient that a quarter of the image's
     // pixels exceed, read at the four central pixels of each block counted:
     // how strong its own edges are, noise or none. NaN without blocks.
     double structure;
@@ -63,7 +63,7 @@ struct DefaultParameters {
     // FALSE_EDGE_RATE, in at least one of the channels; at least a
     // hundredth of the intensity scale; and on a clean image, whose noise
     // reads below a hundredth of the scale, the image's structure, its
-    // strongest 15% of gradients, giving way to the noise as it rises to
+    // strongest quarter of gradients, giving way to the noise as it rises to
     // two hundredths.
     double threshold;
     double x3;

@@ -334,35 +334,47 @@ bool tiles_fit(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near)
 
 namespace {
 
-// A colour tile's held results, the opponent channels a plane apart, back
-// in the stored basis and out into the result, a group of lines at a time;
-// alpha copied as it is. Each pixel's three values are read before any is
-// written over.
-void write_colour_lines(const TileWork& work, const LineGroup& lines, std::ptrdiff_t plane)
+// A colour tile whose opponent channels' results wait in `held`, a plane
+// apart, a line every `stride`, the tile's first pixel first.
+struct HeldTile {
+    const TiledImage* image;
+    const PixelRegion* kept;
+    TileSpan rows;
+    TileSpan cols;
+    double* held;
+    std::ptrdiff_t stride;
+    std::ptrdiff_t plane;
+    DoublesToBytes store_bytes;
+};
+
+// A group of a held tile's lines back in the stored basis and out into the
+// result; alpha copied as it is. Each pixel's three values are read before
+// any is written over.
+void write_colour_lines(const HeldTile& tile, const LineGroup& lines)
 {
-    const TiledImage& image = *work.image;
-    const PixelRegion& kept = *work.kept;
-    const int first = static_cast<int>(work.rows.kept_begin - work.rows.begin);
-    const int end = static_cast<int>(work.rows.kept_end - work.rows.begin);
+    const TiledImage& image = *tile.image;
+    const PixelRegion& kept = *tile.kept;
+    const int first = static_cast<int>(tile.rows.kept_begin - tile.rows.begin);
+    const int end = static_cast<int>(tile.rows.kept_end - tile.rows.begin);
     for (int line = lines.first; line < lines.first + lines.count; ++line) {
-        double* y = work.held + line * work.held_stride;
+        double* y = tile.held + line * tile.stride;
         for (int position = first; position < end; ++position) {
             double* at = y + position;
             double stored[COLOUR_CHANNELS];
             for (int k = 0; k < COLOUR_CHANNELS; ++k) {
-                stored[k] = mixed_value(OPPONENT_INVERSE[k], at, plane);
+                stored[k] = mixed_value(OPPONENT_INVERSE[k], at, tile.plane);
             }
             for (int k = 0; k < COLOUR_CHANNELS; ++k) {
-                at[k * plane] = stored[k];
+                at[k * tile.plane] = stored[k];
             }
         }
     }
-    const std::ptrdiff_t first_col = work.cols.begin + lines.first - kept.first_col;
-    const std::ptrdiff_t first_row = work.rows.kept_begin - kept.first_row;
+    const std::ptrdiff_t first_col = tile.cols.begin + lines.first - kept.first_col;
+    const std::ptrdiff_t first_row = tile.rows.kept_begin - kept.first_row;
     for (int k = 0; k < COLOUR_CHANNELS; ++k) {
-        write_columns(work.held + k * plane + lines.first * work.held_stride + first, work.held_stride, image.result,
+        write_columns(tile.held + k * tile.plane + lines.first * tile.stride + first, tile.stride, image.result,
                       result_class(image.pixels.value_class), image.result_layout, k, first_col, lines.count,
-                      first_row, end - first, work.kernels->store_bytes);
+                      first_row, end - first, tile.store_bytes);
     }
     if (image.pixels.channels > COLOUR_CHANNELS) {
         with_element_type(image.pixels.value_class, [&](auto* type) {
@@ -371,8 +383,8 @@ void write_colour_lines(const TileWork& work, const LineGroup& lines, std::ptrdi
             const T* alpha = static_cast<const T*>(image.pixels.values);
             Result* out = static_cast<Result*>(image.result);
             for (int line = lines.first; line < lines.first + lines.count; ++line) {
-                const std::ptrdiff_t col = work.cols.begin + line;
-                for (std::ptrdiff_t row = work.rows.kept_begin; row < work.rows.kept_end; ++row) {
+                const std::ptrdiff_t col = tile.cols.begin + line;
+                for (std::ptrdiff_t row = tile.rows.kept_begin; row < tile.rows.kept_end; ++row) {
                     const T value = alpha[offset_of(image.pixels.layout, row, col, COLOUR_CHANNELS)];
                     Result& copy = out[offset_of(image.result_layout, row - kept.first_row, col - kept.first_col,
                                                  COLOUR_CHANNELS)];
@@ -473,16 +485,15 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
                 }
             }
             if (colour) {
-                const TileWork work{&call, &pass, &kernels, &image, &opponent, &opponent, 0.0, 0,
-                                    row_cut.tile(tile_row), col_cut.tile(tile_col), &kept, load_values, false,
-                                    store_results, held.get(), longest_rows};
-                const int first_line = static_cast<int>(work.cols.kept_begin - work.cols.begin);
-                const int end_line = static_cast<int>(work.cols.kept_end - work.cols.begin);
+                const HeldTile tile{&image, &kept, row_cut.tile(tile_row), col_cut.tile(tile_col), held.get(),
+                                    longest_rows, plane, kernels.store_bytes};
+                const int first_line = static_cast<int>(tile.cols.kept_begin - tile.cols.begin);
+                const int end_line = static_cast<int>(tile.cols.kept_end - tile.cols.begin);
                 const double values = static_cast<double>(end_line - first_line) *
-                                      static_cast<double>(work.rows.kept_end - work.rows.kept_begin);
+                                      static_cast<double>(tile.rows.kept_end - tile.rows.kept_begin);
                 if (!run_parallel(call, line_groups(first_line, end_line),
                                   worker_count(call, values, PIXELS_PER_THREAD), [&](int group) {
-                                      write_colour_lines(work, line_group(group, first_line, end_line), plane);
+                                      write_colour_lines(tile, line_group(group, first_line, end_line));
                                   })) {
                     return false;
                 }

@@ -152,7 +152,7 @@ end
 % With NOISE given, only the texture measures are read, next to it. The
 % structure: the gradient magnitude of the edge map at the four central
 % pixels of each block counted, which need no border, at rank
-% floor(0.85 * count).
+% floor(0.75 * count).
 function [noise, texture, fine_texture, structure] = noise_statistics(I, lowest, highest, noise)
 given = nargin > 3;
 [rows, cols, channels] = size(I);
@@ -241,7 +241,7 @@ for n = 1:count
 end
 gradients = gradients(:, counted);
 if ~isempty(gradients)
-    structure = value_of_key(quantile_key(gradients(:), 0.85));
+    structure = value_of_key(quantile_key(gradients(:), 0.75));
 end
 C = reshape(C, 64, count);
 C = C(:, counted);  % row u + 8 v + 1 of column n: coefficient (u, v) of block n
