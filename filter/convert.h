@@ -155,14 +155,19 @@ inline void read_line(const void* values, ElementClass type, std::ptrdiff_t firs
     });
 }
 
-// Element `at` of stored channel 0 and its kin `channel_step` apart, as one
-// value of a mixed channel (HostImage::mix), summed in the order the mix
-// states.
+// One value of a mixed channel (HostImage::mix) from the three it mixes,
+// summed in the one order every path takes.
+CONVERT_INLINE double mixed(const ChannelMix& mix, double x0, double x1, double x2)
+{
+    return (mix.weight[0] * x0 + mix.weight[1] * x1) + mix.weight[2] * x2;
+}
+
+// The same of element `at` of stored channel 0 and its kin `channel_step`
+// apart.
 template <class T>
 CONVERT_INLINE double mixed_value(const ChannelMix& mix, const T* at, std::ptrdiff_t channel_step)
 {
-    return (mix.weight[0] * as_double(at[0]) + mix.weight[1] * as_double(at[channel_step])) +
-           mix.weight[2] * as_double(at[2 * channel_step]);
+    return mixed(mix, as_double(at[0]), as_double(at[channel_step]), as_double(at[2 * channel_step]));
 }
 
 // Element (row, col) of one channel of an image as a double, the channel
@@ -178,9 +183,10 @@ CONVERT_INLINE double value_at(const HostImage& image, std::ptrdiff_t row, std::
 }
 
 // Rows [first, first + count) of one column of one channel of an image, as
-// doubles.
+// doubles; of a mixed image's channels [channel, channel + channels) with
+// `channels`, channel j's from out + j * plane, all from one read.
 inline void read_column(const HostImage& image, std::ptrdiff_t channel, std::ptrdiff_t col, std::ptrdiff_t first,
-                        std::ptrdiff_t count, double* out)
+                        std::ptrdiff_t count, double* out, int channels = 1, std::ptrdiff_t plane = 0)
 {
     if (image.mix == nullptr) {
         read_line(image.values, image.value_class, offset_of(image.layout, first, col, channel),
@@ -189,12 +195,25 @@ inline void read_column(const HostImage& image, std::ptrdiff_t channel, std::ptr
     }
     with_element_type(image.value_class, [&](auto* element) {
         using T = std::remove_pointer_t<decltype(element)>;
-        const ChannelMix& mix = image.mix[channel];
         const std::ptrdiff_t step = image.layout.row_step;
         const std::ptrdiff_t apart = image.layout.channel_step;
         const T* line = static_cast<const T*>(image.values) + offset_of(image.layout, first, col, 0);
-        for (std::ptrdiff_t i = 0; i < count; ++i) {
-            out[i] = mixed_value(mix, line + i * step, apart);
+        for (int j = 0; j < channels; ++j) {
+            const ChannelMix& mix = image.mix[channel + j];
+            double* values = out + j * plane;
+            if (step == 1) {
+                // Three contiguous lines, which the compiler mixes many at a time.
+                const T* x0 = line;
+                const T* x1 = line + apart;
+                const T* x2 = line + 2 * apart;
+                for (std::ptrdiff_t i = 0; i < count; ++i) {
+                    values[i] = mixed(mix, as_double(x0[i]), as_double(x1[i]), as_double(x2[i]));
+                }
+                continue;
+            }
+            for (std::ptrdiff_t i = 0; i < count; ++i) {
+                values[i] = mixed_value(mix, line + i * step, apart);
+            }
         }
     });
 }
@@ -211,65 +230,91 @@ constexpr int TRANSPOSED_COLUMNS = 64;
 constexpr int TRANSPOSED_ROWS = 64;
 constexpr int TRANSPOSED_ROWS_AHEAD = 8;
 
-// Calls copy(block, group, first, columns, rows) for each block of columns
+// A block's elements, column c's in [c][0, rows).
+template <class T>
+using TransposedBlock = T[TRANSPOSED_COLUMNS][TRANSPOSED_ROWS];
+
+// Calls copy(group, first, columns, rows) for each block of columns
 // [group, group + columns) of `cols` and rows [first, first + rows) of
-// `count`; the copy keeps column c's elements in block[c][0, rows).
-template <class T, class Copy>
+// `count`, which the copy keeps in blocks of its own.
+template <class Copy>
 CONVERT_INLINE void for_each_transposed_block(std::ptrdiff_t cols, std::ptrdiff_t count, const Copy& copy)
 {
-    T block[TRANSPOSED_COLUMNS][TRANSPOSED_ROWS];
     for (std::ptrdiff_t group = 0; group < cols; group += TRANSPOSED_COLUMNS) {
         const int columns = static_cast<int>(cols - group < TRANSPOSED_COLUMNS ? cols - group : TRANSPOSED_COLUMNS);
         for (std::ptrdiff_t first = 0; first < count; first += TRANSPOSED_ROWS) {
             const int rows = static_cast<int>(count - first < TRANSPOSED_ROWS ? count - first : TRANSPOSED_ROWS);
-            copy(block, group, first, columns, rows);
+            copy(group, first, columns, rows);
         }
     }
 }
 
 // Columns [first_col, first_col + cols) of one channel of an image, rows
 // [first_row, first_row + count), as doubles: column k from out + k *
-// out_stride. A mixed channel's blocks hold its doubles, made as the rows
-// are read.
+// out_stride. A mixed channel reads its three stored channels into blocks
+// of their own, in their class, and mixes them down the blocks' columns;
+// with `channels`, channels [channel, channel + channels) of a mixed image
+// from the same blocks, channel j's from out + j * plane.
 inline void read_columns(const HostImage& image, std::ptrdiff_t channel, std::ptrdiff_t first_col, std::ptrdiff_t cols,
-                         std::ptrdiff_t first_row, std::ptrdiff_t count, double* out, std::ptrdiff_t out_stride)
+                         std::ptrdiff_t first_row, std::ptrdiff_t count, double* out, std::ptrdiff_t out_stride,
+                         int channels = 1, std::ptrdiff_t plane = 0)
 {
     const Layout& layout = image.layout;
     with_element_type(image.value_class, [&](auto* element) {
         using T = std::remove_pointer_t<decltype(element)>;
-        const bool mixed = image.mix != nullptr;
-        const T* origin =
-            static_cast<const T*>(image.values) + offset_of(layout, first_row, first_col, mixed ? 0 : channel);
-        const auto copy = [&](auto& block, std::ptrdiff_t group, std::ptrdiff_t first, int columns, int rows) {
+        const int stored = image.mix != nullptr ? 3 : 1;
+        const T* origin = static_cast<const T*>(image.values) +
+                          offset_of(layout, first_row, first_col, image.mix != nullptr ? 0 : channel);
+        TransposedBlock<T> blocks[3];
+        for_each_transposed_block(cols, count, [&](std::ptrdiff_t group, std::ptrdiff_t first, int columns,
+                                                   int rows) {
             for (int r = 0; r < rows; ++r) {
                 const T* row = origin + (first + r) * layout.row_step + group * layout.col_step;
-                if (first + r + TRANSPOSED_ROWS_AHEAD < count) {
-                    for (int stored = 0; stored < (mixed ? 3 : 1); ++stored) {
-                        prefetch_elements(row + TRANSPOSED_ROWS_AHEAD * layout.row_step + stored * layout.channel_step,
+                for (int j = 0; j < stored; ++j) {
+                    if (first + r + TRANSPOSED_ROWS_AHEAD < count) {
+                        prefetch_elements(row + TRANSPOSED_ROWS_AHEAD * layout.row_step + j * layout.channel_step,
                                           layout.col_step, columns);
                     }
-                }
-                for (int c = 0; c < columns; ++c) {
-                    if constexpr (std::is_same_v<std::remove_reference_t<decltype(block[0][0])>, double>) {
-                        block[c][r] = mixed ? mixed_value(image.mix[channel], row + c * layout.col_step,
-                                                          layout.channel_step)
-                                            : as_double(row[c * layout.col_step]);
-                    } else {
-                        block[c][r] = row[c * layout.col_step];
+                    for (int c = 0; c < columns; ++c) {
+                        blocks[j][c][r] = row[c * layout.col_step + j * layout.channel_step];
                     }
                 }
             }
-            for (int c = 0; c < columns; ++c) {
-                double* column = out + (group + c) * out_stride + first;
-                for (int r = 0; r < rows; ++r) {
-                    column[r] = as_double(block[c][r]);
+            for (int j = 0; j < (image.mix != nullptr ? channels : 1); ++j) {
+                for (int c = 0; c < columns; ++c) {
+                    double* column = out + j * plane + (group + c) * out_stride + first;
+                    if (image.mix == nullptr) {
+                        for (int r = 0; r < rows; ++r) {
+                            column[r] = as_double(blocks[0][c][r]);
+                        }
+                        continue;
+                    }
+                    const ChannelMix& mix = image.mix[channel + j];
+                    for (int r = 0; r < rows; ++r) {
+                        column[r] = mixed(mix, as_double(blocks[0][c][r]), as_double(blocks[1][c][r]),
+                                          as_double(blocks[2][c][r]));
+                    }
                 }
             }
-        };
-        if (mixed) {
-            for_each_transposed_block<double>(cols, count, copy);
-        } else {
-            for_each_transposed_block<T>(cols, count, copy);
+        });
+    });
+}
+
+// `count` doubles into consecutive elements of class `type` (not logical)
+// from element `origin` of `target`, converted as the host converts; bytes
+// by `to_bytes` where it is given, which must convert as
+// converted<std::uint8_t> does (the lanes' faster conversion).
+inline void write_line(const double* values, int count, void* target, ElementClass type, std::ptrdiff_t origin,
+                       void (*to_bytes)(const double*, std::uint8_t*, int) = nullptr)
+{
+    if (type == ElementClass::uint8 && to_bytes != nullptr) {
+        to_bytes(values, static_cast<std::uint8_t*>(target) + origin, count);
+        return;
+    }
+    with_element_type(type, [&](auto* element) {
+        using T = std::remove_pointer_t<decltype(element)>;
+        if constexpr (!std::is_same_v<T, LogicalElement>) {
+            convert_in_chunks(values, static_cast<T*>(target) + origin, count, [](double y) { return converted<T>(y); });
         }
     });
 }
@@ -279,29 +324,36 @@ inline void read_columns(const HostImage& image, std::ptrdiff_t channel, std::pt
 // of one channel of an array of class `type` (not logical) in `layout`,
 // converted as the host converts; bytes by `to_bytes` where it is given,
 // which must convert as converted<std::uint8_t> does (the lanes' faster
-// conversion).
+// conversion). With `channels` above 1, channels [channel, channel +
+// channels) together, channel j's values `plane` after channel 0's: where
+// channels are interleaved, a row's elements of every channel share their
+// cache lines, which one pass then writes once.
 inline void write_columns(const double* values, std::ptrdiff_t stride, void* target, ElementClass type,
                           const Layout& layout, std::ptrdiff_t channel, std::ptrdiff_t first_col, std::ptrdiff_t cols,
                           std::ptrdiff_t first_row, std::ptrdiff_t count,
-                          void (*to_bytes)(const double*, std::uint8_t*, int) = nullptr)
+                          void (*to_bytes)(const double*, std::uint8_t*, int) = nullptr, int channels = 1,
+                          std::ptrdiff_t plane = 0)
 {
+    constexpr int MOST_CHANNELS = 3;
     with_element_type(type, [&](auto* element) {
         using T = std::remove_pointer_t<decltype(element)>;
         if constexpr (!std::is_same_v<T, LogicalElement>) {
             T* origin = static_cast<T*>(target) + offset_of(layout, first_row, first_col, channel);
-            for_each_transposed_block<T>(cols, count, [&](T(&block)[TRANSPOSED_COLUMNS][TRANSPOSED_ROWS],
-                                                          std::ptrdiff_t group, std::ptrdiff_t first, int columns,
-                                                          int rows) {
-                for (int c = 0; c < columns; ++c) {
-                    const double* column = values + (group + c) * stride + first;
-                    if constexpr (std::is_same_v<T, std::uint8_t>) {
-                        if (to_bytes != nullptr) {
-                            to_bytes(column, block[c], rows);
-                            continue;
+            TransposedBlock<T> blocks[MOST_CHANNELS];
+            for_each_transposed_block(cols, count, [&](std::ptrdiff_t group, std::ptrdiff_t first, int columns,
+                                                       int rows) {
+                for (int j = 0; j < channels; ++j) {
+                    for (int c = 0; c < columns; ++c) {
+                        const double* column = values + j * plane + (group + c) * stride + first;
+                        if constexpr (std::is_same_v<T, std::uint8_t>) {
+                            if (to_bytes != nullptr) {
+                                to_bytes(column, blocks[j][c], rows);
+                                continue;
+                            }
                         }
-                    }
-                    for (int r = 0; r < rows; ++r) {
-                        block[c][r] = converted<T>(column[r]);
+                        for (int r = 0; r < rows; ++r) {
+                            blocks[j][c][r] = converted<T>(column[r]);
+                        }
                     }
                 }
                 for (int r = 0; r < rows; ++r) {
@@ -310,7 +362,9 @@ inline void write_columns(const double* values, std::ptrdiff_t stride, void* tar
                         prefetch_elements(row + TRANSPOSED_ROWS_AHEAD * layout.row_step, layout.col_step, columns);
                     }
                     for (int c = 0; c < columns; ++c) {
-                        row[c * layout.col_step] = block[c][r];
+                        for (int j = 0; j < channels; ++j) {
+                            row[c * layout.col_step + j * layout.channel_step] = blocks[j][c][r];
+                        }
                     }
                 }
             });

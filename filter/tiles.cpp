@@ -87,8 +87,7 @@ struct TileWork {
     LanePass* pass;
     const LaneKernels* kernels;
     const TiledImage* image;
-    const HostImage* pixels;       // the channels filtered: the image's own, or their opponent basis
-    const HostImage* edge_source;  // what made edges come from
+    const HostImage* edge_source;  // what made edges come from: the image, or one opponent channel of it
     double edge_threshold;
     std::ptrdiff_t channel;
     TileSpan rows;
@@ -97,8 +96,10 @@ struct TileWork {
     bool load_values;  // values of another class than double go through value_plane
     bool load_edges;   // false where the edge bits still hold this tile's shared edge map
     bool store_results;
-    // Not null: the results wait here for the other colour channels', a
-    // line every held_stride, the tile's first pixel first.
+    // Not null: the values are read from held_values and the results wait
+    // in `held` for the other colour channels', a line every held_stride,
+    // the tile's first pixel first.
+    const double* held_values;
     double* held;
     std::ptrdiff_t held_stride;
 };
@@ -151,7 +152,7 @@ int line_groups(int first_line, int end_line)
 // The values of a group of lines as doubles.
 void gather_values(const TileWork& work, const LineGroup& lines, int length)
 {
-    read_columns(*work.pixels, work.channel, work.cols.begin + lines.first, lines.count, work.rows.begin, length,
+    read_columns(work.image->pixels, work.channel, work.cols.begin + lines.first, lines.count, work.rows.begin, length,
                  filter_state.value_plane[lines.first], PLANE_STRIDE);
 }
 
@@ -166,9 +167,9 @@ void prepare_line(const TileWork& work, int line)
     const LaneKernels& lanes = *work.kernels;
     const TiledImage& image = *work.image;
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
-    const HostImage& pixels = *work.pixels;
+    const HostImage& pixels = image.pixels;
     if (work.load_values && pixels.layout.row_step == 1) {
-        if (pixels.value_class == ElementClass::uint8 && pixels.mix == nullptr) {
+        if (pixels.value_class == ElementClass::uint8) {
             const std::ptrdiff_t origin = element_index(work, pixels.layout, work.channel, line, 0);
             lanes.load_bytes(static_cast<const std::uint8_t*>(pixels.values) + origin, state.value_plane[line],
                              length);
@@ -229,20 +230,9 @@ bool make_tile_edges(const TileWork& work)
 void store_part(const TileWork& work, const LinePart& part)
 {
     const TiledImage& image = *work.image;
-    const std::ptrdiff_t origin = result_index(work, part.line, part.first);
-    const double* results = filter_state.result_plane[part.line] + part.first;
-    const int count = part.end - part.first;
-    if (image.pixels.value_class == ElementClass::uint8) {
-        work.kernels->store_bytes(results, static_cast<std::uint8_t*>(image.result) + origin, count);
-        return;
-    }
-    with_element_type(result_class(image.pixels.value_class), [&](auto* type) {
-        using T = std::remove_pointer_t<decltype(type)>;
-        if constexpr (!std::is_same_v<T, LogicalElement>) {  // no result is logical
-            convert_in_chunks(results, static_cast<T*>(image.result) + origin, count,
-                              [](double y) { return converted<T>(y); });
-        }
-    });
+    write_line(filter_state.result_plane[part.line] + part.first, part.end - part.first, image.result,
+               result_class(image.pixels.value_class), result_index(work, part.line, part.first),
+               work.kernels->store_bytes);
 }
 
 // The kept results of a group of lines, from result_plane into the result's
@@ -267,9 +257,10 @@ bool filter_tile(const TileWork& work)
     const int lines = static_cast<int>(work.cols.end - work.cols.begin);
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
     LaneView& view = work.pass->view;
-    view.values = work.load_values ? state.value_plane[0]
-                                   : static_cast<const double*>(image.pixels.values) +
-                                         element_index(work, image.pixels.layout, work.channel, 0, 0);
+    view.values = work.held_values != nullptr ? work.held_values
+                  : work.load_values          ? state.value_plane[0]
+                                              : static_cast<const double*>(image.pixels.values) +
+                                           element_index(work, image.pixels.layout, work.channel, 0, 0);
     if (work.held != nullptr) {
         view.results = work.held;
         view.result_stride = work.held_stride;
@@ -289,7 +280,7 @@ bool filter_tile(const TileWork& work)
         return false;
     }
     const int workers = worker_count(call, static_cast<double>(lines) * length, PIXELS_PER_THREAD);
-    const bool gather_rows = work.load_values && work.pixels->layout.row_step != 1;
+    const bool gather_rows = work.load_values && image.pixels.layout.row_step != 1;
     if ((work.load_values || (work.load_edges && image.edges != nullptr)) &&
         !run_parallel(call, line_groups(0, lines), workers, [&work, gather_rows, lines, length](int group) {
             const LineGroup group_lines = line_group(group, 0, lines);
@@ -356,25 +347,35 @@ void write_colour_lines(const HeldTile& tile, const LineGroup& lines)
     const PixelRegion& kept = *tile.kept;
     const int first = static_cast<int>(tile.rows.kept_begin - tile.rows.begin);
     const int end = static_cast<int>(tile.rows.kept_end - tile.rows.begin);
+    const ChannelMix* inverse = OPPONENT_INVERSE;
     for (int line = lines.first; line < lines.first + lines.count; ++line) {
-        double* y = tile.held + line * tile.stride;
+        double* y0 = tile.held + line * tile.stride;
+        double* y1 = y0 + tile.plane;
+        double* y2 = y1 + tile.plane;
         for (int position = first; position < end; ++position) {
-            double* at = y + position;
-            double stored[COLOUR_CHANNELS];
-            for (int k = 0; k < COLOUR_CHANNELS; ++k) {
-                stored[k] = mixed_value(OPPONENT_INVERSE[k], at, tile.plane);
-            }
-            for (int k = 0; k < COLOUR_CHANNELS; ++k) {
-                at[k * tile.plane] = stored[k];
-            }
+            const double x0 = mixed(inverse[0], y0[position], y1[position], y2[position]);
+            const double x1 = mixed(inverse[1], y0[position], y1[position], y2[position]);
+            const double x2 = mixed(inverse[2], y0[position], y1[position], y2[position]);
+            y0[position] = x0;
+            y1[position] = x1;
+            y2[position] = x2;
         }
     }
     const std::ptrdiff_t first_col = tile.cols.begin + lines.first - kept.first_col;
     const std::ptrdiff_t first_row = tile.rows.kept_begin - kept.first_row;
-    for (int k = 0; k < COLOUR_CHANNELS; ++k) {
-        write_columns(tile.held + k * tile.plane + lines.first * tile.stride + first, tile.stride, image.result,
-                      result_class(image.pixels.value_class), image.result_layout, k, first_col, lines.count,
-                      first_row, end - first, tile.store_bytes);
+    const ElementClass type = result_class(image.pixels.value_class);
+    const double* results = tile.held + lines.first * tile.stride + first;
+    if (image.result_layout.row_step != 1) {
+        write_columns(results, tile.stride, image.result, type, image.result_layout, 0, first_col, lines.count,
+                      first_row, end - first, tile.store_bytes, COLOUR_CHANNELS, tile.plane);
+    } else {
+        // Columns that are contiguous take each line as it is.
+        for (int k = 0; k < COLOUR_CHANNELS; ++k) {
+            for (int line = 0; line < lines.count; ++line) {
+                write_line(results + k * tile.plane + line * tile.stride, end - first, image.result, type,
+                           offset_of(image.result_layout, first_row, first_col + line, k), tile.store_bytes);
+            }
+        }
     }
     if (image.pixels.channels > COLOUR_CHANNELS) {
         with_element_type(image.pixels.value_class, [&](auto* type) {
@@ -397,6 +398,29 @@ void write_colour_lines(const HeldTile& tile, const LineGroup& lines)
             }
         });
     }
+}
+
+// The opponent channels of a tile's pixels, all three from one read of the
+// stored ones, into `planes`, a plane apart, a line every `stride`.
+bool load_opponent_tile(CallState& call, const HostImage& opponent, const TileSpan& rows, const TileSpan& cols,
+                        double* planes, std::ptrdiff_t stride, std::ptrdiff_t plane)
+{
+    const int lines = static_cast<int>(cols.end - cols.begin);
+    const std::ptrdiff_t length = rows.end - rows.begin;
+    const int workers = worker_count(call, static_cast<double>(lines) * static_cast<double>(length), PIXELS_PER_THREAD);
+    return run_parallel(call, line_groups(0, lines), workers, [&](int group) {
+        const LineGroup group_lines = line_group(group, 0, lines);
+        double* first = planes + group_lines.first * stride;
+        if (opponent.layout.row_step == 1) {
+            for (int line = 0; line < group_lines.count; ++line) {
+                read_column(opponent, 0, cols.begin + group_lines.first + line, rows.begin, length,
+                            first + line * stride, COLOUR_CHANNELS, plane);
+            }
+        } else {
+            read_columns(opponent, 0, cols.begin + group_lines.first, group_lines.count, rows.begin, length, first,
+                         stride, COLOUR_CHANNELS, plane);
+        }
+    });
 }
 
 // Every tile, channel after channel: with one set of widths for every
@@ -428,25 +452,27 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
     const TileCut col_cut(image.pixels.cols, margin, kept.first_col, kept.cols);
     // Doubles in columns that follow one another are read and written in
     // place; everything else passes through the planes, as do the results of
-    // a region, whose tiles begin outside it, and the opponent channels,
-    // which are made as they are read.
+    // a region, whose tiles begin outside it. Colour tiles hold their own.
     const bool load_values =
-        colour || image.pixels.value_class != ElementClass::float64 || !has_forward_columns(image.pixels.layout);
+        !colour && (image.pixels.value_class != ElementClass::float64 || !has_forward_columns(image.pixels.layout));
     const bool store_results = result_class(image.pixels.value_class) != ElementClass::float64 ||
                                !has_forward_columns(image.result_layout) || image.kept != nullptr;
-    pass.view.value_stride = load_values ? PLANE_STRIDE : image.pixels.layout.col_step;
     // No tile's smaller side exceeds the smaller of the longest extents.
     const std::ptrdiff_t longest_rows = row_cut.longest();
     const std::ptrdiff_t longest_cols = col_cut.longest();
+    pass.view.value_stride = colour ? longest_rows : load_values ? PLANE_STRIDE : image.pixels.layout.col_step;
     const int smaller_side = static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols);
     const auto build = [&](int set) {
         set_widths(widths[set].sigma_near, widths[set].sigma_far);
         build_tables(pass, reach[set], widths[set].sigma_near, widths[set].sigma_far, pass.view.value_stride,
                      smaller_side);
     };
-    // A colour tile's three results, a plane each, until all are there.
+    // A colour tile's planes: the three opponent channels' values in planes 1
+    // to 3, made from one read of the stored channels, and their results,
+    // channel c's into plane c, where channel c - 1's values were.
     const std::ptrdiff_t plane = longest_rows * longest_cols;
-    const Scratch<double> held(colour ? new double[static_cast<std::size_t>(COLOUR_CHANNELS * plane)] : nullptr);
+    const Scratch<double> held(colour ? new double[static_cast<std::size_t>((COLOUR_CHANNELS + 1) * plane)]
+                                      : nullptr);
     const HostImage opponent = colour ? opponent_channels(image.pixels) : image.pixels;
     const std::ptrdiff_t filtered = colour ? COLOUR_CHANNELS : image.pixels.channels;
     if (!colour) {
@@ -455,6 +481,10 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
 
     for (std::ptrdiff_t tile_col = 0; tile_col < col_cut.count; ++tile_col) {
         for (std::ptrdiff_t tile_row = 0; tile_row < row_cut.count; ++tile_row) {
+            if (colour && !load_opponent_tile(call, opponent, row_cut.tile(tile_row), col_cut.tile(tile_col),
+                                              held.get() + plane, longest_rows, plane)) {
+                return false;
+            }
             for (std::ptrdiff_t channel = 0; channel < filtered; ++channel) {
                 const int set = colour ? static_cast<int>(channel) : 0;
                 if (colour) {
@@ -468,7 +498,6 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
                                     &pass,
                                     &kernels,
                                     &image,
-                                    &opponent,
                                     &edge_source,
                                     colour ? widths[set].edge_threshold : image.edge_threshold,
                                     channel,
@@ -478,6 +507,7 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
                                     load_values,
                                     load_edges,
                                     store_results,
+                                    colour ? held.get() + (channel + 1) * plane : nullptr,
                                     colour ? held.get() + channel * plane : nullptr,
                                     longest_rows};
                 if (!filter_tile(work)) {
