@@ -45,6 +45,10 @@ def imlumasift(I, E=None, x3=None, x4=None, threshold=None, return_info=False, c
 
     J, info = imlumasift(..., return_info=True) also returns lumasift.imlumasift's
     info, measured before the result is built.
+
+    colour, x3, x4 and threshold as in lumasift.imlumasift: a colour image is
+    smoothed as colour unless colour=False, each value one for all opponent
+    channels or one for each.
     """
     I = da.asarray(I)
     if I.ndim not in (2, 3):

@@ -291,6 +291,12 @@
 %! inside = mod (c, 60) > 6 & mod (c, 60) < 54 & abs (r - 100.5) > 6;
 %! assert (std (J(inside) - steps(inside)) < 0.5 * std (texture(inside)));
 %! assert (all (abs (J(10:190, 59) - J(10:190, 61)) > 50));
+%! camera = double (photo ("camera.png"));
+%! edges = lumasift_edges (camera) > 100;
+%! J = imlumasift (camera, [], 2, 0.3);
+%! blurred = imlumasift (camera, zeros (size (camera)), 2, 0.3);
+%! assert (mean (abs (J(edges) - camera(edges))) < 0.5 * mean (abs (blurred(edges) - camera(edges))));
+%! assert (mean (abs (J(~edges) - camera(~edges))) > 1);
 %! for name = {"coffee.png", "camera.png", "retina.jpg"}
 %!   marked = mean (reshape (lumasift_edges (photo (name{1})) > 100, [], size (photo (name{1}), 3)));
 %!   assert (all (marked > 0.005 & marked < 0.5), "%s: %s", name{1}, mat2str (marked, 3));
