@@ -188,9 +188,17 @@ for n = 1:numel(row)
     B(:, :, n) = I(row(n) + (1:8), col(n) + (1:8), c(n));
 end
 colour = mod(floor(row(:) / (8 * stride)) + floor(col(:) / (8 * stride)), 2);
+% A central pixel's gradient reaches three pixels, all in its block: the
+% whole channel's map has it.
+G = zeros(rows, cols, channels);
+for k = 1:channels
+    G(:, :, k) = gradient_magnitude(double(I(:, :, k)));
+end
+gradients = G(sub2ind(size(G), row(:) + [4, 5, 4, 5], col(:) + [4, 4, 5, 5], repmat(c(:), 1, 4)))';
 clipped = reshape(any(any(B <= lowest | B >= highest, 1), 2), [], 1);
 B = B(:, :, ~clipped);
 colour = colour(~clipped);
+gradients = gradients(:, ~clipped);
 % The DCT along the rows, then down the columns, each sum in the order of
 % its terms.
 T = dct_table();
@@ -234,11 +242,6 @@ end
 mid = mid / 15;
 fine = fine / 28;
 counted = all(isfinite([energy, mid, fine]), 2);
-gradients = zeros(4, count);
-for n = 1:count
-    g = gradient_magnitude(B(:, :, n));
-    gradients(:, n) = reshape(g(4:5, 4:5), 4, 1);
-end
 gradients = gradients(:, counted);
 if ~isempty(gradients)
     structure = value_of_key(quantile_key(gradients(:), 0.75));
