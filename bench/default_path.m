@@ -16,7 +16,8 @@ function default_path (photo_dir, calls = 3)
   ## The module's working planes are touched once before measuring.
   imlumasift (I(1:1000, 1:1000, :));
   [~, info] = imlumasift (I);
-  printf ("noise %.2f, threshold %.2f, x3 %.3f, x4 %.3f\n", info.noise, info.threshold, info.x3, info.x4);
+  printf ("noise %.2f, threshold %s, x3 %s, x4 %s\n", info.noise, mat2str (info.threshold, 4), ...
+          mat2str (info.x3, 4), mat2str (info.x4, 4));
   E = lumasift_edges (I);
   given = fastest (@() imlumasift (I, E, info.x3, info.x4), calls);
   default = fastest (@() imlumasift (I), calls);
