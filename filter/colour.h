@@ -18,11 +18,37 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 constexpr int COLOUR_CHANNELS = 3;
 
+// The three rows of a basis, each a channel's mix of the stored three.
+struct ColourBasis {
+    ChannelMix row[COLOUR_CHANNELS];
+};
+
 // Rows (1, 1, 1) / sqrt(3), (1, 0, -1) / sqrt(2), (1, -2, 1) / sqrt(6): the
-// luminance, red against blue, green against magenta.
-extern const ChannelMix OPPONENT_BASIS[COLOUR_CHANNELS];
-// The transpose, which undoes it: stored channel k from the three smoothed.
-extern const ChannelMix OPPONENT_INVERSE[COLOUR_CHANNELS];
+// luminance, red against blue, green against magenta. Each entry is the
+// double nearest, which 1.0 / std::sqrt(3.0) and its kin are not: written
+// out, so that every build reads the same basis (1 / sqrt(3) is
+// 0.57735026918962573, 1 / sqrt(2) 0.70710678118654757, 1 / sqrt(6)
+// 0.40824829046386302, 2 / sqrt(6) 0.81649658092772603).
+constexpr ColourBasis OPPONENT_BASIS = {{
+    {{0x1.279a74590331cp-1, 0x1.279a74590331cp-1, 0x1.279a74590331cp-1}},
+    {{0x1.6a09e667f3bcdp-1, 0.0, -0x1.6a09e667f3bcdp-1}},
+    {{0x1.a20bd700c2c3ep-2, -0x1.a20bd700c2c3ep-1, 0x1.a20bd700c2c3ep-2}},
+}};
+
+constexpr ColourBasis transpose(const ColourBasis& basis)
+{
+    ColourBasis transposed{};
+    for (int row = 0; row < COLOUR_CHANNELS; ++row) {
+        for (int col = 0; col < COLOUR_CHANNELS; ++col) {
+            transposed.row[col].weight[row] = basis.row[row].weight[col];
+        }
+    }
+    return transposed;
+}
+
+// The transpose, which undoes an orthonormal basis: stored channel k from
+// the three smoothed.
+constexpr ColourBasis OPPONENT_INVERSE = transpose(OPPONENT_BASIS);
 
 // Whether an image of this many channels can be smoothed as colour: red,
 // green and blue, and alpha as a fourth, which is passed through.

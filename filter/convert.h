@@ -170,18 +170,6 @@ CONVERT_INLINE double mixed_value(const ChannelMix& mix, const T* at, std::ptrdi
     return mixed(mix, as_double(at[0]), as_double(at[channel_step]), as_double(at[2 * channel_step]));
 }
 
-// Element (row, col) of one channel of an image as a double, the channel
-// mixed where the image says so.
-template <class T>
-CONVERT_INLINE double value_at(const HostImage& image, std::ptrdiff_t row, std::ptrdiff_t col, std::ptrdiff_t channel)
-{
-    const T* values = static_cast<const T*>(image.values);
-    if (image.mix != nullptr) {
-        return mixed_value(image.mix[channel], values + offset_of(image.layout, row, col, 0), image.layout.channel_step);
-    }
-    return as_double(values[offset_of(image.layout, row, col, channel)]);
-}
-
 // Rows [first, first + count) of one column of one channel of an image, as
 // doubles; of a mixed image's channels [channel, channel + channels) with
 // `channels`, channel j's from out + j * plane, all from one read.

@@ -430,10 +430,17 @@ void for_each_block(const HostImage& part, const BlockLattice& lattice, std::ptr
                 const std::ptrdiff_t image_col = lattice.first_col + col;
                 for_each_start(lattice, lattice.first_row, rows, 0, rows, [&](std::ptrdiff_t row) {
                     const std::ptrdiff_t image_row = lattice.first_row + row;
+                    const Layout& layout = part.layout;
+                    // A mixed channel's values start from stored channel 0's.
+                    const T* first = static_cast<const T*>(part.values) +
+                                     offset_of(layout, row, col, part.mix != nullptr ? 0 : channel);
                     bool clipped = false;
                     for (int q = 0; q < B; ++q) {
                         for (int k = 0; k < B; ++k) {
-                            const double value = value_at<T>(part, row + k, col + q, channel);
+                            const T* at = first + k * layout.row_step + q * layout.col_step;
+                            const double value = part.mix != nullptr
+                                                     ? mixed_value(part.mix[channel], at, layout.channel_step)
+                                                     : as_double(*at);
                             clipped |= value <= lattice.clipped_below || value >= lattice.clipped_above;
                             x[k][q] = value;
                         }

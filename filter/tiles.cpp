@@ -347,7 +347,7 @@ void write_colour_lines(const HeldTile& tile, const LineGroup& lines)
     const PixelRegion& kept = *tile.kept;
     const int first = static_cast<int>(tile.rows.kept_begin - tile.rows.begin);
     const int end = static_cast<int>(tile.rows.kept_end - tile.rows.begin);
-    const ChannelMix* inverse = OPPONENT_INVERSE;
+    const ChannelMix* inverse = OPPONENT_INVERSE.row;
     for (int line = lines.first; line < lines.first + lines.count; ++line) {
         double* y0 = tile.held + line * tile.stride;
         double* y1 = y0 + tile.plane;

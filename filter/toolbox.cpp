@@ -162,11 +162,6 @@ bool settle_edges(const HostImage& image, bool colour, const GivenValues& thresh
                              parameters, options);
 }
 
-std::ptrdiff_t edge_channels(const CallParameters& parameters)
-{
-    return parameters.sets();
-}
-
 bool make_edge_maps(const HostImage& image, const CallParameters& parameters, double* edges, const Layout& layout,
                     const CallOptions& options)
 {
@@ -237,7 +232,7 @@ InfoField basis(const CallParameters& parameters)
         field.rows = field.cols = COLOUR_CHANNELS;
         for (int row = 0; row < COLOUR_CHANNELS; ++row) {
             for (int col = 0; col < COLOUR_CHANNELS; ++col) {
-                field.values[col * COLOUR_CHANNELS + row] = OPPONENT_BASIS[row].weight[col];
+                field.values[col * COLOUR_CHANNELS + row] = OPPONENT_BASIS.row[row].weight[col];
             }
         }
     }

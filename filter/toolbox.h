@@ -72,11 +72,8 @@ bool settle_smoothing(const HostImage& image, bool colour, bool edges_given, con
 bool settle_edges(const HostImage& image, bool colour, const GivenValues& threshold, bool report,
                   CallParameters& parameters, const CallOptions& options);
 
-// The channels of lumasift_edges's result: one edge map for every channel,
-// or, as colour, one for each opponent channel.
-std::ptrdiff_t edge_channels(const CallParameters& parameters);
-
-// lumasift_edges's result, edge_channels maps in `layout`.
+// lumasift_edges's result in `layout`: parameters.sets() maps, one for every
+// channel or, as colour, one for each opponent channel.
 bool make_edge_maps(const HostImage& image, const CallParameters& parameters, double* edges, const Layout& layout,
                     const CallOptions& options);
 

@@ -66,14 +66,9 @@ bool is_left_out(const mxArray* array)
     return mxIsEmpty(array);
 }
 
-bool is_real_doubles(const mxArray* array)
-{
-    return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
-}
-
 bool are_values(const mxArray* array)
 {
-    return is_left_out(array) || is_real_doubles(array);
+    return is_left_out(array) || (mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array));
 }
 
 GivenValues given_values(const mxArray* array)

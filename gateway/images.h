@@ -32,9 +32,9 @@ std::size_t dimension(const mxArray* array, mwSize k);
 // core's image; false for any other.
 bool host_image(const mxArray* array, HostImage& image);
 
-// Whether an argument is left out ([]), real full doubles, or either.
+// Whether an argument is left out ([]); whether it is that or real full
+// doubles.
 bool is_left_out(const mxArray* array);
-bool is_real_doubles(const mxArray* array);
 bool are_values(const mxArray* array);
 
 // The argument's doubles, none where it is left out ([]).

@@ -36,7 +36,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                                       lumasift::host_call_options());
     });
     const mwSize sizes[] = {static_cast<mwSize>(image.rows), static_cast<mwSize>(image.cols),
-                            static_cast<mwSize>(lumasift::edge_channels(parameters))};
+                            static_cast<mwSize>(parameters.sets())};
     plhs[0] = lumasift::new_result(3, sizes, mxDOUBLE_CLASS);
     lumasift::run_core(
         [&] {

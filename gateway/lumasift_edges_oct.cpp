@@ -37,7 +37,7 @@ DEFUN_DLD(lumasift_edges_mex, args, nargout,
     });
     void* result = nullptr;
     octave_value_list out(nargout > 1 ? 2 : 1);
-    out(0) = lumasift::new_result(lumasift::ElementClass::float64, dim_vector(image.image.rows, image.image.cols, lumasift::edge_channels(parameters)),
+    out(0) = lumasift::new_result(lumasift::ElementClass::float64, dim_vector(image.image.rows, image.image.cols, parameters.sets()),
                                   result);
     lumasift::run_core([&](const lumasift::CallOptions& options) {
         return lumasift::make_edge_maps(image.image, parameters, static_cast<double*>(result), image.image.layout,

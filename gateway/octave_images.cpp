@@ -96,14 +96,9 @@ bool is_left_out(const octave_value& value)
     return value.isempty();
 }
 
-bool is_real_doubles(const octave_value& value)
-{
-    return value.is_double_type() && value.isreal() && !value.issparse();
-}
-
 bool are_values(const octave_value& value)
 {
-    return is_left_out(value) || is_real_doubles(value);
+    return is_left_out(value) || (value.is_double_type() && value.isreal() && !value.issparse());
 }
 
 GivenValues given_values(const octave_value& value, NDArray& held)

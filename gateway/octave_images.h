@@ -33,10 +33,9 @@ struct OctaveImage {
 // the core's image; false for any other.
 bool octave_image(const octave_value& value, OctaveImage& image);
 
-// Whether a value is left out ([]), real full doubles, or either; and its
-// doubles, none where left out, which `held` keeps.
+// Whether a value is left out ([]); whether it is that or real full
+// doubles; and its doubles, none where left out, which `held` keeps.
 bool is_left_out(const octave_value& value);
-bool is_real_doubles(const octave_value& value);
 bool are_values(const octave_value& value);
 GivenValues given_values(const octave_value& value, NDArray& held);
 

@@ -449,7 +449,7 @@ py::object lumasift_edges(const py::handle& image_argument_, const Values& thres
     });
     std::vector<py::ssize_t> shape{image.host.rows, image.host.cols};
     if (parameters.colour) {
-        shape.push_back(lumasift::edge_channels(parameters));
+        shape.push_back(parameters.sets());
     }
     py::array edges = array_like(image.array, py::dtype::of<double>(), shape);
     const lumasift::Layout edge_layout = layout_of(edges);
@@ -644,7 +644,7 @@ PYBIND11_MODULE(_core, module)
     module.def("opponent_basis", [] {
         py::tuple rows(lumasift::COLOUR_CHANNELS);
         for (int row = 0; row < lumasift::COLOUR_CHANNELS; ++row) {
-            const double* weight = lumasift::OPPONENT_BASIS[row].weight;
+            const double* weight = lumasift::OPPONENT_BASIS.row[row].weight;
             rows[row] = py::make_tuple(weight[0], weight[1], weight[2]);
         }
         return rows;
