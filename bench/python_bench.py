@@ -21,6 +21,9 @@
    call on uint8 and on float64 read and written in place; in C and in
    Fortran order. And the peak memory growth of imlumasift(I) as colour and
    with the channels apart.
+5. Calls from two Python threads at once, each filtering its own 256x256x3
+   uint8 image 100 times with threads=1, with its defaults and given its
+   edges and widths, against the same calls one thread after the other.
 
     PYTHONPATH=SITE /usr/bin/python3 bench/python_bench.py [MODULE_DIR]
 """
@@ -30,6 +33,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import numpy as np
@@ -205,11 +209,37 @@ def colour_cost(I):
           f"for a {J.nbytes / 2**20:.0f} MB result")
 
 
+def concurrent_calls(repeats=100):
+    rng = np.random.default_rng(5)
+    images = [(rng.random((256, 256, 3)) * 255).astype(np.uint8) for _ in range(2)]
+    print(f"5. two threads, each {repeats} calls on its own 256x256x3 uint8 image with threads=1:")
+    for label, arguments in (("defaults", lambda I: ()),
+                             ("given E, x3 1, x4 0.5", lambda I: (lumasift.lumasift_edges(I), 1.0, 0.5))):
+        def calls(I):
+            given = arguments(I)
+            for _ in range(repeats):
+                lumasift.imlumasift(I, *given, threads=1)
+
+        start = time.perf_counter()
+        for I in images:
+            calls(I)
+        after = time.perf_counter() - start
+        threads = [threading.Thread(target=calls, args=(I,)) for I in images]
+        start = time.perf_counter()
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        together = time.perf_counter() - start
+        print(f"   {label:22s} one after another {after:6.3f} s, at once {together:6.3f} s: {after / together:.2f}x")
+
+
 def main():
     module_dir = sys.argv[1] if len(sys.argv) > 1 else os.environ.get("LUMASIFT_MODULE_DIR")
     print(f"{os.cpu_count()} cores, {len(os.sched_getaffinity(0))} usable")
     call_overhead(module_dir)
     dask_throughput()
+    concurrent_calls()
     if os.environ.get("LUMASIFT_PHOTOS"):
         colour_cost(layouts(os.environ["LUMASIFT_PHOTOS"]))
 

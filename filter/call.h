@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "hidden.h"
 
@@ -33,6 +34,11 @@ struct CallOptions {
     // May be null: the call runs to its end.
     StopRequest stop = nullptr;
 };
+
+// Scratch of a call, freed with it: not std::vector, whose out-of-line
+// members a module would export.
+template <class T>
+using Scratch = std::unique_ptr<T[]>;
 
 // Most threads a call runs on.
 constexpr int MAX_WORKERS = 64;

@@ -8,7 +8,6 @@
 #include <limits>
 
 #include "convert.h"
-#include "filter.h"
 #include "lanes/lanes.h"
 #include "parallel.h"
 
@@ -162,7 +161,6 @@ void scatter_edges(void* context, std::ptrdiff_t first, std::ptrdiff_t end, cons
 bool edge_map(const HostImage& image, double threshold, double* edges, const Layout& layout,
               const CallOptions& options)
 {
-    const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
     const LaneKernels lanes = lane_kernels_or_plain(options.kernels);
     const EdgeKernels& kernels = lanes.edges;

@@ -12,9 +12,8 @@
 
 namespace lumasift LUMASIFT_HIDDEN {
 
-// Constant-initialized, with no code run at load time: records of zeros.
+// Constant-initialized, with no code run at load time: a record of zeros.
 FilterState filter_state{};
-LanePass lane_pass{};
 std::mutex call_lock;
 
 namespace {
@@ -126,7 +125,7 @@ void filter_with_lanes(const LaneKernels& kernels, const double* values, double*
     const FilterState& state = filter_state;
     const int rows = state.rows;
     const int cols = state.cols;
-    LanePass& pass = lane_pass;
+    LanePass pass(cols, rows);
     pass.view = whole_image_view(values, result, rows, cols);
     build_tables(pass, window_reach(state.window_radius, rows, cols), state.sigma_near, state.sigma_far, rows,
                  rows < cols ? rows : cols);
@@ -164,6 +163,16 @@ void filter_image(const double* values, double* result, const double* edges, Cal
     } else {
         filter_with_lanes(kernels, values, result, edges, call);
     }
+}
+
+bool has_kernels(KernelChoice choice)
+{
+    for (const InstructionSet& set : INSTRUCTION_SETS) {
+        if (set.choice == choice) {
+            return set.kernels().filter_line != nullptr;
+        }
+    }
+    return true;  // fastest and literal are always there
 }
 
 bool filter_call(const double* values, const double* edges, int rows, int cols, double sigma_near,

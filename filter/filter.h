@@ -14,7 +14,6 @@
 #include "call.h"
 #include "constants.h"
 #include "hidden.h"
-#include "lanes/types.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -37,12 +36,8 @@ struct FilterState {
 // Zero-filled at load time, never freed.
 extern FilterState filter_state;
 
-// What the lane engine reads in a call, filled by the call before it runs
-// the engine; as static as the planes, and as large as they allow.
-extern LanePass lane_pass;
-
-// Held for a whole call: the planes and the lane pass are shared by every
-// call of the module.
+// Held for a whole call of the definition's driver: the planes are shared by
+// every such call of the module. Everything else a call works on it owns.
 extern std::mutex call_lock;
 
 // A call's widths, as every entry point sets them.

@@ -1,7 +1,9 @@
 // The core's public face: what the gateways, the Python binding, the tests
 // and the benchmarks call. They choose kernels, threads and a stop request
 // through CallOptions; nothing outside the core touches its working state.
-// Calls may come from several threads: they take turns.
+// Calls may come from several threads and run at once, each in a workspace
+// of its own; only filter_call, the definition's driver on its static
+// planes, takes turns.
 #ifndef LUMASIFT_LUMASIFT_H
 #define LUMASIFT_LUMASIFT_H
 

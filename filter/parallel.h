@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <exception>
-#include <memory>
 #include <thread>
 #include <type_traits>
 
@@ -18,11 +17,6 @@ namespace lumasift LUMASIFT_HIDDEN {
 // saves in a pass that does a few operations on each: copying, converting,
 // packing edges, counting noise or making edges.
 constexpr double PIXELS_PER_THREAD = 2e5;
-
-// Scratch of a call, freed with it: not std::vector, whose out-of-line
-// members a module would export.
-template <class T>
-using Scratch = std::unique_ptr<T[]>;
 
 // Threads worth starting for `work`, of which each should have at least
 // `work_per_thread`: at most the cores this process may use, or the count

@@ -7,11 +7,9 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
-#include <mutex>
 #include <type_traits>
 
 #include "convert.h"
-#include "filter.h"
 #include "parallel.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
@@ -869,7 +867,6 @@ std::size_t most_block_records(const HostImage& part, const BlockLattice& lattic
 bool record_blocks(const HostImage& part, const BlockLattice& lattice, BlockRecord* records, std::size_t& count,
                    const CallOptions& options)
 {
-    const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
     return gather_records(call, part, lattice, records, count);
 }
@@ -908,7 +905,6 @@ BlockLattice texture_lattice(std::ptrdiff_t rows, std::ptrdiff_t cols)
 bool measure_colour(const HostImage& image, ImageStatistics (&statistics)[COLOUR_CHANNELS],
                     const CallOptions& options)
 {
-    const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
     ImageStatistics stored;
     if (!estimate_statistics(call, stored_colour(image), stored)) {
@@ -930,14 +926,12 @@ bool measure_colour(const HostImage& image, ImageStatistics (&statistics)[COLOUR
 
 bool measure_range(const HostImage& part, std::ptrdiff_t side, ImageRange& range, const CallOptions& options)
 {
-    const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
     return is_empty(part) || side <= 0 || gather_image_range(call, part, side, range);
 }
 
 bool measure_image(const HostImage& image, ImageStatistics& statistics, const CallOptions& options)
 {
-    const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
     return estimate_statistics(call, image, statistics);
 }

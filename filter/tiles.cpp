@@ -2,12 +2,12 @@
 
 #include "tiles.h"
 
+#include <algorithm>
 #include <limits>
 #include <type_traits>
 
 #include "convert.h"
 #include "edges.h"
-#include "filter.h"
 #include "lanes/edge_bits.h"
 #include "lanes/lanes.h"
 #include "lanes/tables.h"
@@ -36,13 +36,13 @@ struct TileCut {
 
     // The kept pixels [kept_first, kept_first + kept_length) of a dimension
     // `length` long, in parts of nearly equal length, each with its margins
-    // at most PLANE_STRIDE long: one part where they fit the planes.
-    TileCut(std::ptrdiff_t length_, int margin_, std::ptrdiff_t kept_first_, std::ptrdiff_t kept_length_)
+    // at most `side` long: one part where they fit one tile.
+    TileCut(std::ptrdiff_t length_, int margin_, std::ptrdiff_t kept_first_, std::ptrdiff_t kept_length_,
+            std::ptrdiff_t side)
         : length(length_), margin(margin_), kept_first(kept_first_), kept_length(kept_length_),
-          count(tile_of(kept_first_, kept_first_ + kept_length_).end - tile_of(kept_first_, kept_first_).begin <=
-                        PLANE_STRIDE
+          count(tile_of(kept_first_, kept_first_ + kept_length_).end - tile_of(kept_first_, kept_first_).begin <= side
                     ? 1
-                    : (kept_length_ + (PLANE_STRIDE - 2 * margin_) - 1) / (PLANE_STRIDE - 2 * margin_))
+                    : (kept_length_ + (side - 2 * margin_) - 1) / (side - 2 * margin_))
     {
     }
 
@@ -80,11 +80,26 @@ int tile_margin(int reach)
     return reach + 1 > 0 ? reach + 1 : 0;
 }
 
+// Tiles of a larger image are PREFERRED_TILE_SIDE a side, which bounds a
+// call's workspace whatever the image's size and keeps a tile's lines at
+// hand in cache; windows whose margins would leave such a tile little to
+// keep take longer tiles, up to the lane engine's longest line.
+constexpr std::ptrdiff_t PREFERRED_TILE_SIDE = 1000;
+
+std::ptrdiff_t tile_side(int margin)
+{
+    return std::min<std::ptrdiff_t>(std::max<std::ptrdiff_t>(4 * margin, PREFERRED_TILE_SIDE), MAX_PASS_SIDE);
+}
+
 // One channel of one tile: where its values, edges and results are, and
-// whether they pass through the planes.
+// whether they pass through the call's planes.
 struct TileWork {
     CallState* call;
     LanePass* pass;
+    // The call's planes for values and results, a line every plane_stride.
+    double* value_plane;
+    double* result_plane;
+    std::ptrdiff_t plane_stride;
     const LaneKernels* kernels;
     const TiledImage* image;
     const HostImage* edge_source;  // what made edges come from: the image, or one opponent channel of it
@@ -93,7 +108,7 @@ struct TileWork {
     TileSpan rows;
     TileSpan cols;
     const PixelRegion* kept;  // the pixels the result holds
-    bool load_values;  // values of another class than double go through value_plane
+    bool load_values;  // values of another class than double go through the value plane
     bool load_edges;   // false where the edge bits still hold this tile's shared edge map
     bool store_results;
     // Not null: the values are read from held_values and the results wait
@@ -153,7 +168,7 @@ int line_groups(int first_line, int end_line)
 void gather_values(const TileWork& work, const LineGroup& lines, int length)
 {
     read_columns(work.image->pixels, work.channel, work.cols.begin + lines.first, lines.count, work.rows.begin, length,
-                 filter_state.value_plane[lines.first], PLANE_STRIDE);
+                 work.value_plane + lines.first * work.plane_stride, work.plane_stride);
 }
 
 // The pass before filtering, for line `line` of the tile's lane view: its
@@ -162,8 +177,8 @@ void gather_values(const TileWork& work, const LineGroup& lines, int length)
 // through a line of scratch on the stack.
 void prepare_line(const TileWork& work, int line)
 {
-    FilterState& state = filter_state;
     LanePass& pass = *work.pass;
+    double* values = work.value_plane + line * work.plane_stride;
     const LaneKernels& lanes = *work.kernels;
     const TiledImage& image = *work.image;
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
@@ -171,11 +186,9 @@ void prepare_line(const TileWork& work, int line)
     if (work.load_values && pixels.layout.row_step == 1) {
         if (pixels.value_class == ElementClass::uint8) {
             const std::ptrdiff_t origin = element_index(work, pixels.layout, work.channel, line, 0);
-            lanes.load_bytes(static_cast<const std::uint8_t*>(pixels.values) + origin, state.value_plane[line],
-                             length);
+            lanes.load_bytes(static_cast<const std::uint8_t*>(pixels.values) + origin, values, length);
         } else {
-            read_column(pixels, work.channel, work.cols.begin + line, work.rows.begin, length,
-                        state.value_plane[line]);
+            read_column(pixels, work.channel, work.cols.begin + line, work.rows.begin, length, values);
         }
     }
     if (work.load_edges && image.edges != nullptr) {
@@ -185,7 +198,7 @@ void prepare_line(const TileWork& work, int line)
         with_element_type(image.edge_class, [&](auto* type) {
             using T = std::remove_pointer_t<decltype(type)>;
             const T* edges = static_cast<const T*>(image.edges) + origin;
-            T gathered[PLANE_STRIDE];
+            T gathered[MAX_PASS_SIDE];
             if (layout.row_step != 1) {
                 gather(edges, layout.row_step, length, gathered);
                 edges = gathered;
@@ -193,7 +206,7 @@ void prepare_line(const TileWork& work, int line)
             if constexpr (std::is_same_v<T, double>) {
                 pack_line_edges(pass, lanes, line, edges, length);
             } else {
-                pack_edge_bits(edges, length, pass.edge_bits[line]);
+                pack_edge_bits(edges, length, pass.edge_row(line), pass.row_words);
                 find_near_edges(pass, line);
             }
         });
@@ -225,24 +238,25 @@ bool make_tile_edges(const TileWork& work)
     return make_edges(*work.call, *work.edge_source, work.edge_threshold, work.kernels->edges, block);
 }
 
-// The results of part of a line, from result_plane into the result's class,
-// in a layout whose columns are contiguous.
+// The results of part of a line, from the result plane into the result's
+// class, in a layout whose columns are contiguous.
 void store_part(const TileWork& work, const LinePart& part)
 {
     const TiledImage& image = *work.image;
-    write_line(filter_state.result_plane[part.line] + part.first, part.end - part.first, image.result,
+    write_line(work.result_plane + part.line * work.plane_stride + part.first, part.end - part.first, image.result,
                result_class(image.pixels.value_class), result_index(work, part.line, part.first),
                work.kernels->store_bytes);
 }
 
-// The kept results of a group of lines, from result_plane into the result's
-// class and layout.
+// The kept results of a group of lines, from the result plane into the
+// result's class and layout.
 void scatter_results(const TileWork& work, const LineGroup& lines)
 {
     const TiledImage& image = *work.image;
     const LaneView& view = work.pass->view;
     const PixelRegion& kept = *work.kept;
-    write_columns(filter_state.result_plane[lines.first] + view.first_position, PLANE_STRIDE, image.result,
+    write_columns(work.result_plane + lines.first * work.plane_stride + view.first_position, work.plane_stride,
+                  image.result,
                   result_class(image.pixels.value_class), image.result_layout, work.channel,
                   work.cols.begin + lines.first - kept.first_col, lines.count,
                   work.rows.begin + view.first_position - kept.first_row, view.end_position - view.first_position,
@@ -251,23 +265,22 @@ void scatter_results(const TileWork& work, const LineGroup& lines)
 
 bool filter_tile(const TileWork& work)
 {
-    FilterState& state = filter_state;
     CallState& call = *work.call;
     const TiledImage& image = *work.image;
     const int lines = static_cast<int>(work.cols.end - work.cols.begin);
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
     LaneView& view = work.pass->view;
     view.values = work.held_values != nullptr ? work.held_values
-                  : work.load_values          ? state.value_plane[0]
+                  : work.load_values          ? work.value_plane
                                               : static_cast<const double*>(image.pixels.values) +
                                            element_index(work, image.pixels.layout, work.channel, 0, 0);
     if (work.held != nullptr) {
         view.results = work.held;
         view.result_stride = work.held_stride;
     } else {
-        view.results = work.store_results ? state.result_plane[0]
+        view.results = work.store_results ? work.result_plane
                                           : static_cast<double*>(image.result) + result_index(work, 0, 0);
-        view.result_stride = work.store_results ? PLANE_STRIDE : image.result_layout.col_step;
+        view.result_stride = work.store_results ? work.plane_stride : image.result_layout.col_step;
     }
     view.lines = lines;
     view.length = length;
@@ -300,8 +313,8 @@ bool filter_tile(const TileWork& work)
         return filter_lane_view(call, *work.pass, work.kernels->filter_line,
                                 [&work](const LinePart& part) { store_part(work, part); });
     }
-    // Results whose elements lie rows apart wait in result_plane for the
-    // whole tile, then go out a group of lines at a time.
+    // Results whose elements lie rows apart wait in the result plane for
+    // the whole tile, then go out a group of lines at a time.
     return filter_lane_view(call, *work.pass, work.kernels->filter_line) &&
            run_parallel(call, line_groups(view.first_line, view.end_line), workers, [&work, &view](int group) {
                scatter_results(work, line_group(group, view.first_line, view.end_line));
@@ -317,10 +330,14 @@ ElementClass result_class(ElementClass value_class)
 
 bool tiles_fit(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near)
 {
-    if (rows <= PLANE_STRIDE && cols <= PLANE_STRIDE) {
-        return true;
-    }
-    return 2 * tile_margin(image_reach(rows, cols, sigma_near)) + 1 <= PLANE_STRIDE;
+    const int margin = tile_margin(image_reach(rows, cols, sigma_near));
+    const std::ptrdiff_t side = tile_side(margin);
+    return (rows <= side && cols <= side) || 2 * margin + 1 <= side;
+}
+
+int widest_tiled_reach()
+{
+    return (MAX_PASS_SIDE - 1) / 2 - 1;
 }
 
 namespace {
@@ -427,7 +444,6 @@ bool load_opponent_tile(CallState& call, const HostImage& opponent, const TileSp
 // channel, or as colour with a set for each opponent channel.
 bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour, const CallOptions& options)
 {
-    const std::lock_guard<std::mutex> hold(call_lock);
     CallState call{options};
     const PixelRegion whole{0, image.pixels.rows, 0, image.pixels.cols};
     const PixelRegion& kept = image.kept != nullptr ? *image.kept : whole;
@@ -444,12 +460,11 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
     // The tiles run on the lane engine only: the literal evaluation asked for
     // runs on the plainest lanes, which give the same bits.
     const LaneKernels kernels = lane_kernels_or_plain(options.kernels);
-    LanePass& pass = lane_pass;
 
     // Margins for the widest window serve the narrower ones too.
     const int margin = tile_margin(widest);
-    const TileCut row_cut(image.pixels.rows, margin, kept.first_row, kept.rows);
-    const TileCut col_cut(image.pixels.cols, margin, kept.first_col, kept.cols);
+    const TileCut row_cut(image.pixels.rows, margin, kept.first_row, kept.rows, tile_side(margin));
+    const TileCut col_cut(image.pixels.cols, margin, kept.first_col, kept.cols, tile_side(margin));
     // Doubles in columns that follow one another are read and written in
     // place; everything else passes through the planes, as do the results of
     // a region, whose tiles begin outside it. Colour tiles hold their own.
@@ -457,20 +472,25 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
         !colour && (image.pixels.value_class != ElementClass::float64 || !has_forward_columns(image.pixels.layout));
     const bool store_results = result_class(image.pixels.value_class) != ElementClass::float64 ||
                                !has_forward_columns(image.result_layout) || image.kept != nullptr;
-    // No tile's smaller side exceeds the smaller of the longest extents.
+    // The call's workspace, sized to its longest tile: the lane pass, and
+    // the planes that values and results pass through. No tile's smaller
+    // side exceeds the smaller of the longest extents.
     const std::ptrdiff_t longest_rows = row_cut.longest();
     const std::ptrdiff_t longest_cols = col_cut.longest();
-    pass.view.value_stride = colour ? longest_rows : load_values ? PLANE_STRIDE : image.pixels.layout.col_step;
+    const std::ptrdiff_t plane = longest_rows * longest_cols;
+    LanePass pass(static_cast<int>(longest_cols), static_cast<int>(longest_rows));
+    const Scratch<double> value_plane(load_values ? new double[static_cast<std::size_t>(plane)] : nullptr);
+    const Scratch<double> result_plane(store_results && !colour ? new double[static_cast<std::size_t>(plane)]
+                                                                : nullptr);
+    pass.view.value_stride = colour || load_values ? longest_rows : image.pixels.layout.col_step;
     const int smaller_side = static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols);
     const auto build = [&](int set) {
-        set_widths(widths[set].sigma_near, widths[set].sigma_far);
         build_tables(pass, reach[set], widths[set].sigma_near, widths[set].sigma_far, pass.view.value_stride,
                      smaller_side);
     };
     // A colour tile's planes: the three opponent channels' values in planes 1
     // to 3, made from one read of the stored channels, and their results,
     // channel c's into plane c, where channel c - 1's values were.
-    const std::ptrdiff_t plane = longest_rows * longest_cols;
     const Scratch<double> held(colour ? new double[static_cast<std::size_t>((COLOUR_CHANNELS + 1) * plane)]
                                       : nullptr);
     const HostImage opponent = colour ? opponent_channels(image.pixels) : image.pixels;
@@ -496,6 +516,9 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
                 const bool load_edges = colour || channel == 0 || image.edges_per_channel;
                 const TileWork work{&call,
                                     &pass,
+                                    value_plane.get(),
+                                    result_plane.get(),
+                                    longest_rows,
                                     &kernels,
                                     &image,
                                     &edge_source,

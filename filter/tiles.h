@@ -9,8 +9,8 @@
 // within reach. And no such sample lies on the tile's artificial border, one
 // further out, where a diagonal sample would stop passing its shadow on. So
 // each kept pixel visits the same samples with the same widths as in the
-// whole image. Tiles never exceed the planes, so the lane engine takes them
-// as they are.
+// whole image. Tiles never exceed the lane engine's longest line, so it takes
+// them as they are.
 #ifndef LUMASIFT_TILES_H
 #define LUMASIFT_TILES_H
 
@@ -49,10 +49,12 @@ struct TiledImage {
 };
 
 // Whether tiles can hold the window of sigma_near on a rows x cols image:
-// always when the image fits the planes, and otherwise when the window and
+// always when the image fits one tile, and otherwise when the window and
 // the margins on both sides of at least one kept pixel, 2 * (reach + 1) + 1,
-// fit PLANE_STRIDE.
+// fit the longest tile; that is, when its reach is at most
+// widest_tiled_reach().
 bool tiles_fit(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near);
+int widest_tiled_reach();
 
 // Filters every channel, with x3 = sigma_near and x4 = sigma_far, as
 // filter_call would on an image as large as this one. Expects tiles_fit.

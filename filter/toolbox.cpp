@@ -139,9 +139,9 @@ FaultReport fault_report(ArgumentFault fault, const char* call_form, const HostI
     case ArgumentFault::window_too_wide:
         report.identifier = "lumasift:windowTooWide";
         std::snprintf(text, size,
-                      "x3 = %g gives a window of half-width %g, too wide to tile a %td-by-%td image: over 1000 "
-                      "pixels a side, the half-width trunc(3*x3 + 1) may be at most 498.",
-                      *x3, std::trunc(window_radius_for(*x3)), rows, cols);
+                      "x3 = %g gives a window of half-width %g, too wide to tile a %td-by-%td image: the "
+                      "half-width trunc(3*x3 + 1) may be at most %d.",
+                      *x3, std::trunc(window_radius_for(*x3)), rows, cols, widest_tiled_reach());
         break;
     }
     return report;

@@ -87,9 +87,9 @@ function [J, info] = imlumasift(I, varargin)
 %   B(c,2)*X2) + B(c,3)*X3 of the values as doubles with B the nearest
 %   doubles to the basis, is the rule's result, and channel k of J the sums
 %   (B(1,k)*Y1 + B(2,k)*Y2) + B(3,k)*Y3 of those, in that order. Up to 1000 by 1000 that is LUMASIFT's own result.
-%   Larger images are cut into tiles of at most 1000 by 1000 that overlap
-%   by the window's half-width and one pixel more, which gives exactly those
-%   bits; it needs a half-width FIX(3*X3 + 1) of at most 498.
+%   Larger images are cut into tiles that overlap by the window's
+%   half-width and one pixel more, which gives exactly those bits; it needs
+%   a half-width FIX(3*X3 + 1) of at most 1022.
 %
 %   Errors have identifiers: lumasift:badImage, lumasift:badEdges,
 %   lumasift:badWidth, lumasift:windowTooWide, lumasift:choice (a name-value
@@ -131,14 +131,6 @@ elseif ~(is_image_array(E) && size(E, 1) == rows && size(E, 2) == cols && ...
 end
 x3 = width(x3, 'X3');
 x4 = width(x4, 'X4');
-if ~isempty(x3)
-    reach = fix(3 * max(x3) + 1);
-    if (rows > 1000 || cols > 1000) && reach > 498
-        error('lumasift:windowTooWide', ...
-              'imlumasift: X3 = %g gives a window of half-width %g, too wide to tile a %d-by-%d image: over 1000 pixels a side, the half-width FIX(3*X3 + 1) may be at most 498', ...
-              max(x3), reach, rows, cols);
-    end
-end
 try
     % Without INFO asked for, an image given all its parameters is not measured.
     if nargout > 1
@@ -214,4 +206,4 @@ end
 %!error id=lumasift:badImage imlumasift ({1})
 %!error id=lumasift:badEdges imlumasift (rand (3), zeros (2))
 %!error id=lumasift:badWidth imlumasift (rand (3), [], [1 2])
-%!error id=lumasift:windowTooWide imlumasift (zeros (1001, 3), [], 200)
+%!error id=lumasift:windowTooWide imlumasift (zeros (2049, 3), [], 400)

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../constants.h"
 #include "../convert.h"
 
 // Compiled for AVX2 function by function, so that the module builds with any

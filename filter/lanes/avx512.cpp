@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../constants.h"
 #include "../convert.h"
 
 // GCC 12 warns of the undefined vectors that its own intrinsics start from.

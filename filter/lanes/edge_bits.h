@@ -38,7 +38,7 @@ inline std::uint64_t edge_word(const T* line, int first, int count)
 }
 
 // Where position p of a line lies in its edge row: at bit EDGE_FRONT_BITS + p
-// of EDGE_ROW_WORDS words, every other bit cleared, so that reads which run
+// of edge_row_words(length) words or more, every other bit cleared, so that reads which run
 // past either end of the line find no edge. Word w of the row holds the
 // positions from `first` on, as many as this returns: 64, fewer at the
 // line's end, none in the front and past the end.
@@ -49,9 +49,9 @@ inline int edge_word_positions(int w, int length, int& first)
 }
 
 template <class T>
-void pack_edge_bits(const T* line, int length, std::uint64_t* row)
+void pack_edge_bits(const T* line, int length, std::uint64_t* row, int words)
 {
-    for (int w = 0; w < EDGE_ROW_WORDS; ++w) {
+    for (int w = 0; w < words; ++w) {
         int first;
         const int count = edge_word_positions(w, length, first);
         row[w] = edge_word(line, first, count);

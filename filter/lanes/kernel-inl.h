@@ -178,7 +178,7 @@ struct EdgeCursor {
 
 LANES_TARGET LANES_INLINE EdgeCursor edge_cursor(const LanePass& pass, int line, int position)
 {
-    return {reinterpret_cast<const unsigned char*>(pass.edge_bits[line]), EDGE_FRONT_BITS + position};
+    return {reinterpret_cast<const unsigned char*>(pass.edge_row(line)), EDGE_FRONT_BITS + position};
 }
 
 // The edge flags from a bit of a row on, a negative bit reaching back into
@@ -236,8 +236,8 @@ LANES_TARGET void filter_interior_span(const LanePass& pass, int line, int posit
             marks[i] = 0;
         }
         LaneBits far = 0;
-        const ScheduleEntry* const last = pass.schedule + pass.schedule_length;
-        for (const ScheduleEntry* entry = pass.schedule; entry != last; ++entry) {
+        const ScheduleEntry* const last = pass.schedule.get() + pass.schedule_length;
+        for (const ScheduleEntry* entry = pass.schedule.get(); entry != last; ++entry) {
             LaneBits& slot = marks[mark_slot_of(*entry)];
             const LaneBits shadow =
                 (static_cast<LaneBits>(entry_edges(edges, *entry)) & ALL_LANES<L, GROUPS>) | slot;
@@ -349,8 +349,8 @@ LANES_TARGET void filter_border_span(const LanePass& pass, int line, int positio
         marks[i] = 0;
     }
     LaneBits far = 0;
-    const ScheduleEntry* const last = pass.schedule + pass.schedule_length;
-    for (const ScheduleEntry* entry = pass.schedule; entry != last; ++entry) {
+    const ScheduleEntry* const last = pass.schedule.get() + pass.schedule_length;
+    for (const ScheduleEntry* entry = pass.schedule.get(); entry != last; ++entry) {
         const int sample_line = line + entry->dline;
         const LaneBits inside = inside_at[entry->dposition + reach];
         // Skipped, as the literal visit skips it: nothing changes.
@@ -375,8 +375,8 @@ LANES_TARGET void filter_border_span(const LanePass& pass, int line, int positio
 // along each walk.
 struct LaneMarks {
     LaneBits ray;
-    LaneBits first_walk[PLANE_STRIDE + 1];
-    LaneBits second_walk[PLANE_STRIDE + 1];
+    LaneBits first_walk[MAX_PASS_SIDE + 1];
+    LaneBits second_walk[MAX_PASS_SIDE + 1];
 };
 
 // Visits the sample at offset (dline, dposition) for every lane, as the
@@ -403,7 +403,7 @@ LANES_TARGET LANES_INLINE bool visit(const LanePass& pass, LaneSums<L, GROUPS>& 
                          lane_bits_in(sample_position, 1, view.length - 1, LANES));
 
     add_sample_inside(sums, view.values + (sample_line * view.value_stride + sample_position), inside, far,
-                      pass.near_weight[along][across], pass.far_weight[along][across]);
+                      pass.near_weight(along, across), pass.far_weight(along, across));
     return true;
 }
 
@@ -518,12 +518,14 @@ LANES_TARGET void filter_line(const LanePass& pass, int line, int first, int end
         return;
     }
     // Bit p: an edge lies in the window of position p.
-    std::uint64_t window_edges[EDGE_WORDS] = {};
+    std::uint64_t window_edges[MAX_EDGE_WORDS] = {};
+    const int words = pass.near_words;
     const int top = line - reach > 0 ? line - reach : 0;
     const int bottom = line + reach < view.lines - 1 ? line + reach : view.lines - 1;
     for (int l = top; l <= bottom; ++l) {
-        for (int w = 0; w < EDGE_WORDS; ++w) {
-            window_edges[w] |= pass.near_edge_bits[l][w];
+        const std::uint64_t* near_edges = pass.near_edge_row(l);
+        for (int w = 0; w < words; ++w) {
+            window_edges[w] |= near_edges[w];
         }
     }
     const bool lines_interior = line - reach >= 1 && line + reach <= view.lines - 2;
@@ -546,7 +548,7 @@ LANES_TARGET void filter_line(const LanePass& pass, int line, int first, int end
         }
         position = start;
         const LaneBits edged_lanes =
-            static_cast<LaneBits>(bits_from(window_edges, EDGE_WORDS, position)) & ALL_LANES<L, GROUPS_IN_FLIGHT>;
+            static_cast<LaneBits>(bits_from(window_edges, words, position)) & ALL_LANES<L, GROUPS_IN_FLIGHT>;
         unsigned pattern = 0;
         for (int g = 0; g < GROUPS_IN_FLIGHT; ++g) {
             pattern |= ((edged_lanes >> (g * L::WIDTH)) & ((1u << L::WIDTH) - 1u)) != 0 ? 1u << g : 0u;
@@ -558,9 +560,9 @@ LANES_TARGET void filter_line(const LanePass& pass, int line, int first, int end
 
 // pack_edge_bits for doubles, WIDTH values a compare for whole words.
 template <class L>
-LANES_TARGET void pack_double_edges(const double* values, int length, std::uint64_t* row)
+LANES_TARGET void pack_double_edges(const double* values, int length, std::uint64_t* row, int words)
 {
-    for (int w = 0; w < EDGE_ROW_WORDS; ++w) {
+    for (int w = 0; w < words; ++w) {
         int first;
         const int count = edge_word_positions(w, length, first);
         if (count < 64) {

@@ -2,7 +2,6 @@
 
 #include "lanes.h"
 
-#include "../lumasift.h"
 #include "edge_bits.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
@@ -55,16 +54,6 @@ LaneKernels lane_kernels_or_plain(KernelChoice choice)
     return choice == KernelChoice::literal ? scalar_kernels() : lane_kernels_for(choice);
 }
 
-bool has_kernels(KernelChoice choice)
-{
-    for (const InstructionSet& set : INSTRUCTION_SETS) {
-        if (set.choice == choice) {
-            return set.kernels().filter_line != nullptr;
-        }
-    }
-    return true;  // fastest and literal are always there
-}
-
 // Spreads each edge over the positions within reach of it: a run of
 // 2 * reach + 1 bits from each set one, grown by doubling, then moved back
 // by reach so that it centres on the edge.
@@ -78,9 +67,10 @@ void find_near_edges(LanePass& pass, int line)
     const int length = pass.view.length;
     const int words = (EDGE_FRONT_BITS + length + 63) / 64;
     const int wanted = (length + 63) / 64;
-    std::uint64_t spread[EDGE_ROW_WORDS];
+    std::uint64_t spread[MAX_EDGE_ROW_WORDS];
+    const std::uint64_t* edges = pass.edge_row(line);
     for (int w = 0; w < words; ++w) {
-        spread[w] = pass.edge_bits[line][w];
+        spread[w] = edges[w];
     }
     // Bit q of spread: an edge at one of the padded bits q to q + covered - 1.
     for (int covered = 1; covered < 2 * reach + 1;) {
@@ -91,14 +81,15 @@ void find_near_edges(LanePass& pass, int line)
         }
         covered += step;
     }
-    for (int w = 0; w < EDGE_WORDS; ++w) {
-        pass.near_edge_bits[line][w] = w < wanted ? bits_from(spread, words, EDGE_FRONT_BITS - reach + 64 * w) : 0;
+    std::uint64_t* near_edges = pass.near_edge_row(line);
+    for (int w = 0; w < pass.near_words; ++w) {
+        near_edges[w] = w < wanted ? bits_from(spread, words, EDGE_FRONT_BITS - reach + 64 * w) : 0;
     }
 }
 
 void pack_line_edges(LanePass& pass, const LaneKernels& kernels, int line, const double* edges, int length)
 {
-    kernels.pack_edges(edges, length, pass.edge_bits[line]);
+    kernels.pack_edges(edges, length, pass.edge_row(line), pass.row_words);
     find_near_edges(pass, line);
 }
 

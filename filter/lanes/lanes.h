@@ -30,7 +30,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 using LineFilter = void (*)(const LanePass& pass, int line, int first, int end);
 
 // pack_edge_bits for a line of doubles, many positions at a time.
-using EdgePacker = void (*)(const double* line, int length, std::uint64_t* row);
+using EdgePacker = void (*)(const double* line, int length, std::uint64_t* row, int words);
 
 // The conversions of photographs' bytes, as the host converts them.
 using BytesToDoubles = void (*)(const std::uint8_t* bytes, double* values, int count);

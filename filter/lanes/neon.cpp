@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "../constants.h"
 #include "../convert.h"
 
 // Advanced SIMD is part of every AArch64 processor: no flag to compile for,

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "../constants.h"
 #include "../convert.h"
 
 #define LANES_TARGET

@@ -20,11 +20,17 @@ namespace {
 // needs only a few columns of the table.
 void build_weight_tables(LanePass& pass, double sigma_near, double sigma_far, int smaller_side)
 {
+    const int side = pass.reach + 1 > 0 ? pass.reach + 1 : 0;
+    if (side > pass.weight_side) {
+        pass.near_weights.reset(new double[static_cast<std::size_t>(side) * side]);
+        pass.far_weights.reset(new double[static_cast<std::size_t>(side) * side]);
+        pass.weight_side = side;
+    }
     for (int along = 0; along <= pass.reach; ++along) {
         for (int across = 0; across <= along && across < smaller_side; ++across) {
             const double distance = sample_distance(across, along);
-            pass.near_weight[along][across] = sample_weight(distance, sigma_near);
-            pass.far_weight[along][across] = sample_weight(distance, sigma_far);
+            pass.near_weights[along * pass.weight_side + across] = sample_weight(distance, sigma_near);
+            pass.far_weights[along * pass.weight_side + across] = sample_weight(distance, sigma_far);
         }
     }
 }
@@ -37,10 +43,10 @@ void append_sample(LanePass& pass, std::ptrdiff_t value_stride, int dline, int d
                    int mark_slot, bool starts_run)
 {
     ScheduleEntry& entry = pass.schedule[pass.schedule_length++];
-    entry.near_weight = pass.near_weight[along][across];
-    entry.far_weight = pass.far_weight[along][across];
+    entry.near_weight = pass.near_weight(along, across);
+    entry.far_weight = pass.far_weight(along, across);
     entry.offset = static_cast<std::int32_t>(dline * value_stride + dposition);
-    entry.shadow_code = pack_shadow_code(dline * EDGE_ROW_BYTES * 8 + dposition, mark_slot, !starts_run);
+    entry.shadow_code = pack_shadow_code(dline * 64 * pass.row_words + dposition, mark_slot, !starts_run);
     entry.dline = static_cast<std::int8_t>(dline);
     entry.dposition = static_cast<std::int8_t>(dposition);
     entry.ray_point = across == 0;
@@ -77,6 +83,9 @@ void build_schedule(LanePass& pass, std::ptrdiff_t value_stride, int smaller_sid
         value_stride > INT32_MAX / (MAX_SCHEDULED_REACH + 1)) {
         return;
     }
+    // The window's samples, and the centre a second time (wedge_sum's order).
+    const int entries = (2 * reach + 1) * (2 * reach + 1) + 1;
+    pass.schedule.reset(new ScheduleEntry[static_cast<std::size_t>(entries)]);
     for (int w = 0; w < 4; ++w) {
         const Wedge& wedge = LANE_VIEW_WEDGES[w];
         const int slots = mark_slots_for(reach) / 4 * w;

@@ -8,26 +8,37 @@
 #include <cstdint>
 
 #include "../hidden.h"
-#include "../constants.h"
+#include "../call.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
+
+// The most lines, and the longest line, of a lane pass: the image itself up
+// to the definition's planes, or a tile of a larger one. Tiles this long
+// hold the widest windows that a call can afford to tile.
+constexpr int MAX_PASS_SIDE = 2048;
 
 // Largest reach whose window gets a visiting schedule; wider windows are
 // walked wedge by wedge, which costs little next to their many samples.
 constexpr int MAX_SCHEDULED_REACH = 100;
-constexpr int MAX_SCHEDULE_LENGTH = (2 * MAX_SCHEDULED_REACH + 1) * (2 * MAX_SCHEDULED_REACH + 1) + 1;
 // A line's edge flags: EDGE_FRONT_BITS zero bits, then one bit per position,
-// then zeros to the end of EDGE_ROW_WORDS words, so that a kernel may read
-// 64 bits from any byte that a window within MAX_SCHEDULED_REACH of the
-// line, or any sample inside it, starts in.
+// then zeros to the end of edge_row_words(length) words, so that a kernel
+// may read 64 bits from any byte that a window within MAX_SCHEDULED_REACH of
+// the line, or any sample inside it, starts in.
 constexpr int EDGE_FRONT_BITS = 128;
-constexpr int EDGE_ROW_WORDS = (EDGE_FRONT_BITS + PLANE_STRIDE + MAX_SCHEDULED_REACH + 32 + 64 + 63) / 64;
-constexpr int EDGE_ROW_BYTES = 8 * EDGE_ROW_WORDS;
+constexpr int edge_row_words(int length)
+{
+    return (EDGE_FRONT_BITS + length + MAX_SCHEDULED_REACH + 32 + 64 + 63) / 64;
+}
+constexpr int MAX_EDGE_ROW_WORDS = edge_row_words(MAX_PASS_SIDE);
 static_assert(EDGE_FRONT_BITS % 64 == 0 && EDGE_FRONT_BITS >= MAX_SCHEDULED_REACH + 8,
               "a window's first byte lies in the row");
 // Words of a flag per position, from position 0, with a spare word for reads
 // that straddle two.
-constexpr int EDGE_WORDS = PLANE_STRIDE / 64 + 2;
+constexpr int edge_words(int length)
+{
+    return length / 64 + 2;
+}
+constexpr int MAX_EDGE_WORDS = edge_words(MAX_PASS_SIDE);
 
 // The image as the lane kernels see it: lines are the image's columns and
 // positions its rows, so that the host's column-major arrays are read and
@@ -83,12 +94,12 @@ constexpr int MARK_SLOTS = mark_slots_for(MAX_SCHEDULED_REACH);
 // bit 31 set where the sample keeps its width.
 // - Edge bit: where the edge flags of the lanes' samples start, counted from
 //   those of the span's first lane along the rows of edge bits: dline *
-//   EDGE_ROW_BYTES * 8 + dposition.
+//   64 * edge_row_words + dposition.
 // - Mark slot: where the sample keeps, for every lane, the mark it passes on
 //   to the next ray step: MARK_SLOTS of them per span, zero at its start.
 // - Keeps width: the sample continues the width of the sample before; else
 //   its run starts from the near width.
-constexpr int MAX_EDGE_BIT = MAX_SCHEDULED_REACH * EDGE_ROW_BYTES * 8 + MAX_SCHEDULED_REACH;
+constexpr int MAX_EDGE_BIT = MAX_SCHEDULED_REACH * MAX_EDGE_ROW_WORDS * 64 + MAX_SCHEDULED_REACH;
 static_assert(MARK_SLOTS <= 1 << 11 && MAX_EDGE_BIT < 1 << 19, "a shadow code holds every slot and edge bit");
 static_assert(MAX_SCHEDULED_REACH <= 127, "offsets within a window fit a signed byte");
 static_assert((-9 >> 3) == -2, "signed shifts are arithmetic");
@@ -117,29 +128,59 @@ constexpr std::uint32_t keeps_width_of(const ScheduleEntry& entry)
 }
 
 // Everything a filter pass of the lane engine reads: the view, the reach,
-// the weight tables, the schedule and the edge bits. The driver fills it
-// (build_tables, the edge packers); the kernels only read it, on any number
-// of threads.
+// the weight tables, the schedule and the edge bits. The call that runs the
+// pass owns it, sized to the lines it holds (at most MAX_PASS_SIDE each way)
+// and freed with it; the driver fills it (build_tables, the edge packers),
+// and the kernels only read it, on any number of threads.
 struct LanePass {
-    LaneView view;
-    std::int32_t reach;
+    LanePass() = default;
+    // Edge rows for `lines` lines of up to `length` positions.
+    LanePass(int lines, int length)
+        : row_words(edge_row_words(length)), near_words(edge_words(length)),
+          edge_bits(new std::uint64_t[static_cast<std::size_t>(lines) * row_words]),
+          near_edge_bits(new std::uint64_t[static_cast<std::size_t>(lines) * near_words])
+    {
+    }
+
+    LaneView view{};
+    std::int32_t reach = -1;
     // A sample's weight depends only on its offset and the width in use; by
     // symmetry the tables are indexed by the offset's larger and smaller
-    // magnitude.
-    double near_weight[PLANE_STRIDE + 1][PLANE_STRIDE + 1];
-    double far_weight[PLANE_STRIDE + 1][PLANE_STRIDE + 1];
+    // magnitude, reach + 1 of each (weight_side).
+    std::int32_t weight_side = 0;
+    Scratch<double> near_weights;
+    Scratch<double> far_weights;
     // The samples of a window inside the image, for reach up to
     // MAX_SCHEDULED_REACH, and its weight total when it holds no edge.
-    ScheduleEntry schedule[MAX_SCHEDULE_LENGTH];
-    std::int32_t schedule_length;
-    double plain_weight_total;
+    Scratch<ScheduleEntry> schedule;
+    std::int32_t schedule_length = 0;
+    double plain_weight_total = 0.0;
     // The edge pixels of each line as bits, position p at bit
-    // EDGE_FRONT_BITS + p; the kernels read their lanes' edges from here,
-    // many at a time.
-    std::uint64_t edge_bits[PLANE_STRIDE][EDGE_ROW_WORDS];
-    // Bit p: an edge lies on the line within reach of position p. Set with
-    // the edge bits where the kernels follow a schedule.
-    std::uint64_t near_edge_bits[PLANE_STRIDE][EDGE_WORDS];
+    // EDGE_FRONT_BITS + p of its row of row_words; the kernels read their
+    // lanes' edges from here, many at a time.
+    std::int32_t row_words = 0;
+    // Bit p of a line's near_words: an edge lies on the line within reach
+    // of position p. Set with the edge bits where the kernels follow a
+    // schedule.
+    std::int32_t near_words = 0;
+    Scratch<std::uint64_t> edge_bits;
+    Scratch<std::uint64_t> near_edge_bits;
+
+    double near_weight(int along, int across) const { return near_weights[along * weight_side + across]; }
+    double far_weight(int along, int across) const { return far_weights[along * weight_side + across]; }
+    std::uint64_t* edge_row(int line) { return edge_bits.get() + static_cast<std::ptrdiff_t>(line) * row_words; }
+    const std::uint64_t* edge_row(int line) const
+    {
+        return edge_bits.get() + static_cast<std::ptrdiff_t>(line) * row_words;
+    }
+    std::uint64_t* near_edge_row(int line)
+    {
+        return near_edge_bits.get() + static_cast<std::ptrdiff_t>(line) * near_words;
+    }
+    const std::uint64_t* near_edge_row(int line) const
+    {
+        return near_edge_bits.get() + static_cast<std::ptrdiff_t>(line) * near_words;
+    }
 };
 
 }  // namespace lumasift

@@ -16,12 +16,18 @@ x2, copying others into Fortran order. Ctrl-C stops a long call with
 KeyboardInterrupt.
 """
 
+import numbers
+
 import numpy as np
 
 from . import _core
 
 __version__ = "0.3.0"
-__all__ = ["lumasift", "imlumasift", "lumasift_edges", "image_statistics"]
+__all__ = ["lumasift", "imlumasift", "lumasift_edges", "image_statistics", "WIDEST_TILED_REACH"]
+
+# The widest half-width trunc(3*x3 + 1) that an image larger than one tile
+# may be smoothed with.
+WIDEST_TILED_REACH = _core.WIDEST_TILED_REACH
 
 
 def lumasift(x1, x2, x3, x4):
@@ -57,7 +63,7 @@ def lumasift(x1, x2, x3, x4):
     return _core.lumasift(x1, x2, x3, x4)
 
 
-def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, colour=True):
+def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, colour=True, threads=0):
     """Edge-aware smoothing of images of any size, dtype and number of channels.
 
     J = imlumasift(I) smooths the photograph I with no other input: it
@@ -80,6 +86,10 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, colour=True):
     per channel of I gives its channel c to opponent channel c.
     colour=False keeps the channels apart, for three channels that are not
     colour (three bands, three slices).
+
+    threads: how many threads the call runs on, 0 (the default) for as many
+    as the cores and the work justify. Calls from several Python threads run
+    at once, each on its own threads, with the same bits.
 
     J, info = imlumasift(..., return_info=True) also returns a dict of what
     was used: basis (the opponent basis's rows, or None with the channels
@@ -114,17 +124,18 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, colour=True):
     Each channel of J is, before the conversion to I's dtype, bit for bit what
     lumasift's rule gives on the whole channel (for colour: each opponent
     channel is the rule's result, and J the fixed double sums of the inverse),
-    and the same bits as the Octave function imlumasift. Over 1000 pixels a side the image is cut into
-    overlapping tiles, which needs a half-width trunc(3*x3 + 1) of at most 498.
+    and the same bits as the Octave function imlumasift. Larger images are cut into overlapping tiles,
+    which needs a half-width trunc(3*x3 + 1) of at most WIDEST_TILED_REACH.
 
     Raises TypeError for arguments of the wrong type, ValueError for a wrong
     shape or a window too wide to tile, MemoryError when the working space
     cannot be had, and KeyboardInterrupt when Ctrl-C ends a long call.
     """
-    return _core.imlumasift(I, E, _real_values(x3, "x3"), _real_values(x4, "x4"), bool(return_info), bool(colour))
+    return _core.imlumasift(I, E, _real_values(x3, "x3"), _real_values(x4, "x4"), bool(return_info), bool(colour),
+                            threads=_thread_count(threads))
 
 
-def lumasift_edges(I, threshold=None, return_info=False, *, colour=True):
+def lumasift_edges(I, threshold=None, return_info=False, *, colour=True, threads=0):
     """Edge map for lumasift and imlumasift, made from the image itself.
 
     E = lumasift_edges(I) returns, for the H-by-W or H-by-W-by-C image I of
@@ -139,7 +150,8 @@ def lumasift_edges(I, threshold=None, return_info=False, *, colour=True):
     A colour image (see imlumasift) gives H-by-W-by-3 maps, one for each
     opponent channel, made from that channel alone with its own threshold:
     the edges imlumasift(I) smooths along. colour=False gives one map for
-    all channels, as for any other number of channels.
+    all channels, as for any other number of channels. threads as in
+    imlumasift.
 
     E, info = lumasift_edges(..., return_info=True) also returns a dict with
     basis, noise (the noise estimate), scale (the intensity scale imlumasift
@@ -158,10 +170,11 @@ def lumasift_edges(I, threshold=None, return_info=False, *, colour=True):
     Raises TypeError or ValueError for bad arguments, MemoryError, and
     KeyboardInterrupt when Ctrl-C ends a long call.
     """
-    return _core.lumasift_edges(I, _edge_threshold(threshold), bool(return_info), bool(colour))
+    return _core.lumasift_edges(I, _edge_threshold(threshold), bool(return_info), bool(colour),
+                                _thread_count(threads))
 
 
-def image_statistics(I, *, colour=True):
+def image_statistics(I, *, colour=True, threads=0):
     """The noise, the intensity scale and the texture that imlumasift's defaults follow.
 
     Returns a dict, as in imlumasift's info:
@@ -182,8 +195,18 @@ def image_statistics(I, *, colour=True):
     stored channels, where clipping shows, and texture and fine_texture are
     tuples, one for each opponent channel, in units of that noise.
     Exact: counted, so the same bits whatever the threads or dask chunks.
+    threads as in imlumasift.
     """
-    return _core.image_statistics(I, bool(colour))
+    return _core.image_statistics(I, bool(colour), _thread_count(threads))
+
+
+def _thread_count(threads):
+    """threads=, checked: a non-negative integer, 0 for automatic."""
+    if isinstance(threads, bool) or not isinstance(threads, numbers.Integral):
+        raise TypeError("threads must be a non-negative integer, 0 for as many as the work justifies")
+    if threads < 0:
+        raise ValueError("threads must be a non-negative integer, 0 for as many as the work justifies")
+    return int(threads)
 
 
 def _edge_threshold(threshold, zero_allowed=False):

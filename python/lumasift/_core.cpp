@@ -437,7 +437,8 @@ py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_
     return py::make_tuple(result, info_dict(info, lumasift::SMOOTHING_INFO_FIELDS));
 }
 
-py::object lumasift_edges(const py::handle& image_argument_, const Values& threshold, bool return_info, bool colour)
+py::object lumasift_edges(const py::handle& image_argument_, const Values& threshold, bool return_info, bool colour,
+                          int threads)
 {
     const Image image = image_argument(image_argument_);
     if (lumasift::check_edges(&image.host, colour, true, given(threshold)) != lumasift::ArgumentFault::none) {
@@ -446,7 +447,7 @@ py::object lumasift_edges(const py::handle& image_argument_, const Values& thres
     lumasift::CallParameters parameters;
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::settle_edges(image.host, colour, given(threshold), return_info, parameters, options);
-    });
+    }, threads);
     std::vector<py::ssize_t> shape{image.host.rows, image.host.cols};
     if (parameters.colour) {
         shape.push_back(parameters.sets());
@@ -456,7 +457,7 @@ py::object lumasift_edges(const py::handle& image_argument_, const Values& thres
     double* edge_data = static_cast<double*>(edges.mutable_data());
     run_core([&](const lumasift::CallOptions& options) {
         return lumasift::make_edge_maps(image.host, parameters, edge_data, edge_layout, options);
-    });
+    }, threads);
     if (!return_info) {
         return std::move(edges);
     }
@@ -487,7 +488,7 @@ py::dict colour_statistics_dict(const lumasift::ImageStatistics (&statistics)[lu
                     "fine_texture"_a = fine_texture, "structure"_a = structure);
 }
 
-py::dict image_statistics(const py::handle& image_argument_, bool colour)
+py::dict image_statistics(const py::handle& image_argument_, bool colour, int threads)
 {
     const Image image = image_argument(image_argument_);
     lumasift::ImageStatistics statistics[lumasift::COLOUR_CHANNELS]{};
@@ -495,7 +496,7 @@ py::dict image_statistics(const py::handle& image_argument_, bool colour)
     run_core([&](const lumasift::CallOptions& options) {
         return as_colour ? lumasift::measure_colour(image.host, statistics, options)
                          : lumasift::measure_image(image.host, statistics[0], options);
-    });
+    }, threads);
     return as_colour ? colour_statistics_dict(statistics) : statistics_dict(statistics[0]);
 }
 
@@ -627,8 +628,10 @@ PYBIND11_MODULE(_core, module)
     // may run on (0: every core it justifies). The counts take threads too.
     module.def("imlumasift", &imlumasift, "I"_a, "E"_a, "x3"_a, "x4"_a, "return_info"_a, "colour"_a = true,
                "threshold"_a = py::none(), "threads"_a = 0, "kept"_a = py::none());
-    module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a, "colour"_a = true);
-    module.def("image_statistics", &image_statistics, "I"_a, "colour"_a = true);
+    module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a, "colour"_a = true,
+               "threads"_a = 0);
+    module.def("image_statistics", &image_statistics, "I"_a, "colour"_a = true, "threads"_a = 0);
+    module.attr("WIDEST_TILED_REACH") = lumasift::widest_tiled_reach();
     module.def("default_parameters", &default_parameters, "statistics"_a, "channels"_a);
     module.def("noise_lattice", &noise_lattice, "rows"_a, "cols"_a, "channels"_a, "dtype"_a, "range"_a);
     module.def("scale_of", [](const py::handle& range) { return lumasift::scale_of(as_range(range)); }, "range"_a);

@@ -64,6 +64,9 @@ lumasift.dask, chunk by chunk, with the same bits.""")
     parser.add_argument("--threshold", type=positive_number, metavar="T", help="the edge threshold, in the image's units")
     parser.add_argument("--no-colour", dest="colour", action="store_false",
                         help="smooth three or four channels apart, not as colour (for bands or slices)")
+    parser.add_argument("--threads", type=non_negative_integer, default=0, metavar="N",
+                        help="threads to run on: the call's, dask's local pool's, or each worker's with --workers "
+                             "(default 0: every core, one thread per worker)")
     parser.add_argument("--chunks", type=positive_integer, default=1024, metavar="N",
                         help="square chunks of N pixels, the channels in one (default %(default)s)")
     cluster = parser.add_mutually_exclusive_group()
@@ -79,6 +82,10 @@ def positive_number(text):
 
 def positive_integer(text):
     return checked_option(text, int, lambda value: value > 0, "a positive integer")
+
+
+def non_negative_integer(text):
+    return checked_option(text, int, lambda value: value >= 0, "a non-negative integer")
 
 
 def checked_option(text, kind, valid, what):
@@ -168,8 +175,9 @@ def smooth(image, args, chunked):
                                      colour=args.colour)
         else:
             E = None if args.threshold is None else lumasift.lumasift_edges(image, args.threshold,
-                                                                              colour=args.colour)
-            result = lumasift.imlumasift(image, E, args.x3, args.x4, return_info=measure, colour=args.colour)
+                                                                              colour=args.colour, threads=args.threads)
+            result = lumasift.imlumasift(image, E, args.x3, args.x4, return_info=measure, colour=args.colour,
+                                         threads=args.threads)
     except ValueError as error:
         raise CommandError(error) from None
     if not measure:
@@ -374,7 +382,7 @@ def dask_scheduler(args):
                 previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
                 try:
                     cluster = stack.enter_context(distributed.LocalCluster(
-                        n_workers=args.workers, threads_per_worker=1, dashboard_address=None))
+                        n_workers=args.workers, threads_per_worker=args.threads or 1, dashboard_address=None))
                 finally:
                     signal.signal(signal.SIGINT, previous)
                 client = stack.enter_context(distributed.Client(cluster))
@@ -399,7 +407,8 @@ def dask_scheduler(args):
 
     # A pool of our own: leaving it waits for the tasks in flight, so that
     # none writes into an output that was removed after a failure.
-    with ThreadPoolExecutor(os.cpu_count()) as pool, dask.config.set(pool=pool, scheduler="threads"):
+    with ThreadPoolExecutor(args.threads or os.cpu_count()) as pool, \
+            dask.config.set(pool=pool, scheduler="threads"):
         def compute(collection):
             with ProgressBar() if show_progress else contextlib.nullcontext():
                 return dask.compute(collection)[0]

@@ -14,6 +14,7 @@ of its blocks, in the steps the core takes on a whole image
 
 import functools
 import itertools
+import threading
 
 import dask
 import dask.array as da
@@ -270,17 +271,14 @@ def _filter_block(block, edges=None, *, x3, x4, threshold, colour, kept):
 
 
 def _worker_threads():
-    """The threads of the dask worker running the task, for the core's calls.
+    """The threads of the core's calls in a task: the task's own.
 
-    Each of a cluster's workers runs its own tasks: one that ran on every core
-    would contend with the others for them. 0, every core, outside a worker.
+    A worker's threads (dask's thread pool, or a distributed worker's) each
+    run a task of their own at once, so each task runs on its thread alone
+    and the worker's cores are shared out without contention. On the
+    calling thread (the synchronous scheduler), 0: every core.
     """
-    try:
-        import distributed
-
-        return distributed.get_worker().state.nthreads
-    except (ImportError, ValueError):
-        return 0
+    return 0 if threading.current_thread() is threading.main_thread() else 1
 
 
 def _window_reach(x3):

@@ -90,7 +90,7 @@ TEST(FilterImageTest, LaterCallsAreNotAffectedByEarlierOnes)
     }
 }
 
-TEST(FilterImageTest, OverlappingCallsTakeTurns)
+TEST(FilterImageTest, OverlappingCallsGiveTheirOwnBits)
 {
     const std::vector<Scene> scenes =
         make_scenes(2, {{60, 90}, {45, 130}}, {1.0, 2.5}, 20, 12);

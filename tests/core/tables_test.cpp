@@ -15,7 +15,6 @@ using namespace lumasift;
 
 namespace {
 
-// As large as the planes: static.
 LanePass pass;
 
 void build_for(int reach, double sigma_near, double sigma_far)
@@ -31,8 +30,8 @@ TEST(TablesTest, WeightsAreTheAccumulatedOnesForEveryOffset)
             const int along = std::max(std::abs(dr), std::abs(dc));
             const int across = std::min(std::abs(dr), std::abs(dc));
             const double distance = sample_distance(dr, dc);
-            EXPECT_EQ(pass.near_weight[along][across], sample_weight(distance, 1.3));
-            EXPECT_EQ(pass.far_weight[along][across], sample_weight(distance, -0.4));
+            EXPECT_EQ(pass.near_weight(along, across), sample_weight(distance, 1.3));
+            EXPECT_EQ(pass.far_weight(along, across), sample_weight(distance, -0.4));
         }
     }
 }

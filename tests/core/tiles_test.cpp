@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -97,9 +98,9 @@ TEST_P(TiledPaths, LargeImagesGiveTheWholeImagesBits)
 // The widest window that tiles take: two kept rows per tile, 501 tiles.
 TEST_P(TiledPaths, WidestWindowGivesTheWholeImagesBits)
 {
-    const double x3 = (498.5 - 1.0) / 3.0;  // reach 498
-    ASSERT_TRUE(tiles_fit(1001, 5, x3));
-    expect_rule(make_scene(1001, 5, x3, 1.0, EDGE_LINES, false, 13));
+    const double x3 = (widest_tiled_reach() + 0.5 - 1.0) / 3.0;
+    ASSERT_TRUE(tiles_fit(2049, 2, x3));
+    expect_rule(make_scene(2049, 2, x3, 1.0, EDGE_LINES, false, 13));
 }
 
 // Up to 1000 a side the image is one tile: filter_call's bits, in place.
@@ -292,15 +293,62 @@ INSTANTIATE_TEST_SUITE_P(TilesTest, TiledPaths, testing::ValuesIn(every_kernel_c
 
 TEST(TilesTest, WindowsWiderThanATileAreRefused)
 {
-    const double reach_498 = (498.5 - 1.0) / 3.0;
-    const double reach_499 = (499.5 - 1.0) / 3.0;
+    const double widest = (widest_tiled_reach() + 0.5 - 1.0) / 3.0;
+    const double too_wide = (widest_tiled_reach() + 1.5 - 1.0) / 3.0;
     EXPECT_TRUE(tiles_fit(1000, 1000, 1e9));
-    EXPECT_TRUE(tiles_fit(1001, 5, reach_498));
-    EXPECT_FALSE(tiles_fit(1001, 5, reach_499));
-    EXPECT_FALSE(tiles_fit(5, 1001, reach_499));
+    EXPECT_TRUE(tiles_fit(2000, 2000, 1e9));
+    EXPECT_TRUE(tiles_fit(2049, 5, widest));
+    EXPECT_FALSE(tiles_fit(2049, 5, too_wide));
+    EXPECT_FALSE(tiles_fit(5, 2049, too_wide));
     EXPECT_FALSE(tiles_fit(3000, 4000, std::numeric_limits<double>::infinity()));
     EXPECT_TRUE(tiles_fit(3000, 4000, NaN));
     EXPECT_TRUE(tiles_fit(3000, 4000, -5.0));
+}
+
+// Calls from several threads at once, each on threads of its own: a call's
+// workspace is its own, so each gives the bits it gives alone. A colour
+// photograph's defaults (its statistics, the edges its tiles make, colour
+// tiles) beside doubles given their edges, over two tiles each.
+TEST(TilesTest, OverlappingCallsKeepTheirOwnBits)
+{
+    const int rows = 1100;
+    const int cols = 24;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(rows) * cols * COLOUR_CHANNELS);
+    std::uint32_t state = 7;
+    for (std::uint8_t& pixel : pixels) {
+        state = state * 1664525u + 1013904223u;
+        pixel = static_cast<std::uint8_t>(state >> 24);
+    }
+    const HostImage photograph{pixels.data(), ElementClass::uint8, rows, cols, COLOUR_CHANNELS,
+                               column_major(rows, cols)};
+    const auto smooth_photograph = [&photograph, &pixels](const CallOptions& options) {
+        CallParameters parameters;
+        std::vector<std::uint8_t> result(pixels.size());
+        const bool finished = settle_parameters(photograph, true, {}, {}, {}, false, parameters, options) &&
+                              smooth_image(photograph, nullptr, parameters, result.data(), photograph.layout, options);
+        return finished ? result : std::vector<std::uint8_t>();
+    };
+    const Scene scene = make_scene(rows, cols, 1.3, 0.4, SPARSE_EDGES, true, 31);
+    const std::vector<std::uint8_t> photograph_alone = smooth_photograph({});
+    const std::vector<double> scene_alone = run_tiled(scene, {});
+    int mismatches[4] = {};
+    std::vector<std::thread> callers;
+    for (int caller = 0; caller < 4; ++caller) {
+        callers.emplace_back([&, caller] {
+            CallOptions options;
+            options.threads = 1 + caller / 2;
+            for (int call = 0; call < 3; ++call) {
+                mismatches[caller] += caller % 2 == 0 ? smooth_photograph(options) != photograph_alone
+                                                      : first_difference(run_tiled(scene, options), scene_alone) != -1;
+            }
+        });
+    }
+    for (std::thread& caller : callers) {
+        caller.join();
+    }
+    for (const int count : mismatches) {
+        EXPECT_EQ(count, 0);
+    }
 }
 
 // Three channels of 1100 x 70 (two tiles down, two groups of lines across)

@@ -77,7 +77,7 @@ def printed(value):
 # Input, its pixels (dtype, shape) and how they are stored; output; options.
 ROUND_TRIPS = [
     ("in.png", np.uint8, (60, 70), {}, "out.png", []),
-    ("in.png", np.uint16, (60, 70), {}, "out.png", []),
+    ("in.png", np.uint16, (60, 70), {}, "out.png", ["--threads", "1"]),
     # Nothing left to the defaults, nothing measured nor printed.
     ("in.png", np.uint8, (60, 70, 4), {}, "out.png", ["--x3", "1.5", "--x4", "0.3", "--threshold", "20"]),
     ("in.png", np.uint8, (60, 70, 3), {}, "out.zarr", []),
@@ -90,7 +90,7 @@ ROUND_TRIPS = [
     ("in.tif", np.float32, (60, 70, 3), {}, "out.tif", []),
     # Chunk by chunk: zarr, and tiled TIFF in and out, over several bands of chunks.
     ("in.zarr", np.uint16, (60, 70, 3), {"tile": 16}, "out.zarr", ["--chunks", "24", "--threshold", "3000", "--x4", "0.3"]),
-    ("in.tif", np.uint8, (300, 280, 3), {"tile": 32}, "out.tif", ["--chunks", "64"]),
+    ("in.tif", np.uint8, (300, 280, 3), {"tile": 32}, "out.tif", ["--chunks", "64", "--threads", "2"]),
     ("in.tif", np.uint16, (90, 80, 3), {"tile": 16, "planar": True}, "out.zarr", ["--chunks", "32"]),
     ("in.png", np.uint8, (60, 70, 3), {}, "out.png", ["--workers", "2", "--chunks", "20"]),
     ("in.tif", np.uint16, (60, 70), {}, "out.zarr", ["--scheduler", "ADDRESS", "--chunks", "32"]),
@@ -183,7 +183,7 @@ def bad_inputs(tmp_path_factory, rng):
     png_rgb16(folder / "rgb16.png", noisy(rng, (8, 9, 3), np.uint16))
     save(folder / "rgb16.tif", noisy(rng, (8, 9, 3), np.uint16))
     save(folder / "grey.png", noisy(rng, (8, 9), np.uint8))
-    save(folder / "wide.zarr", noisy(rng, (1001, 3), np.uint8))
+    save(folder / "wide.zarr", noisy(rng, (2049, 3), np.uint8))
     return folder
 
 
@@ -200,9 +200,10 @@ BAD_RUNS = [
     (["rgb16.tif", "out.png"], "PNG holds"),
     (["grey.png", "no/out.png"], "no folder"),
     (["grey.png", "folder.zarr"], "not a zarr array; not replaced"),
-    (["wide.zarr", "out.zarr", "--x3", "200"], "too wide to tile a 1001-by-3 image"),
+    (["wide.zarr", "out.zarr", "--x3", "400"], "too wide to tile a 2049-by-3 image"),
     (["grey.png", "out.png", "--threshold", "abc"], "--threshold: abc is not a positive finite number"),
     (["grey.png", "out.png", "--chunks", "0"], "--chunks: 0 is not a positive integer"),
+    (["grey.png", "out.png", "--threads", "-1"], "--threads: -1 is not a non-negative integer"),
 ]
 
 

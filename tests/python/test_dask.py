@@ -87,7 +87,7 @@ def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks):
     (np.zeros((20, 20)), None, 5.0, (20, 20), "give E or threshold"),
     (None, None, -1.0, (20, 20), "threshold must be"),
     # Refused as lumasift.imlumasift refuses it, before the noise is measured.
-    (None, 200.0, None, (1100, 10), "too wide to tile a 1100-by-10 image"),
+    (None, 400.0, None, (2100, 10), "too wide to tile a 2100-by-10 image"),
 ])
 def test_refused_before_any_work(E, x3, threshold, shape, message):
     with dask.config.set(scheduler="sync"), pytest.raises(ValueError, match=message):

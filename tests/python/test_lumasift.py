@@ -1,3 +1,4 @@
+import concurrent.futures
 import os
 import signal
 import subprocess
@@ -133,13 +134,29 @@ def test_every_layout_gives_the_fortran_bits_in_its_own_layout(rng, dtype):
     (lambda: lumasift.imlumasift(np.ones((3, 3)), np.zeros((3, 3), object)), TypeError, "E must be"),
     (lambda: lumasift.imlumasift(np.ones((3, 3)), None, [1, 2]), ValueError, "x3 must be"),
     (lambda: lumasift.imlumasift(np.ones((3, 3)), None, 1, 1j), TypeError, "x4 must be"),
-    (lambda: lumasift.imlumasift(np.ones((1001, 3)), None, 200), ValueError, "too wide to tile"),
+    (lambda: lumasift.imlumasift(np.ones((2049, 3)), None, 400), ValueError, "too wide to tile"),
     (lambda: lumasift.lumasift_edges(np.ones((3, 3)), -1), ValueError, "threshold must be"),
     (lambda: lumasift.lumasift_edges(np.ones((3, 3)), "x"), TypeError, "threshold must be"),
+    (lambda: lumasift.imlumasift(np.ones((3, 3)), threads=-1), ValueError, "threads must be"),
+    (lambda: lumasift.lumasift_edges(np.ones((3, 3)), threads=1.5), TypeError, "threads must be"),
+    (lambda: lumasift.image_statistics(np.ones((3, 3)), threads=True), TypeError, "threads must be"),
 ])
 def test_bad_arguments_raise_clear_exceptions(call, error, message):
     with pytest.raises(error, match=message.replace(".", r"\.")):
         call()
+
+
+def test_calls_from_several_threads_run_at_once_with_their_own_bits(rng):
+    images = [(rng.random((300, 200, 3)) * 255).astype(np.uint8), rng.random((1100, 90))]
+    alone = [(lumasift.imlumasift(I), lumasift.lumasift_edges(I)) for I in images]
+    for threads in (1, 2):
+        assert all(np.array_equal(lumasift.imlumasift(I, threads=threads), J) for I, (J, _) in zip(images, alone))
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        calls = [pool.submit(lambda k: (lumasift.imlumasift(images[k], threads=1),
+                                        lumasift.lumasift_edges(images[k], threads=1)), k % 2) for k in range(8)]
+        for k, call in enumerate(calls):
+            J, E = call.result()
+            assert np.array_equal(J, alone[k % 2][0]) and np.array_equal(E, alone[k % 2][1])
 
 
 # Each call would run for minutes; Ctrl-C must end it at once.
