@@ -11,7 +11,7 @@
 #include "call.h"
 #include "hidden.h"
 #include "image.h"
-#include "statistics.h"
+#include "parameters.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 

@@ -19,7 +19,7 @@ filter='*'
 [ "${1:-}" = --quick ] && filter=$quick_filter
 out=build-cross
 gtest=/usr/src/googletest/googletest
-sources=(filter/*.cpp filter/lanes/*.cpp tests/support/reference.cpp tests/support/scenes.cpp tests/core/*.cpp
+sources=(filter/*.cpp filter/lanes/*.cpp tests/support/reference.cpp tests/support/noise_reference.cpp tests/support/scenes.cpp tests/core/*.cpp
          "$gtest/src/gtest-all.cc" "$gtest/src/gtest_main.cc")
 octave_include=$(mkoctfile -p OCTINCLUDEDIR)
 
