@@ -25,6 +25,10 @@
 
 namespace lumasift LUMASIFT_HIDDEN {
 
+// How far beyond a pixel its edge value reads: the smoothing's two pixels
+// and the gradient's one.
+constexpr std::ptrdiff_t EDGE_CONTEXT = 3;
+
 // The edge values of rows [first_row, end_row) and columns [first_col,
 // end_col) of the image, zero everywhere when the threshold is not positive.
 // Reads as far beyond the block as the smoothing and the gradient need.

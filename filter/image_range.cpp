@@ -5,6 +5,7 @@
 // clipping levels.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "parallel.h"
 #include "statistics_passes.h"
@@ -103,6 +104,11 @@ std::ptrdiff_t scale_block_side(std::ptrdiff_t rows, std::ptrdiff_t cols)
 double scale_of(const ImageRange& range)
 {
     return range.lowest_mean <= range.highest_mean ? range.highest_mean - range.lowest_mean : 0.0;
+}
+
+double class_scale(ElementClass type)
+{
+    return is_floating(type) ? std::numeric_limits<double>::quiet_NaN() : class_range(type);
 }
 
 bool measure_range(const HostImage& part, std::ptrdiff_t side, ImageRange& range, const CallOptions& options)

@@ -63,6 +63,13 @@ bool settle_parameters(const HostImage& image, bool colour, const GivenValues& t
                        const GivenValues& x4, bool report, CallParameters& parameters,
                        const CallOptions& options = {});
 
+// The same from statistics measured before (one for each set of channels),
+// or null where the image was not measured: then every value must be given.
+// `channels` is the image's number, which the default threshold of
+// channels kept apart follows.
+CallParameters parameters_of(const ImageStatistics* statistics, bool colour, std::ptrdiff_t channels,
+                             const GivenValues& threshold, const GivenValues& x3, const GivenValues& x4);
+
 }  // namespace lumasift
 
 #endif

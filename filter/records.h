@@ -37,6 +37,9 @@ struct ImageRange {
     double highest_value;
 };
 double scale_of(const ImageRange& range);
+// The scale of an image of an integer or logical class, which no pixel
+// changes; NaN for floating point, whose scale the range gives.
+double class_scale(ElementClass type);
 
 constexpr ImageRange EMPTY_RANGE = {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                                     std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};

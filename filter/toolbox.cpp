@@ -1,15 +1,19 @@
 #include "toolbox.h"
 
-#include <cctype>
-#include <cmath>
 #include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <limits>
+#include <type_traits>
 
 #include "constants.h"
+#include "convert.h"
 #include "edges.h"
 #include "tiles.h"
+#include "wedge.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
@@ -17,71 +21,75 @@ namespace {
 
 constexpr double NOT_USED = std::numeric_limits<double>::quiet_NaN();
 
-}  // namespace
+constexpr const char* WIDTHS_LEFT_OUT = "follows the image's noise and texture";
 
-namespace {
+const ArgumentSpec IMLUMASIFT_ARGUMENTS[] = {
+    {IMAGE, "I", nullptr, "I", ArgumentKind::image, true, true,
+     "Image: real, full numeric or logical, M-by-N or M-by-N-by-C, of any size", nullptr},
+    {EDGES, "E", nullptr, "E", ArgumentKind::edges, true, false,
+     "Edge map: the size of I or of one channel of it; above 100 after truncation, or true, marks an edge",
+     "the edges of lumasift_edges(I), made tile by tile"},
+    {X3, "x3", nullptr, "x3", ArgumentKind::widths, true, false,
+     "Width in front of edges, which sets the window's half-width trunc(3*x3 + 1)", WIDTHS_LEFT_OUT},
+    {X4, "x4", nullptr, "x4", ArgumentKind::widths, true, false, "Width on and behind edges", WIDTHS_LEFT_OUT},
+    {THRESHOLD, "Threshold", nullptr, "threshold", ArgumentKind::thresholds, false, false,
+     "Threshold of the edges made where E is left out, in the units of I", "follows the image's noise"},
+    {COLOUR, "Colour", "Color", "colour", ArgumentKind::flag, false, false,
+     "Smooth a colour image (three channels, or four with alpha) as colour, or its channels apart", "true"},
+    {THREADS, "Threads", nullptr, "threads", ArgumentKind::thread_count, false, false,
+     "Threads to run on", "0: as many as the work justifies"},
+};
+
+const ArgumentSpec EDGES_ARGUMENTS[] = {
+    {IMAGE, "I", nullptr, "I", ArgumentKind::image, true, true,
+     "Image: real, full numeric or logical, M-by-N or M-by-N-by-C, of any size", nullptr},
+    {THRESHOLD, "threshold", nullptr, "threshold", ArgumentKind::thresholds, true, false,
+     "Gradient magnitude that becomes 100, in the units of I", "follows the image's noise"},
+    {COLOUR, "Colour", "Color", "colour", ArgumentKind::flag, false, false,
+     "A map for each opponent channel of a colour image, or one for all its channels", "true"},
+    {THREADS, "Threads", nullptr, "threads", ArgumentKind::thread_count, false, false,
+     "Threads to run on", "0: as many as the work justifies"},
+};
+
+const char* kind_text(ArgumentKind kind)
+{
+    switch (kind) {
+    case ArgumentKind::image: return "a real, full numeric or logical M-by-N or M-by-N-by-C array";
+    case ArgumentKind::edges: return "left out or a real, full numeric or logical array";
+    case ArgumentKind::widths:
+        return "left out or real numbers: one, or one for each opponent channel of a colour image smoothed as colour";
+    case ArgumentKind::thresholds:
+        return "left out or positive real numbers: one, or one for each opponent channel of a colour image smoothed "
+               "as colour";
+    case ArgumentKind::flag: return "true or false";
+    case ArgumentKind::thread_count: return "a non-negative integer, 0 for as many threads as the work justifies";
+    }
+    return "";
+}
 
 // One value, or one for each set of channels.
-bool fits_sets(const GivenValues& given, int sets)
+bool fits_sets(const Argument& argument, int sets)
 {
-    return given.count == 0 || given.count == 1 || given.count == sets;
+    return !argument.given || (argument.read && (argument.count == 1 || argument.count == sets));
 }
 
-}  // namespace
-
-ArgumentFault check_smoothing(const HostImage* image, bool colour, bool edges_given, const HostImage* edges,
-                              bool widths_read, const GivenValues& x3, const GivenValues& x4)
+const ArgumentSpec* spec_of(const Operation& operation, ArgumentRole role)
 {
-    if (image == nullptr) {
-        return ArgumentFault::image;
-    }
-    // A colour image's edges may also come one for each opponent channel.
-    const int sets = parameter_sets(*image, colour);
-    if (edges_given && (edges == nullptr || edges->rows != image->rows || edges->cols != image->cols ||
-                        (edges->channels != 1 && edges->channels != image->channels && edges->channels != sets))) {
-        return ArgumentFault::edges;
-    }
-    if (!widths_read || !fits_sets(x3, sets) || !fits_sets(x4, sets)) {
-        return ArgumentFault::widths;
-    }
-    // The default is never too wide: only a given x3 can be.
-    const double* x3_widest = widest(x3);
-    if (x3_widest != nullptr && !tiles_fit(image->rows, image->cols, *x3_widest)) {
-        return ArgumentFault::window_too_wide;
-    }
-    return ArgumentFault::none;
-}
-
-ArgumentFault check_edges(const HostImage* image, bool colour, bool threshold_read, const GivenValues& threshold)
-{
-    if (image == nullptr) {
-        return ArgumentFault::image;
-    }
-    if (!threshold_read || !fits_sets(threshold, parameter_sets(*image, colour))) {
-        return ArgumentFault::threshold;
-    }
-    return ArgumentFault::none;
-}
-
-ArgumentFault take_choice(const char* name, const double* value, NamedChoices& choices)
-{
-    const auto named = [name](const char* choice) {
-        for (std::size_t k = 0;; ++k) {
-            if (std::tolower(static_cast<unsigned char>(name[k])) != choice[k]) {
-                return false;
-            }
-            if (choice[k] == '\0') {
-                return true;
-            }
+    for (int a = 0; a < operation.count; ++a) {
+        if (operation.arguments[a].role == role) {
+            return &operation.arguments[a];
         }
-    };
-    if (name == nullptr || value == nullptr || std::isnan(*value) || !(named("colour") || named("color"))) {
-        return ArgumentFault::choice;
     }
-    choices.colour = *value != 0.0;
-    return ArgumentFault::none;
+    return nullptr;
 }
 
+bool colour_of(const CallArguments& arguments)
+{
+    const Argument& colour = arguments.role[COLOUR];
+    return !colour.given || colour.values[0] != 0.0;
+}
+
+// The widest window given, which a window_too_wide fault names.
 const double* widest(const GivenValues& x3)
 {
     const double* widest = nullptr;
@@ -94,23 +102,129 @@ const double* widest(const GivenValues& x3)
     return widest;
 }
 
-FaultReport fault_report(ArgumentFault fault, const char* call_form, const HostImage* image, const double* x3)
+bool is_edges_call(const Operation& operation)
 {
-    FaultReport report{"", ""};
+    return &operation == &LUMASIFT_EDGES_CALL;
+}
+
+}  // namespace
+
+const Operation IMLUMASIFT_CALL{"imlumasift", IMLUMASIFT_ARGUMENTS, static_cast<int>(std::size(IMLUMASIFT_ARGUMENTS)),
+                                "[J, info]", 9};
+const Operation LUMASIFT_EDGES_CALL{"lumasift_edges", EDGES_ARGUMENTS, static_cast<int>(std::size(EDGES_ARGUMENTS)),
+                                    "[E, info]", 5};
+const Operation* const OPERATIONS[2] = {&IMLUMASIFT_CALL, &LUMASIFT_EDGES_CALL};
+
+bool names_argument(const char* text, const ArgumentSpec& argument)
+{
+    const auto same = [text](const char* name) {
+        for (std::size_t k = 0; name != nullptr; ++k) {
+            if (std::tolower(static_cast<unsigned char>(text[k])) != std::tolower(static_cast<unsigned char>(name[k]))) {
+                return false;
+            }
+            if (name[k] == '\0') {
+                return true;
+            }
+        }
+        return false;
+    };
+    return same(argument.name) || same(argument.alias);
+}
+
+void take_numbers(ArgumentKind kind, const HostImage& array, Argument& argument)
+{
+    argument.count = array.rows * array.cols * array.channels;
+    argument.read = array.values != nullptr || argument.count == 0;
+    if (array.value_class == ElementClass::logical && kind != ArgumentKind::flag) {
+        argument.read = false;
+    }
+    if (!argument.read) {
+        return;
+    }
+    // In the order of the elements: down the columns, then across, then
+    // along the channels, whatever the layout.
+    with_element_type(array.value_class, [&](auto* type) {
+        using T = std::remove_pointer_t<decltype(type)>;
+        const T* elements = static_cast<const T*>(array.values);
+        for (std::ptrdiff_t k = 0; k < argument.count && k < COLOUR_CHANNELS; ++k) {
+            const std::ptrdiff_t row = k % array.rows;
+            const std::ptrdiff_t col = k / array.rows % array.cols;
+            const std::ptrdiff_t channel = k / (array.rows * array.cols);
+            argument.values[k] = as_double(elements[offset_of(array.layout, row, col, channel)]);
+        }
+    });
+}
+
+CallFault check_call(const Operation& operation, const CallArguments& arguments)
+{
+    const Argument& image = arguments.role[IMAGE];
+    const auto fault = [&operation](ArgumentFault fault, ArgumentRole role) {
+        return CallFault{fault, spec_of(operation, role)};
+    };
+    if (!image.given || !image.read || !image.shaped) {
+        return fault(ArgumentFault::image, IMAGE);
+    }
+    const Argument& colour = arguments.role[COLOUR];
+    if (colour.given && !(colour.read && colour.count == 1 && !std::isnan(colour.values[0]))) {
+        return fault(ArgumentFault::choice, COLOUR);
+    }
+    const Argument& threads = arguments.role[THREADS];
+    if (threads.given && !(threads.read && threads.count == 1 && threads.values[0] >= 0.0 &&
+                           threads.values[0] <= INT_MAX && std::trunc(threads.values[0]) == threads.values[0])) {
+        return fault(ArgumentFault::choice, THREADS);
+    }
+    // A colour image's edges may also come one for each opponent channel.
+    const int sets = parameter_sets(image.image, colour_of(arguments));
+    const Argument& edges = arguments.role[EDGES];
+    const HostImage& map = edges.image;
+    if (edges.given && !(edges.read && edges.shaped && map.rows == image.image.rows && map.cols == image.image.cols &&
+                         (map.channels == 1 || map.channels == image.image.channels || map.channels == sets))) {
+        return fault(ArgumentFault::edges, EDGES);
+    }
+    for (const ArgumentRole role : {X3, X4}) {
+        if (!fits_sets(arguments.role[role], sets)) {
+            return fault(ArgumentFault::widths, role);
+        }
+    }
+    const Argument& threshold = arguments.role[THRESHOLD];
+    if (!fits_sets(threshold, sets) ||
+        (threshold.given && !std::all_of(threshold.values, threshold.values + threshold.count,
+                                         [](double t) { return t > 0.0; }))) {
+        return fault(ArgumentFault::threshold, THRESHOLD);
+    }
+    if (edges.given && threshold.given) {
+        return fault(ArgumentFault::edges_and_threshold, THRESHOLD);
+    }
+    // The default is never too wide: only a given x3 can be.
+    const double* x3_widest = widest(arguments.role[X3].given_values());
+    if (x3_widest != nullptr && !tiles_fit(image.image.rows, image.image.cols, *x3_widest)) {
+        return fault(ArgumentFault::window_too_wide, X3);
+    }
+    return {ArgumentFault::none, nullptr};
+}
+
+FaultReport fault_report(const Operation& operation, const CallFault& fault, const CallArguments& arguments,
+                         const char* host_form, bool keywords)
+{
+    FaultReport report{"", "", false};
     char* const text = report.message;
     const std::size_t size = sizeof report.message;
-    const std::ptrdiff_t rows = image != nullptr ? image->rows : 0;
-    const std::ptrdiff_t cols = image != nullptr ? image->cols : 0;
-    switch (fault) {
+    const HostImage& image = arguments.role[IMAGE].image;
+    const bool image_read = arguments.role[IMAGE].given && arguments.role[IMAGE].read;
+    const std::ptrdiff_t rows = image_read ? image.rows : 0;
+    const std::ptrdiff_t cols = image_read ? image.cols : 0;
+    const Argument* argument = fault.argument != nullptr ? &arguments.role[fault.argument->role] : nullptr;
+    report.wrong_type = argument != nullptr && argument->given && !argument->read;
+    switch (fault.fault) {
     case ArgumentFault::none:
         break;
     case ArgumentFault::arguments:
         report.identifier = "lumasift:arguments";
-        std::snprintf(text, size, "Call as %s.", call_form);
+        std::snprintf(text, size, "Call as %s.", host_form);
         break;
     case ArgumentFault::image:
         report.identifier = "lumasift:image";
-        std::snprintf(text, size, "I must be a real, full numeric or logical M-by-N or M-by-N-by-C array.");
+        std::snprintf(text, size, "I must be %s.", kind_text(ArgumentKind::image));
         break;
     case ArgumentFault::edges:
         report.identifier = "lumasift:edges";
@@ -118,67 +232,110 @@ FaultReport fault_report(ArgumentFault fault, const char* call_form, const HostI
                       "E must be left out or a real, full numeric or logical %td-by-%td or %td-by-%td-by-%td array, "
                       "the size of I or of one channel of it, or for a colour image one for each of its three "
                       "channels.",
-                      rows, cols, rows, cols, image != nullptr ? image->channels : 0);
+                      rows, cols, rows, cols, image_read ? image.channels : 0);
         break;
     case ArgumentFault::widths:
         report.identifier = "lumasift:width";
-        std::snprintf(text, size,
-                      "x3 and x4 must be left out or real double scalars, or one for each channel of a colour "
-                      "image smoothed as colour.");
+        std::snprintf(text, size, "%s must be %s.", fault.argument->name, kind_text(fault.argument->kind));
         break;
     case ArgumentFault::threshold:
         report.identifier = "lumasift:threshold";
-        std::snprintf(text, size,
-                      "The threshold must be left out or a real double scalar, or one for each channel of a colour "
-                      "image smoothed as colour.");
+        std::snprintf(text, size, "The threshold must be %s.", kind_text(ArgumentKind::thresholds));
         break;
-    case ArgumentFault::choice:
+    case ArgumentFault::edges_and_threshold:
+        report.identifier = "lumasift:threshold";
+        std::snprintf(text, size, "Give E or the threshold, not both: the threshold makes the edges E stands for.");
+        break;
+    case ArgumentFault::choice: {
         report.identifier = "lumasift:choice";
-        std::snprintf(text, size, "Name-value pairs may follow the arguments: 'Colour' with true or false.");
+        if (fault.argument != nullptr) {
+            std::snprintf(text, size, keywords ? "%s must be %s." : "'%s' must be %s.",
+                          keywords ? fault.argument->keyword : fault.argument->name, kind_text(fault.argument->kind));
+            break;
+        }
+        int written = std::snprintf(text, size, "Name-value pairs may follow the arguments:");
+        const char* separator = " ";
+        for (int a = 0; a < operation.count; ++a) {
+            const ArgumentSpec& named = operation.arguments[a];
+            if (!named.positional && written >= 0 && static_cast<std::size_t>(written) < size) {
+                written += std::snprintf(text + written, size - written, "%s'%s', %s", separator, named.name,
+                                         kind_text(named.kind));
+                separator = "; ";
+            }
+        }
+        if (written >= 0 && static_cast<std::size_t>(written) < size) {
+            std::snprintf(text + written, size - written, ".");
+        }
         break;
-    case ArgumentFault::window_too_wide:
+    }
+    case ArgumentFault::window_too_wide: {
         report.identifier = "lumasift:windowTooWide";
+        const double x3 = *widest(arguments.role[X3].given_values());
         std::snprintf(text, size,
                       "x3 = %g gives a window of half-width %g, too wide to tile a %td-by-%td image: the "
                       "half-width trunc(3*x3 + 1) may be at most %d.",
-                      *x3, std::trunc(window_radius_for(*x3)), rows, cols, widest_tiled_reach());
+                      x3, std::trunc(window_radius_for(x3)), rows, cols, widest_tiled_reach());
         break;
+    }
     }
     return report;
 }
 
-bool settle_smoothing(const HostImage& image, bool colour, bool edges_given, const GivenValues& x3,
-                      const GivenValues& x4, bool report, CallParameters& parameters, const CallOptions& options,
-                      const GivenValues& threshold)
+CallOptions call_options(const CallArguments& arguments, CallOptions host_options)
 {
-    return settle_parameters(image, colour, edges_given ? given_value(&NOT_USED) : threshold, x3, x4, report,
-                             parameters, options);
+    if (arguments.role[THREADS].given) {
+        host_options.threads = static_cast<int>(arguments.role[THREADS].values[0]);
+    }
+    return host_options;
 }
 
-bool settle_edges(const HostImage& image, bool colour, const GivenValues& threshold, bool report,
-                  CallParameters& parameters, const CallOptions& options)
+bool settle_call(const Operation& operation, const CallArguments& arguments, bool report, CallParameters& parameters,
+                 const CallOptions& options)
 {
-    return settle_parameters(image, colour, threshold, given_value(&NOT_USED), given_value(&NOT_USED), report,
-                             parameters, options);
+    const HostImage& image = arguments.role[IMAGE].image;
+    const bool colour = colour_of(arguments);
+    const GivenValues not_used = given_value(&NOT_USED);
+    if (is_edges_call(operation)) {
+        return settle_parameters(image, colour, arguments.role[THRESHOLD].given_values(), not_used, not_used, report,
+                                 parameters, options);
+    }
+    // Given E, the call makes no edges and needs no threshold.
+    const GivenValues threshold = arguments.role[EDGES].given ? not_used : arguments.role[THRESHOLD].given_values();
+    return settle_parameters(image, colour, threshold, arguments.role[X3].given_values(),
+                             arguments.role[X4].given_values(), report, parameters, options);
 }
 
-bool make_edge_maps(const HostImage& image, const CallParameters& parameters, double* edges, const Layout& layout,
-                    const CallOptions& options)
+ResultShape result_shape(const Operation& operation, const CallArguments& arguments, const CallParameters& parameters)
 {
+    const HostImage& image = arguments.role[IMAGE].image;
+    if (is_edges_call(operation)) {
+        return {ElementClass::float64, image.rows, image.cols, parameters.sets(), false};
+    }
+    return {result_class(image.value_class), image.rows, image.cols, image.channels, true};
+}
+
+bool run_call(const Operation& operation, const CallArguments& arguments, const CallParameters& parameters,
+              void* result, const Layout& layout, const CallOptions& options, const PixelRegion* kept)
+{
+    const HostImage& image = arguments.role[IMAGE].image;
+    if (!is_edges_call(operation)) {
+        const Argument& edges = arguments.role[EDGES];
+        return smooth_block(image, edges.given ? &edges.image : nullptr, parameters, result, layout, options, kept);
+    }
     if (!parameters.colour) {
-        return edge_map(image, parameters.channel[0].threshold, edges, layout, options);
+        return edge_map(image, parameters.channel[0].threshold, static_cast<double*>(result), layout, options);
     }
     for (int channel = 0; channel < COLOUR_CHANNELS; ++channel) {
         if (!edge_map(opponent_channel(image, channel), parameters.channel[channel].threshold,
-                      edges + channel * layout.channel_step, layout, options)) {
+                      static_cast<double*>(result) + channel * layout.channel_step, layout, options)) {
             return false;
         }
     }
     return true;
 }
 
-bool smooth_image(const HostImage& image, const HostImage* edges, const CallParameters& parameters, void* result,
-                  const Layout& result_layout, const CallOptions& options, const PixelRegion* kept)
+bool smooth_block(const HostImage& image, const HostImage* edges, const CallParameters& parameters, void* result,
+                  const Layout& layout, const CallOptions& options, const PixelRegion* kept)
 {
     const TiledImage tiled{image,
                            edges != nullptr ? edges->values : nullptr,
@@ -186,7 +343,7 @@ bool smooth_image(const HostImage& image, const HostImage* edges, const CallPara
                            edges != nullptr && edges->channels > 1,
                            edges != nullptr ? edges->layout : image.layout,
                            result,
-                           result_layout,
+                           layout,
                            parameters.channel[0].threshold,
                            kept};
     if (!parameters.colour) {
@@ -198,6 +355,13 @@ bool smooth_image(const HostImage& image, const HostImage* edges, const CallPara
         widths[channel] = {set.x3, set.x4, set.threshold};
     }
     return filter_colour_tiled(tiled, widths, options);
+}
+
+std::ptrdiff_t block_halo(const GivenValues& x3, bool makes_edges)
+{
+    const double* x3_widest = widest(x3);
+    const int reach = x3_widest != nullptr ? window_reach(window_radius_for(*x3_widest), INT_MAX - 1, 1) : -1;
+    return (reach > 0 ? reach : 0) + 1 + (makes_edges ? EDGE_CONTEXT : 0);
 }
 
 namespace {
@@ -241,28 +405,30 @@ InfoField basis(const CallParameters& parameters)
 
 }  // namespace
 
-void smoothing_info(const CallParameters& parameters, InfoField (&fields)[SMOOTHING_INFO_FIELDS])
+void call_info(const Operation& operation, const CallParameters& parameters, InfoField (&fields)[MAX_INFO_FIELDS])
 {
     const ImageStatistics& statistics = parameters.channel[0].statistics;
-    const InfoField filled[] = {basis(parameters),
-                                one_value("noise", statistics.noise),
-                                one_value("scale", statistics.scale),
-                                per_set("texture", parameters, [](const ChannelParameters& set) { return set.statistics.texture; }),
-                                per_set("fine_texture", parameters, [](const ChannelParameters& set) { return set.statistics.fine_texture; }),
-                                per_set("structure", parameters, [](const ChannelParameters& set) { return set.statistics.structure; }),
-                                per_set("threshold", parameters, [](const ChannelParameters& set) { return set.threshold; }),
-                                per_set("x3", parameters, [](const ChannelParameters& set) { return set.x3; }),
-                                per_set("x4", parameters, [](const ChannelParameters& set) { return set.x4; })};
-    std::copy(std::begin(filled), std::end(filled), fields);
-}
-
-void edges_info(const CallParameters& parameters, InfoField (&fields)[EDGES_INFO_FIELDS])
-{
-    const ImageStatistics& statistics = parameters.channel[0].statistics;
-    const InfoField filled[] = {basis(parameters), one_value("noise", statistics.noise),
-                                one_value("scale", statistics.scale),
-                                per_set("structure", parameters, [](const ChannelParameters& set) { return set.statistics.structure; }),
-                                per_set("threshold", parameters, [](const ChannelParameters& set) { return set.threshold; })};
+    const auto structure = [](const ChannelParameters& set) { return set.statistics.structure; };
+    const auto threshold = [](const ChannelParameters& set) { return set.threshold; };
+    if (is_edges_call(operation)) {
+        const InfoField filled[] = {basis(parameters), one_value("noise", statistics.noise),
+                                    one_value("scale", statistics.scale), per_set("structure", parameters, structure),
+                                    per_set("threshold", parameters, threshold)};
+        static_assert(std::size(filled) <= MAX_INFO_FIELDS);
+        std::copy(std::begin(filled), std::end(filled), fields);
+        return;
+    }
+    const InfoField filled[] = {
+        basis(parameters),
+        one_value("noise", statistics.noise),
+        one_value("scale", statistics.scale),
+        per_set("texture", parameters, [](const ChannelParameters& set) { return set.statistics.texture; }),
+        per_set("fine_texture", parameters, [](const ChannelParameters& set) { return set.statistics.fine_texture; }),
+        per_set("structure", parameters, structure),
+        per_set("threshold", parameters, threshold),
+        per_set("x3", parameters, [](const ChannelParameters& set) { return set.x3; }),
+        per_set("x4", parameters, [](const ChannelParameters& set) { return set.x4; })};
+    static_assert(std::size(filled) == MAX_INFO_FIELDS);
     std::copy(std::begin(filled), std::end(filled), fields);
 }
 

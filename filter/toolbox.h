@@ -1,14 +1,16 @@
-// The toolbox's calls, imlumasift and lumasift_edges, as every host makes
-// them. What the core needs of the arguments beyond their own types is
-// checked here once, with one message per fault; the MEX and Octave
-// gateways and the Python binding only read their host's arrays into
-// HostImages, make the result arrays, and report faults in their host's way.
+// The toolbox's calls, imlumasift and lumasift_edges, each declared once:
+// a table of its arguments (what each may be, its default, the fault a bad
+// one raises) and one run step that every host follows. The MEX and Octave
+// gateways and the Python binding are forms over the table: they find each
+// argument in their host's way, read the host's arrays into HostImages, make
+// the result arrays, and report faults as their host reports them.
 #ifndef LUMASIFT_TOOLBOX_H
 #define LUMASIFT_TOOLBOX_H
 
 #include <cstddef>
 
 #include "call.h"
+#include "colour.h"
 #include "hidden.h"
 #include "image.h"
 #include "parameters.h"
@@ -20,69 +22,132 @@ enum class ArgumentFault {
     arguments,        // the wrong number of arguments or results
     image,            // I is not an image of a class the core takes
     edges,            // E is neither left out nor an array the size of I or of one channel of it
-    widths,           // x3 or x4 is neither left out nor real doubles, one or one for each set of channels
-    threshold,        // the threshold is neither left out nor real doubles, one or one for each set of channels
-    choice,           // a name-value pair that names no choice, or gives it no logical or real scalar
+    widths,           // x3 or x4 is neither left out nor real numbers, one or one for each set of channels
+    threshold,        // the threshold is neither left out nor positive real numbers, one or one per set
+    edges_and_threshold,  // both given: the threshold makes the edges that E would replace
+    choice,           // a name-value pair that names no argument, or a flag or thread count that is not one
     window_too_wide,  // x3 gives a window wider than the tiles of an image this large
 };
 
-// A fault as the host reports it: an identifier (lumasift:edges) and one
-// line, which names the image's size where that helps.
+// What an argument may be.
+enum class ArgumentKind {
+    image,         // a real, full numeric or logical array of at most three dimensions
+    edges,         // an image: the size of I, one channel, one for each channel or each opponent channel
+    widths,        // real numbers: one, or one for each set of channels
+    thresholds,    // positive real numbers: one, or one for each set of channels
+    flag,          // a logical or real scalar: true or false
+    thread_count,  // a non-negative integer scalar; 0 for as many threads as the work justifies
+};
+
+// What the run step takes an argument for.
+enum ArgumentRole { IMAGE, EDGES, X3, X4, THRESHOLD, COLOUR, THREADS, ROLES };
+
+struct ArgumentSpec {
+    ArgumentRole role;
+    // How the call names it: the positional arguments as the help does (I,
+    // E, x3), the others by the name of their name-value pair (Threshold),
+    // which Octave and MATLAB match whatever its case, alias too.
+    const char* name;
+    const char* alias;
+    const char* keyword;  // Python's
+    ArgumentKind kind;
+    bool positional;
+    bool required;
+    // What it is, and what leaving it out gives: one line each, for the
+    // signatures and the help.
+    const char* purpose;
+    const char* left_out;
+};
+
+struct Operation {
+    const char* name;
+    const ArgumentSpec* arguments;  // the positional ones first, in order
+    int count;
+    const char* results;  // as the call form names them
+    int info_fields;
+};
+
+extern const Operation IMLUMASIFT_CALL;
+extern const Operation LUMASIFT_EDGES_CALL;
+extern const Operation* const OPERATIONS[2];
+
+constexpr int MAX_INFO_FIELDS = 9;
+
+// One argument of a call as its host read it.
+struct Argument {
+    bool given = false;  // there, and not left out ([] or None)
+    bool read = true;    // given as the kind of value it must be
+    bool shaped = true;  // an array of two or three dimensions, where the host allows others
+    HostImage image{};   // an image or edges
+    // Numbers: the first of them, as doubles, and how many there are.
+    double values[COLOUR_CHANNELS] = {};
+    std::ptrdiff_t count = 0;
+
+    GivenValues given_values() const { return given ? GivenValues{values, count} : GivenValues{}; }
+};
+
+struct CallArguments {
+    Argument role[ROLES];
+};
+
+// Where a host finds each of an operation's arguments among the `count`
+// values it was given: positional ones first, then name-value pairs, whose
+// names `name_at(k)` gives (null where value k is no text). Argument k of
+// the table is value found[k], or -1 where it is not there.
+template <class NameAt>
+ArgumentFault find_arguments(const Operation& operation, int count, const NameAt& name_at, int (&found)[ROLES]);
+
+// Takes numbers from an array of any numeric class the host read as an
+// image (logical too, where `kind` is a flag): the first COLOUR_CHANNELS of
+// them, in the order of its elements, and how many it holds.
+void take_numbers(ArgumentKind kind, const HostImage& array, Argument& argument);
+
+// The first fault of a call's arguments, and the argument it lies in.
+struct CallFault {
+    ArgumentFault fault;
+    const ArgumentSpec* argument;
+};
+CallFault check_call(const Operation& operation, const CallArguments& arguments);
+
+// A fault as the host reports it: an identifier (lumasift:edges), one line
+// that names the image's size where that helps, and whether the argument
+// was of a type the call does not take (Python's TypeError) rather than of
+// the wrong size or value.
 struct FaultReport {
     const char* identifier;
-    char message[320];
+    char message[400];
+    bool wrong_type;
 };
+// Python names the arguments by their keywords, Octave and MATLAB named
+// ones by their name-value names.
+FaultReport fault_report(const Operation& operation, const CallFault& fault, const CallArguments& arguments,
+                         const char* host_form, bool keywords = false);
 
-// The choices a call takes by name, in name-value pairs after its other
-// arguments: 'Colour' (or 'Color'), true to smooth a colour image as colour
-// (colour.h), false to keep its channels apart.
-struct NamedChoices {
-    bool colour = true;
+// The host's options with the call's thread count.
+CallOptions call_options(const CallArguments& arguments, CallOptions host_options);
+
+// The values the caller left out, filled in; the image is measured only
+// where a default needs it or `report` asks for the statistics.
+bool settle_call(const Operation& operation, const CallArguments& arguments, bool report, CallParameters& parameters,
+                 const CallOptions& options);
+
+// The result the host makes for the call: rows x cols x channels of `type`,
+// of I's shape where `like_image`, and otherwise of two dimensions where
+// it has one channel.
+struct ResultShape {
+    ElementClass type;
+    std::ptrdiff_t rows;
+    std::ptrdiff_t cols;
+    std::ptrdiff_t channels;
+    bool like_image;
 };
+ResultShape result_shape(const Operation& operation, const CallArguments& arguments,
+                         const CallParameters& parameters);
 
-// Takes one pair: `name` is null where the host's value is no text, and
-// `value` where it is no logical or real scalar.
-ArgumentFault take_choice(const char* name, const double* value, NamedChoices& choices);
-
-// The first fault of a smoothing call. `image` is null where the host could
-// not read I as an image, and `edges` where E was given but could not be
-// read as one; `widths_read` is false where x3 or x4 was neither left out
-// nor real doubles.
-ArgumentFault check_smoothing(const HostImage* image, bool colour, bool edges_given, const HostImage* edges,
-                              bool widths_read, const GivenValues& x3, const GivenValues& x4);
-// The same for the edges: `threshold_read` is false where the threshold was
-// neither left out nor real doubles.
-ArgumentFault check_edges(const HostImage* image, bool colour, bool threshold_read, const GivenValues& threshold);
-
-// The widest window given, which a window_too_wide fault names.
-const double* widest(const GivenValues& x3);
-
-FaultReport fault_report(ArgumentFault fault, const char* call_form, const HostImage* image = nullptr,
-                         const double* x3 = nullptr);
-
-// settle_parameters as each call asks: a smoothing call given E needs no
-// threshold, and the edges need no widths. Null for what was left out; a
-// smoothing call's threshold, for the edges its tiles make, is left out but
-// where the call is a block of a larger image, which the whole image's
-// threshold must govern. `colour`: a colour image is smoothed as colour,
-// and its edges are those of its opponent channels.
-bool settle_smoothing(const HostImage& image, bool colour, bool edges_given, const GivenValues& x3,
-                      const GivenValues& x4, bool report, CallParameters& parameters, const CallOptions& options,
-                      const GivenValues& threshold = {});
-bool settle_edges(const HostImage& image, bool colour, const GivenValues& threshold, bool report,
-                  CallParameters& parameters, const CallOptions& options);
-
-// lumasift_edges's result in `layout`: parameters.sets() maps, one for every
-// channel or, as colour, one for each opponent channel.
-bool make_edge_maps(const HostImage& image, const CallParameters& parameters, double* edges, const Layout& layout,
-                    const CallOptions& options);
-
-// imlumasift's result, tile by tile, into `result` of
-// result_class(image.value_class) laid out as `result_layout`; edges null
-// to make them from the image with the settled threshold. With `kept`, the
-// result of those pixels alone, the rest of the image their context.
-bool smooth_image(const HostImage& image, const HostImage* edges, const CallParameters& parameters, void* result,
-                  const Layout& result_layout, const CallOptions& options, const PixelRegion* kept = nullptr);
+// Fills the result, laid out as `layout`. With `kept`, imlumasift's result
+// of those pixels alone, the rest of the image their context.
+bool run_call(const Operation& operation, const CallArguments& arguments, const CallParameters& parameters,
+              void* result, const Layout& layout, const CallOptions& options, const PixelRegion* kept = nullptr);
 
 // What each call reports of its parameters, field by field: a rows-by-cols
 // matrix, column-major, of a value for each set of channels, or the basis
@@ -94,10 +159,66 @@ struct InfoField {
     int cols;
     double values[COLOUR_CHANNELS * COLOUR_CHANNELS];
 };
-constexpr int SMOOTHING_INFO_FIELDS = 9;
-constexpr int EDGES_INFO_FIELDS = 5;
-void smoothing_info(const CallParameters& parameters, InfoField (&fields)[SMOOTHING_INFO_FIELDS]);
-void edges_info(const CallParameters& parameters, InfoField (&fields)[EDGES_INFO_FIELDS]);
+// Fills operation.info_fields fields.
+void call_info(const Operation& operation, const CallParameters& parameters, InfoField (&fields)[MAX_INFO_FIELDS]);
+
+// The pixels of context a block of a larger image needs on each side for
+// imlumasift's result with these widths to be the whole image's: the
+// widest window's reach and one more, and where the block makes its own
+// edges, the edges' context.
+std::ptrdiff_t block_halo(const GivenValues& x3, bool makes_edges);
+
+// imlumasift's step on a block of a larger image, whose parameters the
+// whole image settled: a threshold of 0 makes no edges.
+bool smooth_block(const HostImage& image, const HostImage* edges, const CallParameters& parameters, void* result,
+                  const Layout& layout, const CallOptions& options, const PixelRegion* kept);
+
+// --- find_arguments, inline: the hosts' forms instantiate it.
+
+bool names_argument(const char* text, const ArgumentSpec& argument);
+
+template <class NameAt>
+ArgumentFault find_arguments(const Operation& operation, int count, const NameAt& name_at, int (&found)[ROLES])
+{
+    for (int& k : found) {
+        k = -1;
+    }
+    // The required arguments come first, whatever they hold; the others
+    // until the first text, which names the first pair.
+    int given = 0;
+    for (int a = 0; a < operation.count; ++a) {
+        given += operation.arguments[a].required && given < count ? 1 : 0;
+    }
+    while (given < count && name_at(given) == nullptr) {
+        ++given;
+    }
+    int positional = 0;
+    for (int a = 0; a < operation.count; ++a) {
+        const ArgumentSpec& argument = operation.arguments[a];
+        if (argument.positional && positional < given) {
+            found[argument.role] = positional++;
+        } else if (argument.required) {
+            return ArgumentFault::arguments;
+        }
+    }
+    if (positional < given) {
+        return ArgumentFault::arguments;
+    }
+    for (int k = given; k < count; k += 2) {
+        const char* name = name_at(k);
+        int named = -1;
+        for (int a = 0; a < operation.count && name != nullptr; ++a) {
+            if (!operation.arguments[a].positional && names_argument(name, operation.arguments[a])) {
+                named = a;
+            }
+        }
+        if (named < 0 || k + 1 >= count) {
+            return ArgumentFault::choice;
+        }
+        found[operation.arguments[named].role] = k + 1;
+    }
+    return ArgumentFault::none;
+}
 
 }  // namespace lumasift
 

@@ -1,5 +1,7 @@
 #include "images.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 namespace lumasift LUMASIFT_HIDDEN {
@@ -61,45 +63,73 @@ bool host_image(const mxArray* array, HostImage& image)
     return true;
 }
 
-bool is_left_out(const mxArray* array)
+void mex_call(const Operation& operation, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    return mxIsEmpty(array);
-}
-
-bool are_values(const mxArray* array)
-{
-    return is_left_out(array) || (mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array));
-}
-
-GivenValues given_values(const mxArray* array)
-{
-    if (is_left_out(array)) {
-        return {};
-    }
-    return {mxGetPr(array), static_cast<std::ptrdiff_t>(mxGetNumberOfElements(array))};
-}
-
-void read_choices(int nrhs, const mxArray* prhs[], int first, NamedChoices& choices, const char* call_form)
-{
-    for (int k = first; k < nrhs; k += 2) {
-        char name[16] = "";
-        const bool named = mxIsChar(prhs[k]) && mxGetString(prhs[k], name, sizeof name) == 0;
-        const mxArray* value = k + 1 < nrhs ? prhs[k + 1] : nullptr;
-        const bool scalar = value != nullptr && (mxIsLogical(value) || (mxIsNumeric(value) && !mxIsComplex(value))) &&
-                            !mxIsSparse(value) && mxGetNumberOfElements(value) == 1;
-        const double flag = scalar ? mxGetScalar(value) : 0.0;
-        if (take_choice(named ? name : nullptr, scalar ? &flag : nullptr, choices) != ArgumentFault::none) {
-            report_fault(ArgumentFault::choice, call_form);
+    char form[160];
+    std::snprintf(form, sizeof form, "%s = %s_mex(...), with the arguments of %s", operation.results, operation.name,
+                  operation.name);
+    CallArguments arguments;
+    int found[ROLES];
+    char names[ROLES * 2][16];
+    const ArgumentFault located =
+        nlhs > 2 ? ArgumentFault::arguments
+                 : find_arguments(operation, nrhs,
+                                  [&](int k) -> const char* {
+                                      char* name = names[k % (ROLES * 2)];
+                                      return mxIsChar(prhs[k]) && mxGetString(prhs[k], name, sizeof names[0]) == 0
+                                                 ? name
+                                                 : (mxIsChar(prhs[k]) ? "" : nullptr);
+                                  },
+                                  found);
+    for (int a = 0; a < operation.count && located == ArgumentFault::none; ++a) {
+        const ArgumentSpec& spec = operation.arguments[a];
+        Argument& argument = arguments.role[spec.role];
+        const int at = found[spec.role];
+        argument.given = at >= 0 && (spec.required || !mxIsEmpty(prhs[at]));
+        if (!argument.given) {
+            continue;
+        }
+        argument.read = host_image(prhs[at], argument.image);
+        if (spec.kind != ArgumentKind::image && spec.kind != ArgumentKind::edges && argument.read) {
+            take_numbers(spec.kind, argument.image, argument);
         }
     }
-}
+    const CallFault fault =
+        located != ArgumentFault::none ? CallFault{located, nullptr} : check_call(operation, arguments);
+    if (fault.fault != ArgumentFault::none) {
+        const FaultReport report = fault_report(operation, fault, arguments, form);
+        mexErrMsgIdAndTxt(report.identifier, "%s", report.message);
+        // mexErrMsgIdAndTxt does not return.
+        std::abort();
+    }
 
-void report_fault(ArgumentFault fault, const char* call_form, const HostImage* image, const double* x3)
-{
-    const FaultReport report = fault_report(fault, call_form, image, x3);
-    mexErrMsgIdAndTxt(report.identifier, "%s", report.message);
-    // mexErrMsgIdAndTxt does not return.
-    std::abort();
+    CallParameters parameters;
+    const CallOptions options = call_options(arguments, host_call_options());
+    run_core([&] { return settle_call(operation, arguments, nlhs > 1, parameters, options); });
+    const ResultShape shape = result_shape(operation, arguments, parameters);
+    const mwSize sizes[] = {static_cast<mwSize>(shape.rows), static_cast<mwSize>(shape.cols),
+                            static_cast<mwSize>(shape.channels)};
+    plhs[0] = new_result(shape.channels > 1 ? 3 : 2, sizes, host_class(shape.type));
+    run_core(
+        [&] {
+            return run_call(operation, arguments, parameters, mxGetData(plhs[0]), column_major(shape.rows, shape.cols),
+                            options);
+        },
+        plhs[0]);
+    if (nlhs > 1) {
+        InfoField fields[MAX_INFO_FIELDS];
+        call_info(operation, parameters, fields);
+        const char* field_names[MAX_INFO_FIELDS];
+        for (int k = 0; k < operation.info_fields; ++k) {
+            field_names[k] = fields[k].name;
+        }
+        plhs[1] = mxCreateStructMatrix(1, 1, operation.info_fields, field_names);
+        for (int k = 0; k < operation.info_fields; ++k) {
+            mxArray* value = mxCreateDoubleMatrix(fields[k].rows, fields[k].cols, mxREAL);
+            std::copy_n(fields[k].values, fields[k].rows * fields[k].cols, mxGetPr(value));
+            mxSetFieldByNumber(plhs[1], 0, k, value);
+        }
+    }
 }
 
 }  // namespace lumasift

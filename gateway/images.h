@@ -1,6 +1,5 @@
 // What the gateways of imlumasift_mex and lumasift_edges_mex share: the
-// host's arrays as the core's images, its errors, and the parameters they
-// report.
+// host's arrays as the core's images, and the form of a toolbox call.
 #ifndef LUMASIFT_GATEWAY_IMAGES_H
 #define LUMASIFT_GATEWAY_IMAGES_H
 
@@ -32,39 +31,9 @@ std::size_t dimension(const mxArray* array, mwSize k);
 // core's image; false for any other.
 bool host_image(const mxArray* array, HostImage& image);
 
-// Whether an argument is left out ([]); whether it is that or real full
-// doubles.
-bool is_left_out(const mxArray* array);
-bool are_values(const mxArray* array);
-
-// The argument's doubles, none where it is left out ([]).
-GivenValues given_values(const mxArray* array);
-
-// Takes the name-value pairs prhs[first, nrhs), raising the host's error
-// at the first fault.
-void read_choices(int nrhs, const mxArray* prhs[], int first, NamedChoices& choices, const char* call_form);
-
-// Raises the core's report of a fault as the host's error.
-[[noreturn]] void report_fault(ArgumentFault fault, const char* call_form, const HostImage* image = nullptr,
-                               const double* x3 = nullptr);
-
-// A 1-by-1 struct of double matrices, [] for what was not used.
-template <int count>
-mxArray* parameter_struct(const InfoField (&fields)[count])
-{
-    const char* names[count];
-    for (int k = 0; k < count; ++k) {
-        names[k] = fields[k].name;
-    }
-    mxArray* parameters = mxCreateStructMatrix(1, 1, count, names);
-    for (int k = 0; k < count; ++k) {
-        const InfoField& field = fields[k];
-        mxArray* value = mxCreateDoubleMatrix(field.rows, field.cols, mxREAL);
-        std::copy_n(field.values, field.rows * field.cols, mxGetPr(value));
-        mxSetFieldByNumber(parameters, 0, k, value);
-    }
-    return parameters;
-}
+// An operation of the toolbox (toolbox.h) called from MATLAB: its
+// arguments found and read, checked, run, and its results made.
+void mex_call(const Operation& operation, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
 // Runs `call` (which returns false when interrupted) and reports what the host
 // should see: an out-of-memory error, with the result freed, when the core

@@ -1,4 +1,4 @@
-function [J, info] = imlumasift(I, varargin)
+function [J, info] = imlumasift(varargin)
 %IMLUMASIFT Edge-aware smoothing of images of any size, class and colour.
 %   J = IMLUMASIFT(I) smooths the photograph I with no other input: it
 %   estimates the noise of I, finds edges in I and chooses the widths from
@@ -23,6 +23,14 @@ function [J, info] = imlumasift(I, varargin)
 %   number for all three channels or one for each.
 %   J = IMLUMASIFT(..., 'Colour', false) keeps the channels apart, for
 %   three channels that are not colour (three bands, three slices).
+%
+%   Name-value pairs, after the positional arguments:
+%     'Threshold', T  the threshold of the edges made where E is left out,
+%                     as LUMASIFT_EDGES(I, T) makes them (one, or one for
+%                     each opponent channel); the default follows the noise.
+%     'Colour', TF    as above ('Color' too); true by default.
+%     'Threads', N    how many threads the call runs on; 0, the default,
+%                     for as many as the cores and the work justify.
 %
 %   [J, INFO] = IMLUMASIFT(...) also returns what was used, a struct with
 %   the fields basis (the opponent basis's rows, or [] with the channels
@@ -91,11 +99,12 @@ function [J, info] = imlumasift(I, varargin)
 %   half-width and one pixel more, which gives exactly those bits; it needs
 %   a half-width FIX(3*X3 + 1) of at most 1022.
 %
-%   Errors have identifiers: lumasift:badImage, lumasift:badEdges,
-%   lumasift:badWidth, lumasift:windowTooWide, lumasift:choice (a name-value
-%   pair other than 'Colour' with true or false), lumasift:outOfMemory, and
-%   lumasift:interrupted when Ctrl-C ends a long call (nothing is assigned
-%   then).
+%   Errors have identifiers: lumasift:arguments, lumasift:image,
+%   lumasift:edges, lumasift:width, lumasift:threshold (also for E and a
+%   threshold both given), lumasift:windowTooWide, lumasift:choice (a
+%   name-value pair of no such name, or a bad value), lumasift:outOfMemory,
+%   and lumasift:interrupted when Ctrl-C ends a long call (nothing is
+%   assigned then). LUMASIFT_EDGES and the Python package share them.
 %
 %   Example: smooth a noisy colour photograph, keeping its edges.
 %      I = imread('photo.jpg');                       % uint8, any size
@@ -109,34 +118,14 @@ function [J, info] = imlumasift(I, varargin)
 %
 %   See also LUMASIFT, LUMASIFT_EDGES, LUMASIFT_DEMO.
 
-% Name-value pairs follow the positional arguments; the module reads them.
-named = find([cellfun(@ischar, varargin), true], 1);
-if nargin < 1 || named > 4
-    error('lumasift:arguments', 'imlumasift: call as [J, INFO] = imlumasift(I, E, X3, X4, NAME, VALUE, ...); E, X3 and X4 may be left out or []');
-end
-if ~is_image_array(I)
-    error('lumasift:badImage', ...
-          'imlumasift: I must be a real, full numeric or logical M-by-N or M-by-N-by-C array');
-end
-[rows, cols, channels] = size(I);
-positional = [varargin(1:named - 1), {[], [], []}];
-[E, x3, x4] = positional{1:3};
-if isempty(E)
-    E = [];
-elseif ~(is_image_array(E) && size(E, 1) == rows && size(E, 2) == cols && ...
-         any(size(E, 3) == [1, channels, 3 * any(channels == [3 4])]))
-    error('lumasift:badEdges', ...
-          'imlumasift: E must be [] or a real, full numeric or logical %d-by-%d or %d-by-%d-by-%d array, the size of I or of one channel of it, or for a colour image one for each of its three channels', ...
-          rows, cols, rows, cols, channels);
-end
-x3 = width(x3, 'X3');
-x4 = width(x4, 'X4');
+% The module checks every argument, with the messages and identifiers every
+% host shares.
 try
     % Without INFO asked for, an image given all its parameters is not measured.
     if nargout > 1
-        [J, info] = imlumasift_mex(I, E, x3, x4, varargin{named:end});
+        [J, info] = imlumasift_mex(varargin{:});
     else
-        J = imlumasift_mex(I, E, x3, x4, varargin{named:end});
+        J = imlumasift_mex(varargin{:});
     end
 catch err
     % The module's and the host's messages, under this function's name.
@@ -145,21 +134,6 @@ catch err
     rethrow(struct('message', ['imlumasift: ' regexprep(err.message, '^imlumasift_mex: ', '')], ...
                    'identifier', err.identifier));
 end
-end
-
-function ok = is_image_array(A)
-ok = (isnumeric(A) || islogical(A)) && isreal(A) && ~issparse(A) && ndims(A) <= 3;
-end
-
-function w = width(w, name)
-if isempty(w) && isnumeric(w)
-    w = [];
-    return;
-end
-if ~(isnumeric(w) && isreal(w) && isvector(w) && any(numel(w) == [1 3]))
-    error('lumasift:badWidth', 'imlumasift: %s must be [], a real numeric scalar, or one for each colour channel', name);
-end
-w = full(double(w(:)'));
 end
 
 %!test
@@ -203,7 +177,7 @@ end
 %! assert ([apart.x3, apart.x4, isempty(apart.basis)], [1, 0.3, true]);
 %! assert (imlumasift (uint8 (7 * ones (9, 8, 3))), uint8 (7 * ones (9, 8, 3)));
 %! assert (imlumasift (pi * ones (9, 8)), pi * ones (9, 8));
-%!error id=lumasift:badImage imlumasift ({1})
-%!error id=lumasift:badEdges imlumasift (rand (3), zeros (2))
-%!error id=lumasift:badWidth imlumasift (rand (3), [], [1 2])
+%!error id=lumasift:image imlumasift ({1})
+%!error id=lumasift:edges imlumasift (rand (3), zeros (2))
+%!error id=lumasift:width imlumasift (rand (3), [], [1 2])
 %!error id=lumasift:windowTooWide imlumasift (zeros (2049, 3), [], 400)

@@ -1,4 +1,4 @@
-function [E, info] = lumasift_edges(I, varargin)
+function [E, info] = lumasift_edges(varargin)
 %LUMASIFT_EDGES Edge map for LUMASIFT and IMLUMASIFT, made from the image itself.
 %   E = LUMASIFT_EDGES(I) returns, for the M-by-N or M-by-N-by-C image I of
 %   any numeric or logical class, an M-by-N double edge map: the gradient
@@ -17,6 +17,8 @@ function [E, info] = lumasift_edges(I, varargin)
 %   IMLUMASIFT), made from that channel alone with its own threshold, the
 %   edges IMLUMASIFT(I) smooths along. E = LUMASIFT_EDGES(..., 'Colour',
 %   false) gives one map for all the channels, as for any other number.
+%   LUMASIFT_EDGES(..., 'Threads', N) runs on N threads; 0, the default,
+%   on as many as the cores and the work justify.
 %
 %   [E, INFO] = LUMASIFT_EDGES(...) also returns a struct with the fields
 %   basis (as IMLUMASIFT's), noise (the noise estimate below), scale (the
@@ -61,8 +63,9 @@ function [E, info] = lumasift_edges(I, varargin)
 %   channel near them; the other channels' magnitudes count there, and E is
 %   NaN, which marks no edge, where no channel has one.
 %
-%   Errors have identifiers: lumasift:badImage, lumasift:badThreshold,
-%   lumasift:choice, lumasift:outOfMemory, lumasift:interrupted (Ctrl-C).
+%   Errors have identifiers: lumasift:arguments, lumasift:image,
+%   lumasift:threshold, lumasift:choice, lumasift:outOfMemory,
+%   lumasift:interrupted (Ctrl-C), as IMLUMASIFT's.
 %
 %   Example: filter a photograph with edges found in it.
 %      I = imread('photo.png');
@@ -72,33 +75,14 @@ function [E, info] = lumasift_edges(I, varargin)
 %
 %   See also IMLUMASIFT, LUMASIFT.
 
-% Name-value pairs follow the positional arguments; the module reads them.
-named = find([cellfun(@ischar, varargin), true], 1);
-if nargin < 1 || named > 2
-    error('lumasift:arguments', 'lumasift_edges: call as [E, INFO] = lumasift_edges(I, THRESHOLD, NAME, VALUE, ...); THRESHOLD may be left out or []');
-end
-if ~((isnumeric(I) || islogical(I)) && isreal(I) && ~issparse(I) && ndims(I) <= 3)
-    error('lumasift:badImage', ...
-          'lumasift_edges: I must be a real, full numeric or logical M-by-N or M-by-N-by-C array');
-end
-threshold = [];
-if named > 1
-    threshold = varargin{1};
-end
-if isempty(threshold) && isnumeric(threshold)
-    threshold = [];
-elseif isnumeric(threshold) && isreal(threshold) && isvector(threshold) && any(numel(threshold) == [1 3]) && ...
-       all(threshold > 0)
-    threshold = full(double(threshold(:)'));
-else
-    error('lumasift:badThreshold', 'lumasift_edges: THRESHOLD must be [], a positive real scalar, or one for each colour channel');
-end
+% The module checks every argument, with the messages and identifiers every
+% host shares.
 try
     % Without INFO asked for, a given threshold spares measuring the noise.
     if nargout > 1
-        [E, info] = lumasift_edges_mex(I, threshold, varargin{named:end});
+        [E, info] = lumasift_edges_mex(varargin{:});
     else
-        E = lumasift_edges_mex(I, threshold, varargin{named:end});
+        E = lumasift_edges_mex(varargin{:});
     end
 catch err
     % The module's and the host's messages, under this function's name.
@@ -135,5 +119,5 @@ end
 %! assert (info.noise, 10, 0.5);
 %! assert (info.threshold, 0.1498 * info.noise * sqrt (-2 * log (0.004)), 1e-3 * info.threshold);
 %! assert (E, lumasift_edges (N, info.threshold));
-%!error id=lumasift:badThreshold lumasift_edges (rand (3), -1)
-%!error id=lumasift:badImage lumasift_edges ({1})
+%!error id=lumasift:threshold lumasift_edges (rand (3), -1)
+%!error id=lumasift:image lumasift_edges ({1})

@@ -1,6 +1,9 @@
 #include "octave_images.h"
 
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "huge_pages.h"
 
@@ -91,39 +94,6 @@ bool octave_image(const octave_value& value, OctaveImage& image)
     return true;
 }
 
-bool is_left_out(const octave_value& value)
-{
-    return value.isempty();
-}
-
-bool are_values(const octave_value& value)
-{
-    return is_left_out(value) || (value.is_double_type() && value.isreal() && !value.issparse());
-}
-
-GivenValues given_values(const octave_value& value, NDArray& held)
-{
-    if (is_left_out(value)) {
-        return {};
-    }
-    held = value.array_value();
-    return {held.data(), static_cast<std::ptrdiff_t>(held.numel())};
-}
-
-void read_choices(const octave_value_list& args, int first, NamedChoices& choices, const char* call_form)
-{
-    for (int k = first; k < args.length(); k += 2) {
-        const std::string name = args(k).is_string() ? args(k).string_value() : std::string();
-        const bool scalar = k + 1 < args.length() && (args(k + 1).islogical() || args(k + 1).isnumeric()) &&
-                            args(k + 1).isreal() && !args(k + 1).issparse() && args(k + 1).numel() == 1;
-        const double flag = scalar ? args(k + 1).double_value() : 0.0;
-        if (take_choice(args(k).is_string() ? name.c_str() : nullptr, scalar ? &flag : nullptr, choices) !=
-            ArgumentFault::none) {
-            report_fault(ArgumentFault::choice, call_form);
-        }
-    }
-}
-
 octave_value new_result(ElementClass type, const dim_vector& dims, void*& data)
 {
     switch (type) {
@@ -142,10 +112,72 @@ octave_value new_result(ElementClass type, const dim_vector& dims, void*& data)
     return octave_value();
 }
 
-void report_fault(ArgumentFault fault, const char* call_form, const HostImage* image, const double* x3)
+octave_value_list octave_call(const Operation& operation, const octave_value_list& args, int nargout)
 {
-    const FaultReport report = fault_report(fault, call_form, image, x3);
-    error_with_id(report.identifier, "%s", report.message);
+    char form[160];
+    std::snprintf(form, sizeof form, "%s = %s_mex(...), with the arguments of %s", operation.results, operation.name,
+                  operation.name);
+    CallArguments arguments;
+    OctaveElements held[ROLES];
+    int found[ROLES];
+    const int count = static_cast<int>(args.length());
+    std::vector<std::string> texts(static_cast<std::size_t>(count));
+    const ArgumentFault located =
+        nargout > 2 ? ArgumentFault::arguments
+                    : find_arguments(operation, count,
+                                     [&](int k) -> const char* {
+                                         if (!args(k).is_string()) {
+                                             return nullptr;
+                                         }
+                                         texts[k] = args(k).string_value();
+                                         return texts[k].c_str();
+                                     },
+                                     found);
+    for (int a = 0; a < operation.count && located == ArgumentFault::none; ++a) {
+        const ArgumentSpec& spec = operation.arguments[a];
+        Argument& argument = arguments.role[spec.role];
+        const int at = found[spec.role];
+        argument.given = at >= 0 && (spec.required || !args(at).isempty());
+        if (!argument.given) {
+            continue;
+        }
+        OctaveImage image;
+        argument.read = octave_image(args(at), image);
+        held[spec.role] = image.elements;
+        argument.image = image.image;
+        if (spec.kind != ArgumentKind::image && spec.kind != ArgumentKind::edges && argument.read) {
+            take_numbers(spec.kind, argument.image, argument);
+        }
+    }
+    const CallFault fault =
+        located != ArgumentFault::none ? CallFault{located, nullptr} : check_call(operation, arguments);
+    if (fault.fault != ArgumentFault::none) {
+        const FaultReport report = fault_report(operation, fault, arguments, form);
+        error_with_id(report.identifier, "%s", report.message);
+    }
+
+    CallParameters parameters;
+    const CallOptions options = call_options(arguments, host_call_options());
+    run_core([&] { return settle_call(operation, arguments, nargout > 1, parameters, options); });
+    const ResultShape shape = result_shape(operation, arguments, parameters);
+    void* result = nullptr;
+    octave_value_list out(nargout > 1 ? 2 : 1);
+    out(0) = new_result(shape.type, dim_vector(shape.rows, shape.cols, shape.channels), result);
+    run_core([&] {
+        return run_call(operation, arguments, parameters, result, column_major(shape.rows, shape.cols), options);
+    });
+    if (nargout > 1) {
+        InfoField fields[MAX_INFO_FIELDS];
+        call_info(operation, parameters, fields);
+        octave_scalar_map info;
+        for (int k = 0; k < operation.info_fields; ++k) {
+            Matrix value(fields[k].rows, fields[k].cols);
+            std::copy_n(fields[k].values, fields[k].rows * fields[k].cols, value.fortran_vec());
+            info.assign(fields[k].name, value);
+        }
+        out(1) = info;
+    }
+    return out;
 }
 
 void report_unfinished(bool out_of_memory)

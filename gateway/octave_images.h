@@ -33,23 +33,13 @@ struct OctaveImage {
 // the core's image; false for any other.
 bool octave_image(const octave_value& value, OctaveImage& image);
 
-// Whether a value is left out ([]); whether it is that or real full
-// doubles; and its doubles, none where left out, which `held` keeps.
-bool is_left_out(const octave_value& value);
-bool are_values(const octave_value& value);
-GivenValues given_values(const octave_value& value, NDArray& held);
-
 // A new array of `dims` in `type`'s class, left as the system gives it, on
 // huge pages where it allows; `data` gets its first element.
 octave_value new_result(ElementClass type, const dim_vector& dims, void*& data);
 
-// Takes the name-value pairs args[first, end), raising Octave's error at
-// the first fault.
-void read_choices(const octave_value_list& args, int first, NamedChoices& choices, const char* call_form);
-
-// Raises the core's report of a fault as Octave's error.
-[[noreturn]] void report_fault(ArgumentFault fault, const char* call_form, const HostImage* image = nullptr,
-                               const double* x3 = nullptr);
+// An operation of the toolbox (toolbox.h) called from Octave: its
+// arguments found and read, checked, run, and its results made.
+octave_value_list octave_call(const Operation& operation, const octave_value_list& args, int nargout);
 
 // What the host sees of a core call that did not finish: lumasift:outOfMemory
 // when the core could not get its scratch, lumasift:interrupted when Ctrl-C
@@ -57,7 +47,7 @@ void read_choices(const octave_value_list& args, int first, NamedChoices& choice
 // assigned.
 void report_unfinished(bool out_of_memory);
 
-// Runs `call` (false when Ctrl-C stopped it) with the host's options.
+// Runs `call` (false when Ctrl-C stopped it).
 template <class Call>
 void run_core(const Call& call)
 {
@@ -66,26 +56,13 @@ void run_core(const Call& call)
     // Only the core runs in here, which never calls Octave, so no error of
     // Octave's can be caught.
     try {
-        finished = call(host_call_options());
+        finished = call();
     } catch (const std::bad_alloc&) {
         out_of_memory = true;
     }
     if (!finished) {
         report_unfinished(out_of_memory);
     }
-}
-
-// A 1-by-1 struct of double matrices, [] for what was not used.
-template <int count>
-octave_value parameter_struct(const InfoField (&fields)[count])
-{
-    octave_scalar_map parameters;
-    for (const InfoField& field : fields) {
-        Matrix value(field.rows, field.cols);
-        std::copy_n(field.values, field.rows * field.cols, value.fortran_vec());
-        parameters.assign(field.name, value);
-    }
-    return parameters;
 }
 
 }  // namespace lumasift

@@ -16,9 +16,6 @@ x2, copying others into Fortran order. Ctrl-C stops a long call with
 KeyboardInterrupt.
 """
 
-import numbers
-
-import numpy as np
 
 from . import _core
 
@@ -63,7 +60,7 @@ def lumasift(x1, x2, x3, x4):
     return _core.lumasift(x1, x2, x3, x4)
 
 
-def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, colour=True, threads=0):
+def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None, colour=True, threads=0):
     """Edge-aware smoothing of images of any size, dtype and number of channels.
 
     J = imlumasift(I) smooths the photograph I with no other input: it
@@ -131,8 +128,7 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, colour=True, t
     shape or a window too wide to tile, MemoryError when the working space
     cannot be had, and KeyboardInterrupt when Ctrl-C ends a long call.
     """
-    return _core.imlumasift(I, E, _real_values(x3, "x3"), _real_values(x4, "x4"), bool(return_info), bool(colour),
-                            threads=_thread_count(threads))
+    return _core.call("imlumasift", (I, E, x3, x4, threshold, colour, threads), bool(return_info))
 
 
 def lumasift_edges(I, threshold=None, return_info=False, *, colour=True, threads=0):
@@ -170,8 +166,7 @@ def lumasift_edges(I, threshold=None, return_info=False, *, colour=True, threads
     Raises TypeError or ValueError for bad arguments, MemoryError, and
     KeyboardInterrupt when Ctrl-C ends a long call.
     """
-    return _core.lumasift_edges(I, _edge_threshold(threshold), bool(return_info), bool(colour),
-                                _thread_count(threads))
+    return _core.call("lumasift_edges", (I, threshold, colour, threads), bool(return_info))
 
 
 def image_statistics(I, *, colour=True, threads=0):
@@ -197,35 +192,5 @@ def image_statistics(I, *, colour=True, threads=0):
     Exact: counted, so the same bits whatever the threads or dask chunks.
     threads as in imlumasift.
     """
-    return _core.image_statistics(I, bool(colour), _thread_count(threads))
-
-
-def _thread_count(threads):
-    """threads=, checked: a non-negative integer, 0 for automatic."""
-    if isinstance(threads, bool) or not isinstance(threads, numbers.Integral):
-        raise TypeError("threads must be a non-negative integer, 0 for as many as the work justifies")
-    if threads < 0:
-        raise ValueError("threads must be a non-negative integer, 0 for as many as the work justifies")
-    return int(threads)
-
-
-def _edge_threshold(threshold, zero_allowed=False):
-    """None, or the thresholds as a list of floats: positive, or also 0 (no edges)."""
-    what = "non-negative real" if zero_allowed else "positive real"
-    threshold = _real_values(threshold, "threshold", what)
-    if threshold is not None and not all(t > 0 or (zero_allowed and t == 0) for t in threshold):
-        raise ValueError(f"threshold must be None or {what}, a number or one for each colour channel")
-    return threshold
-
-
-def _real_values(value, name, what="real numeric"):
-    """None, or a real number of any numeric dtype, or one for each colour channel, as a list of floats."""
-    if value is None:
-        return None
-    array = np.asarray(value)
-    message = f"{name} must be None or {what}, a number or one for each colour channel"
-    if array.dtype.kind not in "iuf":
-        raise TypeError(message)
-    if array.ndim > 1 or array.size not in (1, _core.COLOUR_CHANNELS):
-        raise ValueError(message)
-    return [float(v) for v in array.reshape(-1)]
+    _core.check("lumasift_edges", (I, None, colour, threads))
+    return _core.image_statistics(I, bool(colour), int(threads))

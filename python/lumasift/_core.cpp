@@ -126,59 +126,111 @@ const double* pointer(const std::optional<double>& value)
     return value ? &*value : nullptr;
 }
 
-// Values given as one for every set of channels, or one for each set; the
-// Python layer hands them over as lists.
-using Values = std::optional<std::vector<double>>;
-
-lumasift::GivenValues given(const Values& values)
-{
-    if (!values) {
-        return {};
-    }
-    return {values->data(), static_cast<std::ptrdiff_t>(values->size())};
-}
-
-// The core's report of a fault: TypeError where an argument is of a type the
-// core does not take, ValueError where it is of the wrong size or value.
-[[noreturn]] void raise_fault(lumasift::ArgumentFault fault, bool wrong_type, const lumasift::HostImage* image,
-                              const std::optional<double>& x3 = std::nullopt)
-{
-    const lumasift::FaultReport report = lumasift::fault_report(fault, "", image, pointer(x3));
-    if (wrong_type) {
-        throw py::type_error(report.message);
-    }
-    throw py::value_error(report.message);
-}
-
 // An image and the array that holds its elements, kept alive with it.
 struct Image {
     py::array array;
     lumasift::HostImage host;
 };
 
-// An argument read as an image in place, or `fault` raised: TypeError for a
-// dtype the core does not take, ValueError for other than two or three
-// dimensions. `image` names the size of I in an E's message.
-Image read_image(const py::handle& argument, lumasift::ArgumentFault fault,
-                 const lumasift::HostImage* image = nullptr)
+// The array of a Python value, read in place where its strides are whole
+// elements; `type` where numpy makes an array of a class the core takes.
+py::array element_array(const py::handle& value, std::optional<ElementClass>& type)
 {
-    py::array array = as_array(argument);
-    const std::optional<ElementClass> type = array ? element_class(array.dtype()) : std::nullopt;
-    if (!type) {
-        raise_fault(fault, true, image);
-    }
-    if (array.ndim() != 2 && array.ndim() != 3) {
-        raise_fault(fault, false, image);
-    }
-    array = with_element_strides(array);
-    return {array,
-            {array.data(), *type, array.shape(0), array.shape(1), array.ndim() == 3 ? array.shape(2) : 1,
-             layout_of(array)}};
+    py::array array = as_array(value);
+    type = array ? element_class(array.dtype()) : std::nullopt;
+    return type ? with_element_strides(array) : array;
 }
 
-Image image_argument(const py::handle& argument)
+lumasift::HostImage host_image(const py::array& array, ElementClass type)
 {
-    return read_image(argument, lumasift::ArgumentFault::image);
+    return {array.data(), type, array.shape(0), array.shape(1), array.ndim() == 3 ? array.shape(2) : 1,
+            layout_of(array)};
+}
+
+// An argument of the toolbox's operations read from a Python value: images
+// of two or three dimensions in place, numbers of any shape in the order of
+// their elements. `held` keeps the arrays alive.
+void read_argument(const lumasift::ArgumentSpec& spec, const py::handle& value, lumasift::Argument& argument,
+                   std::vector<py::array>& held)
+{
+    argument.given = !value.is_none();
+    if (!argument.given) {
+        return;
+    }
+    std::optional<ElementClass> type;
+    py::array array = element_array(value, type);
+    argument.read = type.has_value();
+    if (!argument.read) {
+        return;
+    }
+    if (spec.kind == lumasift::ArgumentKind::image || spec.kind == lumasift::ArgumentKind::edges) {
+        argument.shaped = array.ndim() == 2 || array.ndim() == 3;
+        if (argument.shaped) {
+            argument.image = host_image(array, *type);
+        }
+    } else {
+        array = py::array::ensure(array, py::array::c_style);
+        const lumasift::HostImage numbers{array.data(), *type, array.size(), 1, 1,
+                                          lumasift::column_major(array.size(), 1)};
+        lumasift::take_numbers(spec.kind, numbers, argument);
+    }
+    held.push_back(array);
+}
+
+// The core's report of a fault: TypeError where an argument is of a type the
+// core does not take, ValueError where it is of the wrong size or value.
+[[noreturn]] void raise_fault(const lumasift::Operation& operation, const lumasift::CallFault& fault,
+                              const lumasift::CallArguments& arguments)
+{
+    const lumasift::FaultReport report = lumasift::fault_report(operation, fault, arguments, operation.name, true);
+    if (report.wrong_type) {
+        throw py::type_error(report.message);
+    }
+    throw py::value_error(report.message);
+}
+
+// An operation's arguments, in the order of its table, read and checked.
+lumasift::CallArguments checked_arguments(const lumasift::Operation& operation, const py::tuple& values,
+                                          std::vector<py::array>& held)
+{
+    if (static_cast<int>(values.size()) != operation.count) {
+        throw py::type_error("an argument for each of the operation's");
+    }
+    lumasift::CallArguments arguments;
+    for (int a = 0; a < operation.count; ++a) {
+        const lumasift::ArgumentSpec& spec = operation.arguments[a];
+        read_argument(spec, values[a], arguments.role[spec.role], held);
+    }
+    const lumasift::CallFault fault = lumasift::check_call(operation, arguments);
+    if (fault.fault != lumasift::ArgumentFault::none) {
+        raise_fault(operation, fault, arguments);
+    }
+    return arguments;
+}
+
+// I read as an image, or TypeError or ValueError as the operations raise
+// them.
+Image image_argument(const py::handle& value)
+{
+    std::vector<py::array> held;
+    lumasift::CallArguments arguments;
+    const lumasift::Operation& operation = lumasift::LUMASIFT_EDGES_CALL;
+    read_argument(operation.arguments[0], value, arguments.role[lumasift::IMAGE], held);
+    const lumasift::Argument& image = arguments.role[lumasift::IMAGE];
+    if (!image.given || !image.read || !image.shaped) {
+        raise_fault(operation, {lumasift::ArgumentFault::image, &operation.arguments[0]}, arguments);
+    }
+    return {held.front(), image.image};
+}
+
+const lumasift::Operation& operation_named(const std::string& name)
+{
+    for (const lumasift::Operation* operation : lumasift::OPERATIONS) {
+        if (name == operation->name) {
+            return *operation;
+        }
+    }
+    throw py::value_error("no such operation: " + name);
 }
 
 // Ctrl-C while the core runs without the GIL: Python's own handler only
@@ -336,17 +388,6 @@ std::vector<py::ssize_t> shape_of(const py::array& array)
     return {array.shape(), array.shape() + array.ndim()};
 }
 
-// A given x3 too wide to tile the image, refused before any work.
-void check_window(py::ssize_t rows, py::ssize_t cols, double x3)
-{
-    const lumasift::HostImage shape{nullptr, ElementClass::float64, rows, cols, 1, lumasift::column_major(rows, cols)};
-    const lumasift::ArgumentFault fault =
-        lumasift::check_smoothing(&shape, false, false, nullptr, true, lumasift::given_value(&x3), {});
-    if (fault != lumasift::ArgumentFault::none) {
-        raise_fault(fault, false, &shape, x3);
-    }
-}
-
 // None for what was not used, a float for one value, a tuple of floats for
 // one per set of channels, and a tuple of rows for the basis.
 py::dict info_dict(const lumasift::InfoField* fields, int count)
@@ -391,79 +432,120 @@ lumasift::PixelRegion region_within(const Region& region, const lumasift::HostIm
     return {first_row, rows, first_col, cols};
 }
 
-py::object imlumasift(const py::handle& image_argument_, const py::handle& edge_argument, const Values& x3,
-                      const Values& x4, bool return_info, bool colour, const Values& threshold, int threads,
-                      std::optional<Region> kept_argument)
+// The fields of an operation's info, as lumasift's functions return it.
+py::dict operation_info(const lumasift::Operation& operation, const lumasift::CallParameters& parameters)
 {
-    const Image image = image_argument(image_argument_);
-    const lumasift::HostImage& host = image.host;
-    const bool edges_given = !edge_argument.is_none();
-    const Image edges = edges_given ? read_image(edge_argument, lumasift::ArgumentFault::edges, &host) : Image{};
-    const lumasift::ArgumentFault fault = lumasift::check_smoothing(
-        &host, colour, edges_given, edges_given ? &edges.host : nullptr, true, given(x3), given(x4));
-    if (fault == lumasift::ArgumentFault::none && threshold &&
-        lumasift::check_edges(&host, colour, true, given(threshold)) != lumasift::ArgumentFault::none) {
-        raise_fault(lumasift::ArgumentFault::threshold, false, &host);
-    }
-    if (fault != lumasift::ArgumentFault::none) {
-        const double* widest = lumasift::widest(given(x3));
-        raise_fault(fault, false, &host, widest != nullptr ? std::optional(*widest) : std::nullopt);
-    }
+    lumasift::InfoField fields[lumasift::MAX_INFO_FIELDS];
+    lumasift::call_info(operation, parameters, fields);
+    return info_dict(fields, operation.info_fields);
+}
 
+// The result of an operation, laid out as I: `values` are its arguments in
+// the order of its table, None for those left out.
+py::object call(const std::string& name, const py::tuple& values, bool return_info)
+{
+    const lumasift::Operation& operation = operation_named(name);
+    std::vector<py::array> held;
+    const lumasift::CallArguments arguments = checked_arguments(operation, values, held);
+    const lumasift::CallOptions threads = lumasift::call_options(arguments, {});
     lumasift::CallParameters parameters;
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::settle_smoothing(host, colour, edges_given, given(x3), given(x4), return_info, parameters,
-                                          options, given(threshold));
-    }, threads);
+        return lumasift::settle_call(operation, arguments, return_info, parameters, options);
+    }, threads.threads);
+    const lumasift::ResultShape shape = lumasift::result_shape(operation, arguments, parameters);
+    std::vector<py::ssize_t> dims = shape_of(held.front());
+    if (!shape.like_image) {
+        dims = {shape.rows, shape.cols};
+        if (shape.channels > 1) {
+            dims.push_back(shape.channels);
+        }
+    }
+    py::array result = array_like(held.front(), dtype_of(shape.type), dims);
+    const lumasift::Layout layout = layout_of(result);
+    void* data = result.mutable_data();
+    run_core([&](const lumasift::CallOptions& options) {
+        return lumasift::run_call(operation, arguments, parameters, data, layout, options);
+    }, threads.threads);
+    if (!return_info) {
+        return std::move(result);
+    }
+    return py::make_tuple(result, operation_info(operation, parameters));
+}
+
+// Refuses the arguments before any work, as the call would.
+void check(const std::string& name, const py::tuple& values)
+{
+    std::vector<py::array> held;
+    checked_arguments(operation_named(name), values, held);
+}
+
+// The parameters of a call on a larger image whose statistics (one dict
+// for each set of channels, or None where not measured) were gathered
+// apart; given values as lists, None where left out.
+using Values = std::optional<std::vector<double>>;
+
+lumasift::GivenValues given(const Values& values)
+{
+    return values ? lumasift::GivenValues{values->data(), static_cast<std::ptrdiff_t>(values->size())}
+                  : lumasift::GivenValues{};
+}
+
+lumasift::ImageStatistics statistics_of(const py::dict& statistics)
+{
+    return {statistics["noise"].cast<double>(), statistics["scale"].cast<double>(),
+            statistics["texture"].cast<double>(), statistics["fine_texture"].cast<double>(),
+            statistics["structure"].cast<double>()};
+}
+
+py::tuple settled_parameters(const std::optional<std::vector<py::dict>>& statistics, bool colour,
+                             py::ssize_t channels, const Values& threshold, const Values& x3, const Values& x4)
+{
+    lumasift::ImageStatistics measured[lumasift::COLOUR_CHANNELS]{};
+    for (std::size_t set = 0; statistics && set < statistics->size() && set < lumasift::COLOUR_CHANNELS; ++set) {
+        measured[set] = statistics_of((*statistics)[set]);
+    }
+    const lumasift::CallParameters parameters =
+        lumasift::parameters_of(statistics ? measured : nullptr, colour, channels, given(threshold), given(x3), given(x4));
+    py::list sets;
+    for (int set = 0; set < parameters.sets(); ++set) {
+        const lumasift::ChannelParameters& channel = parameters.channel[set];
+        sets.append(py::make_tuple(channel.threshold, channel.x3, channel.x4));
+    }
+    return py::make_tuple(parameters.colour, sets);
+}
+
+// imlumasift's result of a block of a larger image, with the parameters the
+// whole image settled: (colour, [(threshold, x3, x4) for each set]).
+py::array smooth_block(const py::handle& block, const py::handle& edge_argument, const py::tuple& settled,
+                       int threads, std::optional<Region> kept_argument)
+{
+    const Image image = image_argument(block);
+    const lumasift::HostImage& host = image.host;
+    std::vector<py::array> held;
+    lumasift::Argument edges;
+    read_argument(lumasift::IMLUMASIFT_CALL.arguments[1], edge_argument, edges, held);
+    lumasift::CallParameters parameters;
+    parameters.colour = settled[0].cast<bool>();
+    const py::list sets = settled[1];
+    for (int set = 0; set < parameters.sets(); ++set) {
+        const auto values = sets[set].cast<std::tuple<double, double, double>>();
+        parameters.channel[set] = {{}, std::get<0>(values), std::get<1>(values), std::get<2>(values)};
+    }
     std::vector<py::ssize_t> shape = shape_of(image.array);
-    const std::optional<lumasift::PixelRegion> kept = kept_argument ? std::optional(region_within(*kept_argument, host))
-                                                                    : std::nullopt;
+    const std::optional<lumasift::PixelRegion> kept =
+        kept_argument ? std::optional(region_within(*kept_argument, host)) : std::nullopt;
     if (kept) {
         shape[0] = kept->rows;
         shape[1] = kept->cols;
     }
     py::array result = array_like(image.array, dtype_of(lumasift::result_class(host.value_class)), shape);
-    const lumasift::Layout result_layout = layout_of(result);
-    void* result_data = result.mutable_data();
+    const lumasift::Layout layout = layout_of(result);
+    void* data = result.mutable_data();
     run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::smooth_image(host, edges_given ? &edges.host : nullptr, parameters, result_data,
-                                      result_layout, options, kept ? &*kept : nullptr);
+        return lumasift::smooth_block(host, edges.given ? &edges.image : nullptr, parameters, data, layout, options,
+                                      kept ? &*kept : nullptr);
     }, threads);
-    if (!return_info) {
-        return std::move(result);
-    }
-    lumasift::InfoField info[lumasift::SMOOTHING_INFO_FIELDS];
-    lumasift::smoothing_info(parameters, info);
-    return py::make_tuple(result, info_dict(info, lumasift::SMOOTHING_INFO_FIELDS));
-}
-
-py::object lumasift_edges(const py::handle& image_argument_, const Values& threshold, bool return_info, bool colour,
-                          int threads)
-{
-    const Image image = image_argument(image_argument_);
-    if (lumasift::check_edges(&image.host, colour, true, given(threshold)) != lumasift::ArgumentFault::none) {
-        raise_fault(lumasift::ArgumentFault::threshold, false, &image.host);
-    }
-    lumasift::CallParameters parameters;
-    run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::settle_edges(image.host, colour, given(threshold), return_info, parameters, options);
-    }, threads);
-    std::vector<py::ssize_t> shape{image.host.rows, image.host.cols};
-    if (parameters.colour) {
-        shape.push_back(parameters.sets());
-    }
-    py::array edges = array_like(image.array, py::dtype::of<double>(), shape);
-    const lumasift::Layout edge_layout = layout_of(edges);
-    double* edge_data = static_cast<double*>(edges.mutable_data());
-    run_core([&](const lumasift::CallOptions& options) {
-        return lumasift::make_edge_maps(image.host, parameters, edge_data, edge_layout, options);
-    }, threads);
-    if (!return_info) {
-        return std::move(edges);
-    }
-    lumasift::InfoField info[lumasift::EDGES_INFO_FIELDS];
-    lumasift::edges_info(parameters, info);
-    return py::make_tuple(edges, info_dict(info, lumasift::EDGES_INFO_FIELDS));
+    return result;
 }
 
 py::dict statistics_dict(const lumasift::ImageStatistics& statistics)
@@ -528,7 +610,7 @@ Lattice noise_lattice(py::ssize_t rows, py::ssize_t cols, py::ssize_t channels, 
 {
     const std::optional<ElementClass> type = element_class(dtype);
     if (!type) {
-        raise_fault(lumasift::ArgumentFault::image, true, nullptr);
+        throw py::type_error("I must be a real numeric or boolean array");
     }
     const lumasift::BlockLattice lattice = lumasift::noise_lattice(rows, cols, channels, *type, as_range(range));
     return {lattice.step, lattice.stride, lattice.clipped_below, lattice.clipped_above};
@@ -598,21 +680,37 @@ py::tuple measure_range(const py::handle& part_argument, py::ssize_t side, int t
     return py::make_tuple(range.lowest_mean, range.highest_mean, range.lowest_value, range.highest_value);
 }
 
-py::dict default_parameters(const py::dict& statistics, py::ssize_t channels)
+py::object text_or_none(const char* text)
 {
-    const lumasift::ImageStatistics measured{
-        statistics["noise"].cast<double>(), statistics["scale"].cast<double>(),
-        statistics["texture"].cast<double>(), statistics["fine_texture"].cast<double>(),
-        statistics["structure"].cast<double>()};
-    const lumasift::DefaultParameters defaults = lumasift::default_parameters(measured, channels);
-    return py::dict("threshold"_a = defaults.threshold, "x3"_a = defaults.x3, "x4"_a = defaults.x4);
+    return text != nullptr ? py::object(py::str(text)) : py::object(py::none());
+}
+
+// The operations' tables, for the signatures' tests.
+py::list operations()
+{
+    const char* const kinds[] = {"image", "edges", "widths", "thresholds", "flag", "thread_count"};
+    py::list tables;
+    for (const lumasift::Operation* operation : lumasift::OPERATIONS) {
+        py::list arguments;
+        for (int a = 0; a < operation->count; ++a) {
+            const lumasift::ArgumentSpec& spec = operation->arguments[a];
+            arguments.append(py::dict("name"_a = spec.name, "alias"_a = text_or_none(spec.alias),
+                                      "keyword"_a = spec.keyword, "kind"_a = kinds[static_cast<int>(spec.kind)],
+                                      "positional"_a = spec.positional, "required"_a = spec.required,
+                                      "purpose"_a = spec.purpose,
+                                      "left_out"_a = text_or_none(spec.left_out)));
+        }
+        tables.append(py::dict("name"_a = operation->name, "results"_a = operation->results,
+                               "arguments"_a = arguments));
+    }
+    return tables;
 }
 
 py::dtype result_dtype(const py::dtype& dtype)
 {
     const std::optional<ElementClass> type = element_class(dtype);
     if (!type) {
-        raise_fault(lumasift::ArgumentFault::image, true, nullptr);
+        throw py::type_error("I must be a real numeric or boolean array");
     }
     return dtype_of(lumasift::result_class(*type));
 }
@@ -623,16 +721,28 @@ PYBIND11_MODULE(_core, module)
 {
     module.doc() = "The lumasift core; use the functions of the lumasift package.";
     module.def("lumasift", &lumasift_call, "x1"_a, "x2"_a, "x3"_a, "x4"_a);
-    // For a block of a larger image: threshold, the edges' threshold where E
-    // is None (None measures the image given); threads, as many as the call
-    // may run on (0: every core it justifies). The counts take threads too.
-    module.def("imlumasift", &imlumasift, "I"_a, "E"_a, "x3"_a, "x4"_a, "return_info"_a, "colour"_a = true,
-               "threshold"_a = py::none(), "threads"_a = 0, "kept"_a = py::none());
-    module.def("lumasift_edges", &lumasift_edges, "I"_a, "threshold"_a, "return_info"_a, "colour"_a = true,
-               "threads"_a = 0);
+    // imlumasift and lumasift_edges, from their tables: call(name, arguments
+    // in the table's order, return_info); check(name, arguments) refuses
+    // them before any work; operations() is the tables themselves.
+    module.def("call", &call, "operation"_a, "arguments"_a, "return_info"_a);
+    module.def("check", &check, "operation"_a, "arguments"_a);
+    module.def("operations", &operations);
+    // For the blocks of a larger image (lumasift.dask): the parameters from
+    // statistics gathered apart, the halo a block needs, and its result.
+    module.def("settled_parameters", &settled_parameters, "statistics"_a, "colour"_a, "channels"_a, "threshold"_a,
+               "x3"_a, "x4"_a);
+    module.def("block_halo", [](const Values& x3, bool makes_edges) { return lumasift::block_halo(given(x3), makes_edges); },
+               "x3"_a, "makes_edges"_a);
+    module.def("smooth_block", &smooth_block, "block"_a, "E"_a, "settled"_a, "threads"_a, "kept"_a = py::none());
+    module.def("class_scale", [](const py::dtype& dtype) {
+        const std::optional<ElementClass> type = element_class(dtype);
+        if (!type) {
+            throw py::type_error("a dtype of the core's");
+        }
+        return lumasift::class_scale(*type);
+    }, "dtype"_a);
     module.def("image_statistics", &image_statistics, "I"_a, "colour"_a = true, "threads"_a = 0);
     module.attr("WIDEST_TILED_REACH") = lumasift::widest_tiled_reach();
-    module.def("default_parameters", &default_parameters, "statistics"_a, "channels"_a);
     module.def("noise_lattice", &noise_lattice, "rows"_a, "cols"_a, "channels"_a, "dtype"_a, "range"_a);
     module.def("scale_of", [](const py::handle& range) { return lumasift::scale_of(as_range(range)); }, "range"_a);
     module.def("block_records", &block_records, "part"_a, "lattice"_a, "first_row"_a, "first_col"_a, "threads"_a = 0,
@@ -654,8 +764,6 @@ PYBIND11_MODULE(_core, module)
     });
     module.attr("NOISE_BLOCK") = lumasift::NOISE_BLOCK;
     module.def("scale_block_side", &lumasift::scale_block_side, "rows"_a, "cols"_a);
-    module.def("window_radius_for", &lumasift::window_radius_for, "x3"_a);
-    module.def("check_window", &check_window, "rows"_a, "cols"_a, "x3"_a);
     module.def("measure_range", &measure_range, "part"_a, "side"_a, "threads"_a = 0);
     module.def("result_dtype", &result_dtype, "dtype"_a);
 }

@@ -174,10 +174,8 @@ def smooth(image, args, chunked):
                                      args.x3, args.x4, threshold=args.threshold, return_info=measure,
                                      colour=args.colour)
         else:
-            E = None if args.threshold is None else lumasift.lumasift_edges(image, args.threshold,
-                                                                              colour=args.colour, threads=args.threads)
-            result = lumasift.imlumasift(image, E, args.x3, args.x4, return_info=measure, colour=args.colour,
-                                         threads=args.threads)
+            result = lumasift.imlumasift(image, None, args.x3, args.x4, return_info=measure, threshold=args.threshold,
+                                         colour=args.colour, threads=args.threads)
     except ValueError as error:
         raise CommandError(error) from None
     if not measure:

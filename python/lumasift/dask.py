@@ -1,6 +1,6 @@
 """lumasift on dask arrays of any chunking, with the bits of one call on the whole array.
 
-imlumasift(I, E, x3, x4, threshold, return_info, colour)  as lumasift.imlumasift, returning a dask array
+imlumasift(I, E, x3, x4, return_info, threshold, colour)  as lumasift.imlumasift, returning a dask array
 image_statistics(I, colour)       as lumasift.image_statistics, computed chunk by chunk
 
 Why blocks give the whole image's bits: each block is filtered with its true
@@ -26,11 +26,8 @@ from dask.highlevelgraph import HighLevelGraph
 import lumasift
 from lumasift import _core
 
-# Edge values read two pixels beyond for the smoothing and one for the gradient.
-EDGE_CONTEXT = 3
 
-
-def imlumasift(I, E=None, x3=None, x4=None, threshold=None, return_info=False, colour=True):
+def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None, colour=True):
     """lumasift.imlumasift on a dask array: the same arguments and defaults, the same bits.
 
     I is an H-by-W or H-by-W-by-C dask array (or anything dask.array.asarray
@@ -42,50 +39,48 @@ def imlumasift(I, E=None, x3=None, x4=None, threshold=None, return_info=False, c
     threshold, with E left out, makes the edges inside the blocks as
     lumasift.lumasift_edges(I, threshold) would: the result is then
     lumasift.imlumasift(I, lumasift.lumasift_edges(I, threshold), x3, x4).
-    0, the threshold the defaults give an image without noise, makes no edges.
 
     J, info = imlumasift(..., return_info=True) also returns lumasift.imlumasift's
     info, measured before the result is built.
 
     colour, x3, x4 and threshold as in lumasift.imlumasift: a colour image is
     smoothed as colour unless colour=False, each value one for all opponent
-    channels or one for each.
+    channels or one for each. Each task runs on one thread of its worker.
     """
     I = da.asarray(I)
-    if I.ndim not in (2, 3):
-        raise ValueError("I must be an H-by-W or H-by-W-by-C array")
+    E = None if E is None else da.asarray(E)
+    # Refused before any work, as lumasift.imlumasift refuses it: the core
+    # checks stand-ins of the arrays' shapes and dtypes.
+    _core.check("imlumasift", (_stand_in(I), None if E is None else _stand_in(E), x3, x4, threshold, colour, None))
     dtype = _core.result_dtype(I.dtype)
     channels = I.shape[2] if I.ndim == 3 else 1
-    sets = _core.COLOUR_CHANNELS if colour and channels in (3, 4) else 1
-    x3, x4 = (_for_sets(lumasift._real_values(x, name), sets, name) for x, name in ((x3, "x3"), (x4, "x4")))
-    threshold = _for_sets(lumasift._edge_threshold(threshold, zero_allowed=True), sets, "threshold")
-    if E is not None and threshold is not None:
-        raise ValueError("give E or threshold, not both: threshold makes the edges")
-    for width in x3 or []:
-        # Refused before any work, as lumasift.imlumasift refuses it.
-        _core.check_window(I.shape[0], I.shape[1], width)
-    if return_info or x3 is None or x4 is None or (E is None and threshold is None):
-        statistics = image_statistics(I, colour=colour)
-        defaults = [_core.default_parameters(_set_statistics(statistics, s), 1 if sets > 1 else channels)
-                    for s in range(sets)]
-        x3 = [d["x3"] for d in defaults] if x3 is None else x3
-        x4 = [d["x4"] for d in defaults] if x4 is None else x4
-        if E is None and threshold is None:
-            threshold = [d["threshold"] for d in defaults]
-
-    depth = max(_window_reach(x) for x in x3) + 1 + (EDGE_CONTEXT if threshold is not None else 0)
+    values = {name: None if v is None else [float(x) for x in np.ravel(v)]
+              for name, v in (("x3", x3), ("x4", x4), ("threshold", threshold))}
+    measured = return_info or x3 is None or x4 is None or (E is None and threshold is None)
+    statistics = image_statistics(I, colour=colour) if measured else None
+    colour, sets = _core.settled_parameters(
+        [_set_statistics(statistics, s) for s in range(_core.COLOUR_CHANNELS)] if measured else None,
+        bool(colour) and channels in (3, 4), channels, None if E is not None else values["threshold"],
+        values["x3"], values["x4"])
+    depth = _core.block_halo([x for _, x, _ in sets], E is None)
     arrays = [I if I.ndim == 2 else I.rechunk({2: -1})]
     if E is not None:
-        arrays.append(_edges_like(da.asarray(E), arrays[0], sets))
-    J = _map_with_halo(functools.partial(_filter_block, x3=x3, x4=x4, threshold=threshold, colour=colour), arrays,
-                       depth, dtype)
+        arrays.append(_edges_like(E, arrays[0]))
+    J = _map_with_halo(functools.partial(_filter_block, settled=(colour, sets)), arrays, depth, dtype)
     if not return_info:
         return J
     per_set = {"texture": statistics["texture"], "fine_texture": statistics["fine_texture"],
-               "structure": statistics["structure"], "threshold": threshold if E is None else None, "x3": x3, "x4": x4}
-    return J, {"basis": _core.opponent_basis() if sets > 1 else None,
+               "structure": statistics["structure"], "threshold": [t for t, _, _ in sets] if E is None else None,
+               "x3": [x for _, x, _ in sets], "x4": [x for _, _, x in sets]}
+    count = len(sets)
+    return J, {"basis": _core.opponent_basis() if colour else None,
                **{name: _info_value(statistics[name], 1) for name in ("noise", "scale")},
-               **{name: _info_value(value, sets) for name, value in per_set.items()}}
+               **{name: _info_value(value, count) for name, value in per_set.items()}}
+
+
+def _stand_in(array):
+    """A numpy array of the dask array's shape and dtype that holds no memory, for the core's checks."""
+    return np.broadcast_to(np.zeros((), array.dtype), array.shape)
 
 
 def _info_value(values, sets):
@@ -95,15 +90,6 @@ def _info_value(values, sets):
     if all(v is None or np.isnan(v) for v in values):
         return None
     return values[0] if sets == 1 else values
-
-
-def _for_sets(values, sets, name):
-    """Given values, one for each set of channels; None where left out."""
-    if values is None:
-        return None
-    if len(values) not in (1, sets):
-        raise ValueError(f"{name} must be a number or one for each colour channel of an image smoothed as colour")
-    return values * sets if len(values) == 1 else values
 
 
 def _set_statistics(statistics, s):
@@ -132,8 +118,7 @@ def image_statistics(I, colour=True):
                                                             ranges[:, :, 2].min(), ranges[:, :, 3].max()))
         scale = _core.scale_of(image_range)
     else:
-        # The class's range, as the core knows it; no pixel changes it.
-        scale = _core.image_statistics(np.zeros((1, 1), I.dtype))["scale"]
+        scale = _core.class_scale(I.dtype)
     lattice = _core.noise_lattice(rows, cols, channels, I.dtype, image_range)
     views = ["colour" if as_colour else None]
     if as_colour:
@@ -262,12 +247,11 @@ def _cut_block(row_cuts, col_cuts, chunks):
                            for line, r_cut in zip(chunks, row_cuts)], axis=0)
 
 
-def _filter_block(block, edges=None, *, x3, x4, threshold, colour, kept):
+def _filter_block(block, edges=None, *, settled, kept):
     # Without E, the core's tiles make the edges as they go, with the whole
     # image's threshold: no edge map of the block is ever made. The halo is
     # read, never filtered.
-    return _core.imlumasift(block, edges, x3, x4, False, colour, threshold if edges is None else None,
-                            _worker_threads(), kept)
+    return _core.smooth_block(block, edges, settled, _worker_threads(), kept)
 
 
 def _worker_threads():
@@ -281,21 +265,8 @@ def _worker_threads():
     return 0 if threading.current_thread() is threading.main_thread() else 1
 
 
-def _window_reach(x3):
-    """The window's reach, not below 0; a given x3 too wide to tile was refused before."""
-    radius = _core.window_radius_for(x3)
-    return int(min(radius, 2.0**31)) if radius >= 1.0 else 0
-
-
-def _edges_like(E, I, sets):
-    """E checked against I and chunked as I, with a channel axis where I has one."""
-    _core.result_dtype(E.dtype)
-    rows, cols = I.shape[:2]
-    channels = I.shape[2] if I.ndim == 3 else 1
-    if E.ndim not in (2, 3) or E.shape[:2] != (rows, cols) or (E.ndim == 3 and E.shape[2] not in (1, channels, sets)):
-        raise ValueError(f"E must be None or a real numeric or boolean {rows}-by-{cols} or "
-                         f"{rows}-by-{cols}-by-{channels} array, the size of I or of one channel of it, "
-                         "or for a colour image one for each of its three channels")
+def _edges_like(E, I):
+    """E chunked as I, with a channel axis where I has one; the core checked its shape."""
     if I.ndim == 3 and E.ndim == 2:
         E = E[:, :, np.newaxis]
     return E.rechunk(I.chunks[:2] + (-1,) * (E.ndim - 2))

@@ -191,28 +191,42 @@
 %!test
 %! I = rand (20, 30, 3);
 %! assert_error ("lumasift:arguments");
-%! assert_error ("lumasift:badImage", {I});
-%! assert_error ("lumasift:badImage", struct ("a", 1));
-%! assert_error ("lumasift:badImage", complex (I, 1));
-%! assert_error ("lumasift:badImage", sparse (I(:, :, 1)));
-%! assert_error ("lumasift:badImage", "text");
-%! assert_error ("lumasift:badImage", rand (2, 2, 2, 2));
-%! assert_error ("lumasift:badEdges", I, zeros (20, 31));
-%! assert_error ("lumasift:badEdges", I, zeros (20, 30, 2));
-%! assert_error ("lumasift:badEdges", I, complex (zeros (20, 30), 1));
-%! assert_error ("lumasift:badEdges", I, sparse (zeros (20, 30)));
-%! assert_error ("lumasift:badEdges", I, {zeros(20, 30)});
+%! assert_error ("lumasift:image", {I});
+%! assert_error ("lumasift:image", struct ("a", 1));
+%! assert_error ("lumasift:image", complex (I, 1));
+%! assert_error ("lumasift:image", sparse (I(:, :, 1)));
+%! assert_error ("lumasift:image", "text");
+%! assert_error ("lumasift:image", rand (2, 2, 2, 2));
+%! assert_error ("lumasift:edges", I, zeros (20, 31));
+%! assert_error ("lumasift:edges", I, zeros (20, 30, 2));
+%! assert_error ("lumasift:edges", I, complex (zeros (20, 30), 1));
+%! assert_error ("lumasift:edges", I, sparse (zeros (20, 30)));
+%! assert_error ("lumasift:edges", I, {zeros(20, 30)});
 %! assert_error ("lumasift:choice", I, "e");
-%! assert_error ("lumasift:badWidth", I, [], [1 2]);
+%! assert_error ("lumasift:width", I, [], [1 2]);
 %! assert_error ("lumasift:choice", I, [], "1");
-%! assert_error ("lumasift:badWidth", I, [], true);
-%! assert_error ("lumasift:badWidth", I, [], 1, 1i);
-%! assert_error ("lumasift:badWidth", I, [], 1, {1});
+%! assert_error ("lumasift:width", I, [], true);
+%! assert_error ("lumasift:width", I, [], 1, 1i);
+%! assert_error ("lumasift:width", I, [], 1, {1});
 %! assert_error ("lumasift:width", I, [], [1 2 3], 1, "Colour", false);
 %! assert_error ("lumasift:choice", I, [], 1, 1, "Colour");
 %! assert_error ("lumasift:choice", I, "Colur", true);
 %! assert_error ("lumasift:choice", I, "Colour", "yes");
 %! assert_error ("lumasift:arguments", I, [], 1, 1, 2);
+%! assert_error ("lumasift:choice", I, "Threads", -1);
+%! assert_error ("lumasift:choice", I, "Threads", 1.5);
+%! assert_error ("lumasift:threshold", I, [], 1, 1, "Threshold", -1);
+%! assert_error ("lumasift:threshold", I, zeros (20, 30), 1, 1, "Threshold", 2);
+
+## The name-value pairs: a threshold makes the edges lumasift_edges makes
+## with it; the threads and the class of given values change no bit.
+%!test
+%! I = uint8 (255 * rand (60, 50, 3));
+%! J = imlumasift (I, [], [1 1.5 2], 0.4, "Threshold", [9 4 4]);
+%! assert_same_bits (J, imlumasift (I, lumasift_edges (I, [9 4 4]), [1 1.5 2], 0.4));
+%! assert_same_bits (imlumasift (I, "Threads", 1, "threshold", 7), imlumasift (I, "Threads", 2, "Threshold", 7));
+%! assert_same_bits (imlumasift (I, [], single (1.5), int8 (1)), imlumasift (I, [], 1.5, 1));
+%! assert_same_bits (lumasift_edges (I, 5, "Threads", 1), lumasift_edges (I, 5));
 
 ## A window too wide to tile is refused at once; the widest that tiles is
 ## taken.

@@ -84,7 +84,7 @@ def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks):
 
 
 @pytest.mark.parametrize("E, x3, threshold, shape, message", [
-    (np.zeros((20, 20)), None, 5.0, (20, 20), "give E or threshold"),
+    (np.zeros((20, 20)), None, 5.0, (20, 20), "Give E or the threshold"),
     (None, None, -1.0, (20, 20), "threshold must be"),
     # Refused as lumasift.imlumasift refuses it, before the noise is measured.
     (None, 400.0, None, (2100, 10), "too wide to tile a 2100-by-10 image"),

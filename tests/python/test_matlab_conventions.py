@@ -1,9 +1,12 @@
+import inspect
 import json
 import re
 
 import pytest
 
+import lumasift
 from conftest import REPOSITORY
+from lumasift import _core
 
 jsonschema = pytest.importorskip("jsonschema")
 
@@ -27,3 +30,27 @@ def test_contents_names_the_toolbox_its_version_and_every_function():
     assert re.fullmatch(r"% Version \d+\.\d+\.\d+ \d{2}-[A-Z][a-z]{2}-\d{4}", lines[1])
     listed = [match.group(1) for line in lines if (match := re.match(r"%   (\w+)\s+- \S", line))]
     assert sorted(listed) == sorted(path.stem for path in GATEWAY.glob("*.m") if path.stem != "Contents")
+
+
+# What each kind of the core's arguments is in a signature's "type".
+SIGNATURE_TYPES = {"image": [["numeric"], ["logical"]], "edges": [["numeric"], ["logical"]],
+                   "widths": ["numeric", "vector"], "thresholds": ["numeric", "vector", "positive"],
+                   "flag": ["logical", "scalar"], "thread_count": ["numeric", "scalar", "integer", "nonnegative"]}
+
+
+@pytest.mark.parametrize("table", _core.operations(), ids=lambda table: table["name"])
+def test_signatures_are_the_cores_table(table):
+    """functionSignatures.json and the Python functions take each operation's arguments as its table declares them."""
+    signatures = json.loads((GATEWAY / "resources" / "functionSignatures.json").read_text())
+    inputs = signatures[table["name"]]["inputs"]
+    declared = [(a["name"], "required" if a["required"] else "ordered" if a["positional"] else "namevalue",
+                 SIGNATURE_TYPES[a["kind"]]) for a in table["arguments"]]
+    assert [(i["name"], i["kind"], i["type"]) for i in inputs] == declared
+    assert [o["name"] for o in signatures[table["name"]]["outputs"]] == re.findall(r"\w+", table["results"])
+    parameters = inspect.signature(getattr(lumasift, table["name"])).parameters
+    keywords = [a["keyword"] for a in table["arguments"]]
+    assert [name for name in parameters if name != "return_info"] == keywords
+    for a in table["arguments"]:
+        parameter = parameters[a["keyword"]]
+        assert (parameter.kind == parameter.KEYWORD_ONLY) == (not a["positional"]), a["keyword"]
+        assert (parameter.default is parameter.empty) == a["required"], a["keyword"]
