@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "convert.h"
+#include "block_io.h"
+#include "edge_blocks.h"
 #include "lanes/lanes.h"
 #include "parallel.h"
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 
+#include "block_io.h"
 #include "parallel.h"
 #include "statistics_passes.h"
 

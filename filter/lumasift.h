@@ -10,11 +10,12 @@
 #include <cstddef>
 
 #include "call.h"
+#include "colour.h"
 #include "constants.h"
+#include "defaults.h"
 #include "edges.h"
 #include "hidden.h"
 #include "image.h"
-#include "defaults.h"
 #include "parameters.h"
 #include "records.h"
 #include "statistics.h"
@@ -30,12 +31,16 @@ namespace lumasift LUMASIFT_HIDDEN {
 bool filter_call(const double* values, const double* edges, int rows, int cols, double sigma_near,
                  double sigma_far, double* result, const CallOptions& options = {});
 
-// And from tiles.h: images of any size, class and number of channels, tile
-// by tile (tiles_fit, filter_tiled); from statistics.h: the noise, the
-// texture and the defaults that follow them (measure_image,
-// default_parameters, settle_parameters); from edges.h: the edge map made
-// from an image (edge_map); from toolbox.h: imlumasift's and
-// lumasift_edges's checks and runs, for every host.
+// And what each header above names for callers:
+// - toolbox.h: imlumasift and lumasift_edges, their tables and run step,
+//   which every host's form follows;
+// - tiles.h: images of any size, class and colour, tile by tile
+//   (tiles_fit, filter_tiled, filter_colour_tiled);
+// - statistics.h, defaults.h, parameters.h: the noise and texture, the
+//   default rule, and a call's settled parameters;
+// - records.h: the statistics gathered over parts of an image;
+// - edges.h: the edge map made from an image (edge_map);
+// - colour.h: the opponent basis; image.h, call.h: the images and options.
 
 // Whether this build and processor have the kernels of a choice.
 bool has_kernels(KernelChoice choice);

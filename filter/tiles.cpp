@@ -6,8 +6,8 @@
 #include <limits>
 #include <type_traits>
 
-#include "convert.h"
-#include "edges.h"
+#include "block_io.h"
+#include "edge_blocks.h"
 #include "lanes/edge_bits.h"
 #include "lanes/lanes.h"
 #include "lanes/tables.h"

@@ -71,7 +71,9 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None
     J = imlumasift(I, E, x3, x4) smooths each channel of I as
     lumasift(I[:, :, c].astype(float), E, x3, x4) would, for images of any
     size, and returns J in I's dtype. E, x3 and x4 may be None for their
-    defaults.
+    defaults. threshold, with E left out, makes the edges as
+    lumasift_edges(I, threshold) would: J is then
+    imlumasift(I, lumasift_edges(I, threshold), x3, x4).
 
     Colour: an H-by-W-by-3 image, or H-by-W-by-4 with alpha, is smoothed as
     colour. Its first three channels are seen in the orthonormal opponent
@@ -125,8 +127,10 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None
     which needs a half-width trunc(3*x3 + 1) of at most WIDEST_TILED_REACH.
 
     Raises TypeError for arguments of the wrong type, ValueError for a wrong
-    shape or a window too wide to tile, MemoryError when the working space
-    cannot be had, and KeyboardInterrupt when Ctrl-C ends a long call.
+    shape or value (E and threshold both given, a window too wide to tile),
+    MemoryError when the working space cannot be had, and KeyboardInterrupt
+    when Ctrl-C ends a long call. The arguments are checked by the core's
+    table of imlumasift's, the same for Octave, MATLAB and lumasift.dask.
     """
     return _core.call("imlumasift", (I, E, x3, x4, threshold, colour, threads), bool(return_info))
 

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "filter/edge_blocks.h"
 #include "filter/lanes/lanes.h"
 #include "filter/lumasift.h"
 #include "support/host_conversion.h"
