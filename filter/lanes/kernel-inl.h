@@ -518,8 +518,11 @@ LANES_TARGET void filter_line(const LanePass& pass, int line, int first, int end
         return;
     }
     // Bit p: an edge lies in the window of position p.
-    std::uint64_t window_edges[MAX_EDGE_WORDS] = {};
+    std::uint64_t window_edges[MAX_EDGE_WORDS];
     const int words = pass.near_words;
+    for (int w = 0; w < words; ++w) {
+        window_edges[w] = 0;
+    }
     const int top = line - reach > 0 ? line - reach : 0;
     const int bottom = line + reach < view.lines - 1 ? line + reach : view.lines - 1;
     for (int l = top; l <= bottom; ++l) {

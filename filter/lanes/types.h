@@ -65,7 +65,7 @@ struct LaneView {
 // (dc, dr) here. What a kernel needs of it for a window inside the image
 // takes four reads: the weights, the offset and the shadow code. Loads are
 // what the kernels spend most of their time on, past the arithmetic.
-struct ScheduleEntry {
+struct alignas(32) ScheduleEntry {
     double near_weight;
     double far_weight;
     // dline * value_stride + dposition; build_tables gives no schedule to a
@@ -79,7 +79,7 @@ struct ScheduleEntry {
     // A ray point passes its shadow on even from the image's border.
     bool ray_point;
 };
-static_assert(sizeof(ScheduleEntry) == 32, "two schedule entries to a cache line");
+static_assert(sizeof(ScheduleEntry) == 32, "two schedule entries to a cache line, which alignas keeps them to");
 
 // Mark slots of a window of this reach: for each wedge, one per place along
 // its first walks, ray point included, and one per place along its second.

@@ -1,7 +1,7 @@
-// lumasift._core: the core on numpy arrays, with the checks, defaults and
-// results of the Octave modules (gateway/). The Python layer (__init__.py)
-// reads the scalars and holds the help; everything that touches an array's
-// memory is checked here.
+// lumasift._core: the core on numpy arrays, a form over the core's tables
+// of imlumasift and lumasift_edges (filter/toolbox.h), with the checks,
+// defaults and results of the Octave modules (gateway/). The Python layer
+// (__init__.py) holds the help and passes the arguments through.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
