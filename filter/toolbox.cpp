@@ -115,6 +115,14 @@ const Operation LUMASIFT_EDGES_CALL{"lumasift_edges", EDGES_ARGUMENTS, static_ca
                                     "[E, info]", 5};
 const Operation* const OPERATIONS[2] = {&IMLUMASIFT_CALL, &LUMASIFT_EDGES_CALL};
 
+CallForm module_call_form(const Operation& operation)
+{
+    CallForm form;
+    std::snprintf(form.text, sizeof form.text, "%s = %s_mex(...), with the arguments of %s", operation.results,
+                  operation.name, operation.name);
+    return form;
+}
+
 bool names_argument(const char* text, const ArgumentSpec& argument)
 {
     const auto same = [text](const char* name) {

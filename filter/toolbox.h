@@ -109,6 +109,22 @@ struct CallFault {
 };
 CallFault check_call(const Operation& operation, const CallArguments& arguments);
 
+// Finds, reads and checks a host's call: `count` values, of which value k
+// is the text name_at(k) (null where it is none), left out where
+// left_out(k) ([]), and read in place as an image by read_image(k, role,
+// image), false where it is none; numbers are taken from that image.
+template <class NameAt, class LeftOut, class ReadImage>
+CallFault read_call(const Operation& operation, int count, const NameAt& name_at, const LeftOut& left_out,
+                    const ReadImage& read_image, CallArguments& arguments);
+
+// "[J, info] = imlumasift_mex(...), with the arguments of imlumasift": the
+// call form a module's arguments fault names.
+struct CallForm {
+    char text[160];
+};
+CallForm module_call_form(const Operation& operation);
+
+
 // A fault as the host reports it: an identifier (lumasift:edges), one line
 // that names the image's size where that helps, and whether the argument
 // was of a type the call does not take (Python's TypeError) rather than of
@@ -218,6 +234,32 @@ ArgumentFault find_arguments(const Operation& operation, int count, const NameAt
         found[operation.arguments[named].role] = k + 1;
     }
     return ArgumentFault::none;
+}
+
+template <class NameAt, class LeftOut, class ReadImage>
+CallFault read_call(const Operation& operation, int count, const NameAt& name_at, const LeftOut& left_out,
+                    const ReadImage& read_image, CallArguments& arguments)
+{
+    int found[ROLES];
+    const ArgumentFault located = find_arguments(operation, count, name_at, found);
+    if (located != ArgumentFault::none) {
+        return {located, nullptr};
+    }
+    for (int a = 0; a < operation.count; ++a) {
+        const ArgumentSpec& spec = operation.arguments[a];
+        Argument& argument = arguments.role[spec.role];
+        const int at = found[spec.role];
+        // An image is given even when empty; other arguments are left out.
+        argument.given = at >= 0 && (spec.required || !left_out(at));
+        if (!argument.given) {
+            continue;
+        }
+        argument.read = read_image(at, spec.role, argument.image);
+        if (spec.kind != ArgumentKind::image && spec.kind != ArgumentKind::edges && argument.read) {
+            take_numbers(spec.kind, argument.image, argument);
+        }
+    }
+    return check_call(operation, arguments);
 }
 
 }  // namespace lumasift

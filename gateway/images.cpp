@@ -1,7 +1,6 @@
 #include "images.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 namespace lumasift LUMASIFT_HIDDEN {
@@ -65,39 +64,24 @@ bool host_image(const mxArray* array, HostImage& image)
 
 void mex_call(const Operation& operation, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    char form[160];
-    std::snprintf(form, sizeof form, "%s = %s_mex(...), with the arguments of %s", operation.results, operation.name,
-                  operation.name);
     CallArguments arguments;
-    int found[ROLES];
     char names[ROLES * 2][16];
-    const ArgumentFault located =
-        nlhs > 2 ? ArgumentFault::arguments
-                 : find_arguments(operation, nrhs,
-                                  [&](int k) -> const char* {
-                                      char* name = names[k % (ROLES * 2)];
-                                      return mxIsChar(prhs[k]) && mxGetString(prhs[k], name, sizeof names[0]) == 0
-                                                 ? name
-                                                 : (mxIsChar(prhs[k]) ? "" : nullptr);
-                                  },
-                                  found);
-    for (int a = 0; a < operation.count && located == ArgumentFault::none; ++a) {
-        const ArgumentSpec& spec = operation.arguments[a];
-        Argument& argument = arguments.role[spec.role];
-        const int at = found[spec.role];
-        argument.given = at >= 0 && (spec.required || !mxIsEmpty(prhs[at]));
-        if (!argument.given) {
-            continue;
-        }
-        argument.read = host_image(prhs[at], argument.image);
-        if (spec.kind != ArgumentKind::image && spec.kind != ArgumentKind::edges && argument.read) {
-            take_numbers(spec.kind, argument.image, argument);
-        }
-    }
     const CallFault fault =
-        located != ArgumentFault::none ? CallFault{located, nullptr} : check_call(operation, arguments);
+        nlhs > 2 ? CallFault{ArgumentFault::arguments, nullptr}
+                 : read_call(
+                       operation, nrhs,
+                       [&](int k) -> const char* {
+                           if (!mxIsChar(prhs[k])) {
+                               return nullptr;
+                           }
+                           // Text too long for any name names none.
+                           char* name = names[k % (ROLES * 2)];
+                           return mxGetString(prhs[k], name, sizeof names[0]) == 0 ? name : "";
+                       },
+                       [&](int k) { return mxIsEmpty(prhs[k]); },
+                       [&](int k, ArgumentRole, HostImage& image) { return host_image(prhs[k], image); }, arguments);
     if (fault.fault != ArgumentFault::none) {
-        const FaultReport report = fault_report(operation, fault, arguments, form);
+        const FaultReport report = fault_report(operation, fault, arguments, module_call_form(operation).text);
         mexErrMsgIdAndTxt(report.identifier, "%s", report.message);
         // mexErrMsgIdAndTxt does not return.
         std::abort();

@@ -1,6 +1,5 @@
 #include "octave_images.h"
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -114,45 +113,31 @@ octave_value new_result(ElementClass type, const dim_vector& dims, void*& data)
 
 octave_value_list octave_call(const Operation& operation, const octave_value_list& args, int nargout)
 {
-    char form[160];
-    std::snprintf(form, sizeof form, "%s = %s_mex(...), with the arguments of %s", operation.results, operation.name,
-                  operation.name);
     CallArguments arguments;
     OctaveElements held[ROLES];
-    int found[ROLES];
-    const int count = static_cast<int>(args.length());
-    std::vector<std::string> texts(static_cast<std::size_t>(count));
-    const ArgumentFault located =
-        nargout > 2 ? ArgumentFault::arguments
-                    : find_arguments(operation, count,
-                                     [&](int k) -> const char* {
-                                         if (!args(k).is_string()) {
-                                             return nullptr;
-                                         }
-                                         texts[k] = args(k).string_value();
-                                         return texts[k].c_str();
-                                     },
-                                     found);
-    for (int a = 0; a < operation.count && located == ArgumentFault::none; ++a) {
-        const ArgumentSpec& spec = operation.arguments[a];
-        Argument& argument = arguments.role[spec.role];
-        const int at = found[spec.role];
-        argument.given = at >= 0 && (spec.required || !args(at).isempty());
-        if (!argument.given) {
-            continue;
-        }
-        OctaveImage image;
-        argument.read = octave_image(args(at), image);
-        held[spec.role] = image.elements;
-        argument.image = image.image;
-        if (spec.kind != ArgumentKind::image && spec.kind != ArgumentKind::edges && argument.read) {
-            take_numbers(spec.kind, argument.image, argument);
-        }
-    }
+    std::vector<std::string> texts(static_cast<std::size_t>(args.length()));
     const CallFault fault =
-        located != ArgumentFault::none ? CallFault{located, nullptr} : check_call(operation, arguments);
+        nargout > 2 ? CallFault{ArgumentFault::arguments, nullptr}
+                    : read_call(
+                          operation, static_cast<int>(args.length()),
+                          [&](int k) -> const char* {
+                              if (!args(k).is_string()) {
+                                  return nullptr;
+                              }
+                              texts[k] = args(k).string_value();
+                              return texts[k].c_str();
+                          },
+                          [&](int k) { return args(k).isempty(); },
+                          [&](int k, ArgumentRole role, HostImage& image) {
+                              OctaveImage read;
+                              const bool is_image = octave_image(args(k), read);
+                              held[role] = read.elements;
+                              image = read.image;
+                              return is_image;
+                          },
+                          arguments);
     if (fault.fault != ArgumentFault::none) {
-        const FaultReport report = fault_report(operation, fault, arguments, form);
+        const FaultReport report = fault_report(operation, fault, arguments, module_call_form(operation).text);
         error_with_id(report.identifier, "%s", report.message);
     }
 
