@@ -84,7 +84,7 @@ int tile_margin(int reach)
 // call's workspace whatever the image's size and keeps a tile's lines at
 // hand in cache; windows whose margins would leave such a tile little to
 // keep take longer tiles, up to the lane engine's longest line.
-constexpr std::ptrdiff_t PREFERRED_TILE_SIDE = 1000;
+constexpr std::ptrdiff_t PREFERRED_TILE_SIDE = COMMON_PASS_SIDE;
 
 std::ptrdiff_t tile_side(int margin)
 {

@@ -16,6 +16,9 @@ namespace lumasift LUMASIFT_HIDDEN {
 // to the definition's planes, or a tile of a larger one. Tiles this long
 // hold the widest windows that a call can afford to tile.
 constexpr int MAX_PASS_SIDE = 2048;
+// The longest line of most passes: the definition's planes, and the tiles
+// of images larger than them where windows leave room.
+constexpr int COMMON_PASS_SIDE = 1000;
 
 // Largest reach whose window gets a visiting schedule; wider windows are
 // walked wedge by wedge, which costs little next to their many samples.
