@@ -8,6 +8,7 @@
 
 #include "block_io.h"
 #include "edge_blocks.h"
+#include "huge_pages.h"
 #include "lanes/edge_bits.h"
 #include "lanes/lanes.h"
 #include "lanes/tables.h"
@@ -67,6 +68,16 @@ struct TileCut {
         return longest;
     }
 };
+
+// A plane of the call's workspace, on huge pages where the system allows:
+// a call makes its planes anew, and faulting in their pages one by one
+// would cost as much as filling them.
+Scratch<double> new_plane(std::ptrdiff_t count)
+{
+    Scratch<double> plane(new double[static_cast<std::size_t>(count)]);
+    prefer_huge_pages(plane.get(), static_cast<std::size_t>(count) * sizeof(double));
+    return plane;
+}
 
 int image_reach(std::ptrdiff_t rows, std::ptrdiff_t cols, double sigma_near)
 {
@@ -479,9 +490,8 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
     const std::ptrdiff_t longest_cols = col_cut.longest();
     const std::ptrdiff_t plane = longest_rows * longest_cols;
     LanePass pass(static_cast<int>(longest_cols), static_cast<int>(longest_rows));
-    const Scratch<double> value_plane(load_values ? new double[static_cast<std::size_t>(plane)] : nullptr);
-    const Scratch<double> result_plane(store_results && !colour ? new double[static_cast<std::size_t>(plane)]
-                                                                : nullptr);
+    const Scratch<double> value_plane = load_values ? new_plane(plane) : nullptr;
+    const Scratch<double> result_plane = store_results && !colour ? new_plane(plane) : nullptr;
     pass.view.value_stride = colour || load_values ? longest_rows : image.pixels.layout.col_step;
     const int smaller_side = static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols);
     const auto build = [&](int set) {
@@ -491,8 +501,7 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
     // A colour tile's planes: the three opponent channels' values in planes 1
     // to 3, made from one read of the stored channels, and their results,
     // channel c's into plane c, where channel c - 1's values were.
-    const Scratch<double> held(colour ? new double[static_cast<std::size_t>((COLOUR_CHANNELS + 1) * plane)]
-                                      : nullptr);
+    const Scratch<double> held = colour ? new_plane((COLOUR_CHANNELS + 1) * plane) : nullptr;
     const HostImage opponent = colour ? opponent_channels(image.pixels) : image.pixels;
     const std::ptrdiff_t filtered = colour ? COLOUR_CHANNELS : image.pixels.channels;
     if (!colour) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "huge_pages.h"
+#include "../filter/huge_pages.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 

@@ -6,7 +6,7 @@
 #include "mex.h"
 
 #include "../filter/hidden.h"
-#include "huge_pages.h"
+#include "../filter/huge_pages.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 

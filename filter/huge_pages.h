@@ -1,6 +1,7 @@
-// Results on huge pages, for every host's gateway.
-#ifndef LUMASIFT_GATEWAY_HUGE_PAGES_H
-#define LUMASIFT_GATEWAY_HUGE_PAGES_H
+// Large new arrays on huge pages: the hosts' results, and the planes a
+// call's workspace makes.
+#ifndef LUMASIFT_HUGE_PAGES_H
+#define LUMASIFT_HUGE_PAGES_H
 
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +10,7 @@
 #include <sys/mman.h>
 #endif
 
-#include "../filter/hidden.h"
+#include "hidden.h"
 
 namespace lumasift LUMASIFT_HIDDEN {
 
