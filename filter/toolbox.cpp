@@ -23,7 +23,7 @@ constexpr double NOT_USED = std::numeric_limits<double>::quiet_NaN();
 
 constexpr const char* WIDTHS_LEFT_OUT = "follows the image's noise and texture";
 
-const ArgumentSpec IMLUMASIFT_ARGUMENTS[] = {
+const DeclaredArgument IMLUMASIFT_ARGUMENTS[] = {
     {IMAGE, "I", nullptr, "I", ArgumentKind::image, true, true,
      "Image: real, full numeric or logical, M-by-N or M-by-N-by-C, of any size", nullptr},
     {EDGES, "E", nullptr, "E", ArgumentKind::edges, true, false,
@@ -40,7 +40,7 @@ const ArgumentSpec IMLUMASIFT_ARGUMENTS[] = {
      "Threads to run on", "0: as many as the work justifies"},
 };
 
-const ArgumentSpec EDGES_ARGUMENTS[] = {
+const DeclaredArgument EDGES_ARGUMENTS[] = {
     {IMAGE, "I", nullptr, "I", ArgumentKind::image, true, true,
      "Image: real, full numeric or logical, M-by-N or M-by-N-by-C, of any size", nullptr},
     {THRESHOLD, "threshold", nullptr, "threshold", ArgumentKind::thresholds, true, false,
@@ -73,7 +73,7 @@ bool fits_sets(const Argument& argument, int sets)
     return !argument.given || (argument.read && (argument.count == 1 || argument.count == sets));
 }
 
-const ArgumentSpec* spec_of(const Operation& operation, ArgumentRole role)
+const DeclaredArgument* spec_of(const Operation& operation, ArgumentRole role)
 {
     for (int a = 0; a < operation.count; ++a) {
         if (operation.arguments[a].role == role) {
@@ -123,11 +123,12 @@ CallForm module_call_form(const Operation& operation)
     return form;
 }
 
-bool names_argument(const char* text, const ArgumentSpec& argument)
+bool names_argument(const char* text, const DeclaredArgument& argument)
 {
     const auto same = [text](const char* name) {
         for (std::size_t k = 0; name != nullptr; ++k) {
-            if (std::tolower(static_cast<unsigned char>(text[k])) != std::tolower(static_cast<unsigned char>(name[k]))) {
+            const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+            if (lower(text[k]) != lower(name[k])) {
                 return false;
             }
             if (name[k] == '\0') {
@@ -264,7 +265,7 @@ FaultReport fault_report(const Operation& operation, const CallFault& fault, con
         int written = std::snprintf(text, size, "Name-value pairs may follow the arguments:");
         const char* separator = " ";
         for (int a = 0; a < operation.count; ++a) {
-            const ArgumentSpec& named = operation.arguments[a];
+            const DeclaredArgument& named = operation.arguments[a];
             if (!named.positional && written >= 0 && static_cast<std::size_t>(written) < size) {
                 written += std::snprintf(text + written, size - written, "%s'%s', %s", separator, named.name,
                                          kind_text(named.kind));

@@ -42,7 +42,7 @@ enum class ArgumentKind {
 // What the run step takes an argument for.
 enum ArgumentRole { IMAGE, EDGES, X3, X4, THRESHOLD, COLOUR, THREADS, ROLES };
 
-struct ArgumentSpec {
+struct DeclaredArgument {
     ArgumentRole role;
     // How the call names it: the positional arguments as the help does (I,
     // E, x3), the others by the name of their name-value pair (Threshold),
@@ -61,7 +61,7 @@ struct ArgumentSpec {
 
 struct Operation {
     const char* name;
-    const ArgumentSpec* arguments;  // the positional ones first, in order
+    const DeclaredArgument* arguments;  // the positional ones first, in order
     int count;
     const char* results;  // as the call form names them
     int info_fields;
@@ -105,7 +105,7 @@ void take_numbers(ArgumentKind kind, const HostImage& array, Argument& argument)
 // The first fault of a call's arguments, and the argument it lies in.
 struct CallFault {
     ArgumentFault fault;
-    const ArgumentSpec* argument;
+    const DeclaredArgument* argument;
 };
 CallFault check_call(const Operation& operation, const CallArguments& arguments);
 
@@ -191,7 +191,7 @@ bool smooth_block(const HostImage& image, const HostImage* edges, const CallPara
 
 // --- find_arguments, inline: the hosts' forms instantiate it.
 
-bool names_argument(const char* text, const ArgumentSpec& argument);
+bool names_argument(const char* text, const DeclaredArgument& argument);
 
 template <class NameAt>
 ArgumentFault find_arguments(const Operation& operation, int count, const NameAt& name_at, int (&found)[ROLES])
@@ -210,7 +210,7 @@ ArgumentFault find_arguments(const Operation& operation, int count, const NameAt
     }
     int positional = 0;
     for (int a = 0; a < operation.count; ++a) {
-        const ArgumentSpec& argument = operation.arguments[a];
+        const DeclaredArgument& argument = operation.arguments[a];
         if (argument.positional && positional < given) {
             found[argument.role] = positional++;
         } else if (argument.required) {
@@ -246,17 +246,17 @@ CallFault read_call(const Operation& operation, int count, const NameAt& name_at
         return {located, nullptr};
     }
     for (int a = 0; a < operation.count; ++a) {
-        const ArgumentSpec& spec = operation.arguments[a];
-        Argument& argument = arguments.role[spec.role];
-        const int at = found[spec.role];
+        const DeclaredArgument& declared = operation.arguments[a];
+        Argument& argument = arguments.role[declared.role];
+        const int at = found[declared.role];
         // An image is given even when empty; other arguments are left out.
-        argument.given = at >= 0 && (spec.required || !left_out(at));
+        argument.given = at >= 0 && (declared.required || !left_out(at));
         if (!argument.given) {
             continue;
         }
-        argument.read = read_image(at, spec.role, argument.image);
-        if (spec.kind != ArgumentKind::image && spec.kind != ArgumentKind::edges && argument.read) {
-            take_numbers(spec.kind, argument.image, argument);
+        argument.read = read_image(at, declared.role, argument.image);
+        if (declared.kind != ArgumentKind::image && declared.kind != ArgumentKind::edges && argument.read) {
+            take_numbers(declared.kind, argument.image, argument);
         }
     }
     return check_call(operation, arguments);

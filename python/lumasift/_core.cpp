@@ -150,7 +150,7 @@ lumasift::HostImage host_image(const py::array& array, ElementClass type)
 // An argument of the toolbox's operations read from a Python value: images
 // of two or three dimensions in place, numbers of any shape in the order of
 // their elements. `held` keeps the arrays alive.
-void read_argument(const lumasift::ArgumentSpec& spec, const py::handle& value, lumasift::Argument& argument,
+void read_argument(const lumasift::DeclaredArgument& declared, const py::handle& value, lumasift::Argument& argument,
                    std::vector<py::array>& held)
 {
     argument.given = !value.is_none();
@@ -163,7 +163,7 @@ void read_argument(const lumasift::ArgumentSpec& spec, const py::handle& value, 
     if (!argument.read) {
         return;
     }
-    if (spec.kind == lumasift::ArgumentKind::image || spec.kind == lumasift::ArgumentKind::edges) {
+    if (declared.kind == lumasift::ArgumentKind::image || declared.kind == lumasift::ArgumentKind::edges) {
         argument.shaped = array.ndim() == 2 || array.ndim() == 3;
         if (argument.shaped) {
             argument.image = host_image(array, *type);
@@ -172,7 +172,7 @@ void read_argument(const lumasift::ArgumentSpec& spec, const py::handle& value, 
         array = py::array::ensure(array, py::array::c_style);
         const lumasift::HostImage numbers{array.data(), *type, array.size(), 1, 1,
                                           lumasift::column_major(array.size(), 1)};
-        lumasift::take_numbers(spec.kind, numbers, argument);
+        lumasift::take_numbers(declared.kind, numbers, argument);
     }
     held.push_back(array);
 }
@@ -198,8 +198,8 @@ lumasift::CallArguments checked_arguments(const lumasift::Operation& operation, 
     }
     lumasift::CallArguments arguments;
     for (int a = 0; a < operation.count; ++a) {
-        const lumasift::ArgumentSpec& spec = operation.arguments[a];
-        read_argument(spec, values[a], arguments.role[spec.role], held);
+        const lumasift::DeclaredArgument& declared = operation.arguments[a];
+        read_argument(declared, values[a], arguments.role[declared.role], held);
     }
     const lumasift::CallFault fault = lumasift::check_call(operation, arguments);
     if (fault.fault != lumasift::ArgumentFault::none) {
@@ -505,7 +505,8 @@ py::tuple settled_parameters(const std::optional<std::vector<py::dict>>& statist
         measured[set] = statistics_of((*statistics)[set]);
     }
     const lumasift::CallParameters parameters =
-        lumasift::parameters_of(statistics ? measured : nullptr, colour, channels, given(threshold), given(x3), given(x4));
+        lumasift::parameters_of(statistics ? measured : nullptr, colour, channels, given(threshold), given(x3),
+                                given(x4));
     py::list sets;
     for (int set = 0; set < parameters.sets(); ++set) {
         const lumasift::ChannelParameters& channel = parameters.channel[set];
@@ -693,12 +694,12 @@ py::list operations()
     for (const lumasift::Operation* operation : lumasift::OPERATIONS) {
         py::list arguments;
         for (int a = 0; a < operation->count; ++a) {
-            const lumasift::ArgumentSpec& spec = operation->arguments[a];
-            arguments.append(py::dict("name"_a = spec.name, "alias"_a = text_or_none(spec.alias),
-                                      "keyword"_a = spec.keyword, "kind"_a = kinds[static_cast<int>(spec.kind)],
-                                      "positional"_a = spec.positional, "required"_a = spec.required,
-                                      "purpose"_a = spec.purpose,
-                                      "left_out"_a = text_or_none(spec.left_out)));
+            const lumasift::DeclaredArgument& declared = operation->arguments[a];
+            arguments.append(py::dict("name"_a = declared.name, "alias"_a = text_or_none(declared.alias),
+                                      "keyword"_a = declared.keyword, "kind"_a = kinds[static_cast<int>(declared.kind)],
+                                      "positional"_a = declared.positional, "required"_a = declared.required,
+                                      "purpose"_a = declared.purpose,
+                                      "left_out"_a = text_or_none(declared.left_out)));
         }
         tables.append(py::dict("name"_a = operation->name, "results"_a = operation->results,
                                "arguments"_a = arguments));
@@ -731,7 +732,8 @@ PYBIND11_MODULE(_core, module)
     // statistics gathered apart, the halo a block needs, and its result.
     module.def("settled_parameters", &settled_parameters, "statistics"_a, "colour"_a, "channels"_a, "threshold"_a,
                "x3"_a, "x4"_a);
-    module.def("block_halo", [](const Values& x3, bool makes_edges) { return lumasift::block_halo(given(x3), makes_edges); },
+    module.def("block_halo",
+               [](const Values& x3, bool makes_edges) { return lumasift::block_halo(given(x3), makes_edges); },
                "x3"_a, "makes_edges"_a);
     module.def("smooth_block", &smooth_block, "block"_a, "E"_a, "settled"_a, "threads"_a, "kept"_a = py::none());
     module.def("class_scale", [](const py::dtype& dtype) {

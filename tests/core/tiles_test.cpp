@@ -326,7 +326,8 @@ TEST(TilesTest, OverlappingCallsKeepTheirOwnBits)
         CallParameters parameters;
         std::vector<std::uint8_t> result(pixels.size());
         const bool finished = settle_parameters(photograph, true, {}, {}, {}, false, parameters, options) &&
-                              smooth_block(photograph, nullptr, parameters, result.data(), photograph.layout, options, nullptr);
+                              smooth_block(photograph, nullptr, parameters, result.data(), photograph.layout, options,
+                                           nullptr);
         return finished ? result : std::vector<std::uint8_t>();
     };
     const Scene scene = make_scene(rows, cols, 1.3, 0.4, SPARSE_EDGES, true, 31);
