@@ -108,9 +108,11 @@ void floor_of(benchmark::State& state, std::string kind, int side, int reach, in
 }
 
 // imlumasift's tiles on a rows x cols x channels image of one class; time
-// per pixel and channel is what compares with a 1000x1000 call.
+// per pixel and channel is what compares with a 1000x1000 call. With
+// `approximate`, results of a narrower class come from the float lanes where
+// Ziv's test decides them; the share it leaves undecided is reported.
 template <class T>
-void tiled(benchmark::State& state, int rows, int cols, int channels, ElementClass type, int reach)
+void tiled(benchmark::State& state, int rows, int cols, int channels, ElementClass type, int reach, bool approximate)
 {
     const BenchScene& s = scene_named("lined", rows, cols);
     std::vector<T> values(s.x1.size() * channels);
@@ -121,10 +123,16 @@ void tiled(benchmark::State& state, int rows, int cols, int channels, ElementCla
     const Layout layout = column_major(rows, cols);
     const TiledImage image{{values.data(), type, rows, cols, channels, layout}, s.x2.data(), ElementClass::float64, false,
                            layout, result.data(), layout, 0.0};
+    PathCounts counts;
+    CallOptions options;
+    options.approximate = approximate;
+    options.counts = &counts;
     for (auto _ : state) {
-        filter_tiled(image, width_for(reach), 0.5);
+        filter_tiled(image, width_for(reach), 0.5, options);
         benchmark::DoNotOptimize(result.data());
     }
+    state.counters["undecided_share"] =
+        counts.approximated > 0 ? static_cast<double>(counts.undecided) / static_cast<double>(counts.approximated) : 0.0;
     state.counters["ns_per_pixel"] =
         benchmark::Counter(static_cast<double>(rows) * cols * channels * state.iterations(),
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
@@ -234,9 +242,16 @@ void register_benchmarks()
     // imlumasift per pixel and channel.
     for (const int reach : {1, 4, 10}) {
         timed(benchmark::RegisterBenchmark(("imlumasift/double_gray/3000x4000/reach:" + std::to_string(reach)).c_str(),
-                                           tiled<double>, 3000, 4000, 1, ElementClass::float64, reach));
-        timed(benchmark::RegisterBenchmark(("imlumasift/uint8_rgb/3000x4000x3/reach:" + std::to_string(reach)).c_str(),
-                                           tiled<std::uint8_t>, 3000, 4000, 3, ElementClass::uint8, reach));
+                                           tiled<double>, 3000, 4000, 1, ElementClass::float64, reach, false));
+    }
+    // uint8 results exactly and through the float approximation.
+    for (const int reach : {1, 2, 3, 4, 7, 10}) {
+        for (const bool approximate : {false, true}) {
+            const std::string name = std::string("imlumasift/uint8_rgb") + (approximate ? "" : "_exact") +
+                                     "/3000x4000x3/reach:" + std::to_string(reach);
+            timed(benchmark::RegisterBenchmark(name.c_str(), tiled<std::uint8_t>, 3000, 4000, 3, ElementClass::uint8,
+                                               reach, approximate));
+        }
     }
     for (const auto& [part, name] : {std::pair{STATISTICS, "statistics"}, std::pair{EDGE_MAP, "edge_map"},
                                      std::pair{TILES_MAKING_EDGES, "tiles_making_edges"},

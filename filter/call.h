@@ -27,12 +27,20 @@ enum class KernelChoice : std::int32_t {
 // the core this way, as a plain yes or no.
 using StopRequest = bool (*)();
 
+struct PathCounts;
+
 struct CallOptions {
     KernelChoice kernels = KernelChoice::fastest;
     // 0: as many threads as the processor and the work justify.
     int threads = 0;
     // May be null: the call runs to its end.
     StopRequest stop = nullptr;
+    // Results of a narrower class may come from the float approximation
+    // where it is proven to convert to the same value (certify.h); false
+    // evaluates every pixel exactly. The same bits either way.
+    bool approximate = true;
+    // Where not null, counts the pixels of each path.
+    PathCounts* counts = nullptr;
 };
 
 // Scratch of a call, freed with it: not std::vector, whose out-of-line

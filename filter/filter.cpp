@@ -105,7 +105,7 @@ void filter_literally(const double* values, double* result, const double* edges,
 // lines, read in place, and the results go where the host keeps them.
 LaneView whole_image_view(const double* values, double* result, int rows, int cols)
 {
-    LaneView view;
+    LaneView view{};
     view.values = values;
     view.results = result;
     view.value_stride = rows;

@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include "call.h"
+#include "certify.h"
 #include "colour.h"
 #include "constants.h"
 #include "defaults.h"

@@ -34,6 +34,7 @@ alignas(32) const std::uint64_t MASK_PATTERNS[16][4] = {
 // all zeros.
 struct Avx2Lanes {
     static constexpr int WIDTH = 4;
+    using Value = double;
     using Vec = __m256d;
     using Mask = __m256d;
 
@@ -98,6 +99,42 @@ struct Avx2Lanes {
     }
 };
 
+// Eight floats per lane group, for the approximation.
+struct Avx2FloatLanes {
+    static constexpr int WIDTH = 8;
+    using Value = float;
+    using Vec = __m256;
+    using Mask = __m256;
+
+    LANES_TARGET static Vec zero() { return _mm256_setzero_ps(); }
+    LANES_TARGET static Vec broadcast(double x) { return _mm256_set1_ps(static_cast<float>(x)); }
+    LANES_TARGET static Vec load(const float* p) { return _mm256_loadu_ps(p); }
+    LANES_TARGET static Vec load(const float* p, Mask valid) { return _mm256_maskload_ps(p, _mm256_castps_si256(valid)); }
+    LANES_TARGET static Vec add(Vec a, Vec b) { return _mm256_add_ps(a, b); }
+    LANES_TARGET static Vec mul(Vec a, Vec b) { return _mm256_mul_ps(a, b); }
+    LANES_TARGET static Vec divide(Vec a, Vec b) { return _mm256_div_ps(a, b); }
+    LANES_TARGET static Vec add_where(Mask valid, Vec acc, Vec x)
+    {
+        return _mm256_blendv_ps(acc, _mm256_add_ps(acc, x), valid);
+    }
+    LANES_TARGET static Vec select(Mask far, Vec near_weight, Vec far_weight)
+    {
+        return _mm256_blendv_ps(near_weight, far_weight, far);
+    }
+    // Lane i all ones where bit i is set.
+    LANES_TARGET static Mask from_bits(unsigned bits)
+    {
+        const __m256i lane_bit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+        const __m256i set = _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bits)), lane_bit);
+        return _mm256_castsi256_ps(_mm256_cmpeq_epi32(set, lane_bit));
+    }
+    LANES_TARGET static void store_doubles(double* p, Vec v)
+    {
+        _mm256_storeu_pd(p, _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
+        _mm256_storeu_pd(p + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
+    }
+};
+
 }  // namespace
 
 }  // namespace lumasift
@@ -108,7 +145,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LaneKernels avx2_kernels()
 {
-    return processor_has_avx2() ? kernels_for<Avx2Lanes>() : LaneKernels{};
+    return processor_has_avx2() ? kernels_for<Avx2Lanes, Avx2FloatLanes>() : LaneKernels{};
 }
 
 }  // namespace lumasift

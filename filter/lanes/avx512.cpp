@@ -30,6 +30,7 @@ namespace {
 // Eight pixels per lane group; masks are the processor's mask registers.
 struct Avx512Lanes {
     static constexpr int WIDTH = 8;
+    using Value = double;
     using Vec = __m512d;
     using Mask = __mmask8;
 
@@ -86,6 +87,33 @@ struct Avx512Lanes {
     }
 };
 
+// Sixteen floats per lane group, for the approximation.
+struct Avx512FloatLanes {
+    static constexpr int WIDTH = 16;
+    using Value = float;
+    using Vec = __m512;
+    using Mask = __mmask16;
+
+    LANES_TARGET static Vec zero() { return _mm512_setzero_ps(); }
+    LANES_TARGET static Vec broadcast(double x) { return _mm512_set1_ps(static_cast<float>(x)); }
+    LANES_TARGET static Vec load(const float* p) { return _mm512_loadu_ps(p); }
+    LANES_TARGET static Vec load(const float* p, Mask valid) { return _mm512_maskz_loadu_ps(valid, p); }
+    LANES_TARGET static Vec add(Vec a, Vec b) { return _mm512_add_ps(a, b); }
+    LANES_TARGET static Vec mul(Vec a, Vec b) { return _mm512_mul_ps(a, b); }
+    LANES_TARGET static Vec divide(Vec a, Vec b) { return _mm512_div_ps(a, b); }
+    LANES_TARGET static Vec add_where(Mask valid, Vec acc, Vec x) { return _mm512_mask_add_ps(acc, valid, acc, x); }
+    LANES_TARGET static Vec select(Mask far, Vec near_weight, Vec far_weight)
+    {
+        return _mm512_mask_blend_ps(far, near_weight, far_weight);
+    }
+    LANES_TARGET static Mask from_bits(unsigned bits) { return static_cast<Mask>(bits); }
+    LANES_TARGET static void store_doubles(double* p, Vec v)
+    {
+        _mm512_storeu_pd(p, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
+        _mm512_storeu_pd(p + 8, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1))));
+    }
+};
+
 }  // namespace
 
 }  // namespace lumasift
@@ -96,7 +124,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LaneKernels avx512_kernels()
 {
-    return processor_has_avx512f() ? kernels_for<Avx512Lanes>() : LaneKernels{};
+    return processor_has_avx512f() ? kernels_for<Avx512Lanes, Avx512FloatLanes>() : LaneKernels{};
 }
 
 }  // namespace lumasift

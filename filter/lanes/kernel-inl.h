@@ -2,7 +2,8 @@
 // per instruction set, after it defines LANES_TARGET (the instruction set
 // its functions are compiled for) and, in an anonymous namespace, its traits:
 //
-//   WIDTH, Vec (WIDTH doubles), Mask (one flag per lane)
+//   WIDTH, Value (double, or float for an approximation), Vec (WIDTH
+//   values), Mask (one flag per lane)
 //   zero(), broadcast(x), load(p), load(p, valid), add(a, b), mul(a, b),
 //   divide(a, b), store(p, v), add_where(valid, acc, x),
 //   select(far, near_weight, far_weight), from_bits(bits),
@@ -113,12 +114,20 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 namespace {
 
-// The flags of all lanes in flight, GROUPS_IN_FLIGHT * WIDTH of them.
-using LaneBits = std::uint32_t;
-
 // Lane groups processed side by side: independent chains of additions keep
 // the adders busy while each waits for its previous sum.
 constexpr int GROUPS_IN_FLIGHT = 4;
+
+// The flags of all lanes in flight, GROUPS_IN_FLIGHT * WIDTH of them: 64
+// for floats in 512-bit vectors.
+template <class L>
+using LaneBits = std::conditional_t<(GROUPS_IN_FLIGHT * L::WIDTH > 32), std::uint64_t, std::uint32_t>;
+
+// Bits [0, count) of a word, count up to 64.
+constexpr std::uint64_t low_bits(int count)
+{
+    return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1u;
+}
 
 template <class L, int GROUPS>
 struct LaneSums {
@@ -135,14 +144,94 @@ LANES_TARGET LANES_INLINE void start_sums(LaneSums<L, GROUPS>& sums)
     }
 }
 
+// Float sums, approximations only, are summed a block of the schedule at a
+// time (summation_block); doubles keep the literal order.
 template <class L>
-LANES_TARGET LANES_INLINE typename L::Mask group_mask(LaneBits bits, int g)
+constexpr bool BLOCKED_SUMS = std::is_same_v<typename L::Value, float>;
+
+// Adds a block's sums into the running ones and starts the next block.
+template <class L, int GROUPS>
+LANES_TARGET LANES_INLINE void fold_block(LaneSums<L, GROUPS>& folded, LaneSums<L, GROUPS>& block)
 {
-    return L::from_bits((bits >> (g * L::WIDTH)) & ((1u << L::WIDTH) - 1u));
+    FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
+        folded.sum[g] = L::add(folded.sum[g], block.sum[g]);
+        folded.total[g] = L::add(folded.total[g], block.total[g]);
+        block.sum[g] = L::zero();
+        block.total[g] = L::zero();
+    }
+}
+
+// Counts a schedule entry into its block, folding the block at its end.
+template <class L, int GROUPS>
+LANES_TARGET LANES_INLINE void end_entry(LaneSums<L, GROUPS>& folded, LaneSums<L, GROUPS>& block, int& in_block,
+                                         int block_length)
+{
+    if constexpr (BLOCKED_SUMS<L>) {
+        if (++in_block == block_length) {
+            fold_block(folded, block);
+            in_block = 0;
+        }
+    }
+}
+
+// The window's sums once every entry is in: the running ones for floats,
+// the block's (all of them) for doubles.
+template <class L, int GROUPS>
+LANES_TARGET LANES_INLINE void finish_sums(LaneSums<L, GROUPS>& folded, LaneSums<L, GROUPS>& block)
+{
+    if constexpr (BLOCKED_SUMS<L>) {
+        fold_block(folded, block);
+        block = folded;
+    }
+}
+
+template <class L>
+LANES_TARGET LANES_INLINE typename L::Mask group_mask(LaneBits<L> bits, int g)
+{
+    return L::from_bits(static_cast<unsigned>((bits >> (g * L::WIDTH)) & low_bits(L::WIDTH)));
 }
 
 template <class L, int GROUPS>
-constexpr LaneBits ALL_LANES = static_cast<LaneBits>((1ull << (GROUPS * L::WIDTH)) - 1u);
+constexpr LaneBits<L> ALL_LANES = static_cast<LaneBits<L>>(low_bits(GROUPS * L::WIDTH));
+
+// The values the kernels read: the image's doubles, or their floats for an
+// approximation.
+template <class L>
+LANES_TARGET LANES_INLINE const typename L::Value* lane_values(const LaneView& view)
+{
+    if constexpr (std::is_same_v<typename L::Value, double>) {
+        return view.values;
+    } else {
+        return view.approximate_values;
+    }
+}
+
+// Float weights below this are taken as 0: their products would be
+// subnormal, which costs the processor a hundred times a normal product,
+// and what they leave out is within the approximation's bound (certify.h).
+constexpr double SMALLEST_FLOAT_WEIGHT = 0x1p-60;
+
+// A weight in every lane.
+template <class L>
+LANES_TARGET LANES_INLINE typename L::Vec weight_vector(double weight)
+{
+    if constexpr (std::is_same_v<typename L::Value, double>) {
+        return L::broadcast(weight);
+    } else {
+        return L::broadcast(weight < SMALLEST_FLOAT_WEIGHT ? 0.0 : weight);
+    }
+}
+
+// A group's quotients, as doubles whatever the lanes hold.
+template <class L>
+LANES_TARGET LANES_INLINE void store_quotients(double* results, typename L::Vec quotients)
+{
+    if constexpr (std::is_same_v<typename L::Value, double>) {
+        L::store(results, quotients);
+    } else {
+        L::store_doubles(results, quotients);
+    }
+}
 
 // Divides and stores the results of the span's lanes whose positions lie in
 // [first, end): contiguous in the column-major result. The other lanes
@@ -156,10 +245,10 @@ LANES_TARGET LANES_INLINE void store_results(const LanePass& pass, const LaneSum
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
         const int begin = position + g * L::WIDTH;
         if (begin >= first && begin + L::WIDTH <= end) {
-            L::store(results + g * L::WIDTH, L::divide(sums.sum[g], sums.total[g]));
+            store_quotients<L>(results + g * L::WIDTH, L::divide(sums.sum[g], sums.total[g]));
         } else if (begin < end && begin + L::WIDTH > first) {
             double quotients[L::WIDTH];
-            L::store(quotients, L::divide(sums.sum[g], sums.total[g]));
+            store_quotients<L>(quotients, L::divide(sums.sum[g], sums.total[g]));
             for (int lane = 0; lane < L::WIDTH; ++lane) {
                 if (begin + lane >= first && begin + lane < end) {
                     results[g * L::WIDTH + lane] = quotients[lane];
@@ -192,18 +281,32 @@ LANES_TARGET LANES_INLINE std::uint64_t edge_flags_from(const unsigned char* row
     return word >> (bit & 7);
 }
 
-// The edge flags of the lanes' sample at a schedule entry, lane i at bit i.
-LANES_TARGET LANES_INLINE std::uint64_t entry_edges(const EdgeCursor& cursor, const ScheduleEntry& entry)
+// The edge flags of a span's lanes from a bit on: one read where it leaves
+// enough good bits, two of 32 where a span has more lanes than that.
+template <class L>
+LANES_TARGET LANES_INLINE LaneBits<L> lane_edge_flags(const unsigned char* row, int bit)
 {
-    return edge_flags_from(cursor.row, cursor.bit + edge_bit_of(entry));
+    if constexpr (GROUPS_IN_FLIGHT * L::WIDTH <= 57) {
+        return static_cast<LaneBits<L>>(edge_flags_from(row, bit));
+    } else {
+        return (edge_flags_from(row, bit) & low_bits(32)) | (edge_flags_from(row, bit + 32) << 32);
+    }
+}
+
+// The edge flags of the lanes' sample at a schedule entry, lane i at bit i.
+template <class L>
+LANES_TARGET LANES_INLINE LaneBits<L> entry_edges(const EdgeCursor& cursor, const ScheduleEntry& entry)
+{
+    return lane_edge_flags<L>(cursor.row, cursor.bit + edge_bit_of(entry));
 }
 
 // The edge flags of positions p, p + 1, ... of a line, any p within
 // EDGE_FRONT_BITS of it.
-LANES_TARGET LANES_INLINE std::uint64_t edge_run(const LanePass& pass, int line, int position)
+template <class L>
+LANES_TARGET LANES_INLINE LaneBits<L> edge_run(const LanePass& pass, int line, int position)
 {
     const EdgeCursor cursor = edge_cursor(pass, line, position);
-    return edge_flags_from(cursor.row, cursor.bit);
+    return lane_edge_flags<L>(cursor.row, cursor.bit);
 }
 
 // ---------------------------------------------------------------------------
@@ -216,36 +319,40 @@ template <class L, unsigned EDGED>
 LANES_TARGET void filter_interior_span(const LanePass& pass, int line, int position, int first, int end)
 {
     constexpr int GROUPS = GROUPS_IN_FLIGHT;
-    const double* values = pass.view.values + (line * pass.view.value_stride + position);
+    const typename L::Value* values = lane_values<L>(pass.view) + (line * pass.view.value_stride + position);
     LaneSums<L, GROUPS> sums;
+    LaneSums<L, GROUPS> folded;
     start_sums(sums);
+    start_sums(folded);
+    const int block_length = BLOCKED_SUMS<L> ? summation_block(pass.schedule_length) : 0;
+    int in_block = 0;
     if constexpr (EDGED == 0) {
         const int length = pass.schedule_length;
         for (int i = 0; i < length; ++i) {
             const ScheduleEntry& entry = pass.schedule[i];
-            const double* sample = values + entry.offset;
-            const typename L::Vec weight = L::broadcast(entry.near_weight);
+            const typename L::Value* sample = values + entry.offset;
+            const typename L::Vec weight = weight_vector<L>(entry.near_weight);
             FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
                 sums.sum[g] = L::add(sums.sum[g], L::mul(L::load(sample + g * L::WIDTH), weight));
             }
+            end_entry(folded, sums, in_block, block_length);
         }
     } else {
         const EdgeCursor edges = edge_cursor(pass, line, position);
-        LaneBits marks[MARK_SLOTS];
+        LaneBits<L> marks[MARK_SLOTS];
         for (int i = 0; i < mark_slots_for(pass.reach); ++i) {
             marks[i] = 0;
         }
-        LaneBits far = 0;
+        LaneBits<L> far = 0;
         const ScheduleEntry* const last = pass.schedule.get() + pass.schedule_length;
         for (const ScheduleEntry* entry = pass.schedule.get(); entry != last; ++entry) {
-            LaneBits& slot = marks[mark_slot_of(*entry)];
-            const LaneBits shadow =
-                (static_cast<LaneBits>(entry_edges(edges, *entry)) & ALL_LANES<L, GROUPS>) | slot;
+            LaneBits<L>& slot = marks[mark_slot_of(*entry)];
+            const LaneBits<L> shadow = (entry_edges<L>(edges, *entry) & ALL_LANES<L, GROUPS>) | slot;
             slot = shadow;
-            far = (far & keeps_width_of(*entry)) | shadow;
-            const double* sample = values + entry->offset;
-            const typename L::Vec near = L::broadcast(entry->near_weight);
-            const typename L::Vec far_weight = L::broadcast(entry->far_weight);
+            far = static_cast<LaneBits<L>>(far & keeps_width_of(*entry)) | shadow;
+            const typename L::Value* sample = values + entry->offset;
+            const typename L::Vec near = weight_vector<L>(entry->near_weight);
+            const typename L::Vec far_weight = weight_vector<L>(entry->far_weight);
             FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
                 const typename L::Vec value = L::load(sample + g * L::WIDTH);
                 if ((EDGED >> g) & 1u) {
@@ -256,8 +363,10 @@ LANES_TARGET void filter_interior_span(const LanePass& pass, int line, int posit
                     sums.sum[g] = L::add(sums.sum[g], L::mul(value, near));
                 }
             }
+            end_entry(folded, sums, in_block, block_length);
         }
     }
+    finish_sums(folded, sums);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
         if (!((EDGED >> g) & 1u)) {
             sums.total[g] = L::broadcast(pass.plain_weight_total);
@@ -282,23 +391,24 @@ constexpr auto INTERIOR_SPAN_FILTERS =
     interior_span_filters<L>(std::make_integer_sequence<unsigned, 1u << GROUPS_IN_FLIGHT>{});
 
 // Bits of the lanes whose position first + lane lies in [low, high).
-LANES_TARGET LANES_INLINE LaneBits lane_bits_in(int first, int low, int high, int lanes)
+LANES_TARGET LANES_INLINE std::uint64_t lane_bits_in(int first, int low, int high, int lanes)
 {
     const int begin = low - first > 0 ? low - first : 0;
     const int end = high - first < lanes ? high - first : lanes;
     if (begin >= end) {
         return 0;
     }
-    return static_cast<LaneBits>(((1ull << end) - 1u) & ~((1ull << begin) - 1u));
+    return low_bits(end) & ~low_bits(begin);
 }
 
 // The lanes whose shadowed sample marks the point one step further out: a
 // ray point always, inside the image; a diagonal sample only from off the
 // image's border, where its line and its position both lie.
-LANES_TARGET LANES_INLINE LaneBits passed_shadow(LaneBits shadow, bool on_ray, LaneBits inside, bool line_off_border,
-                                                 LaneBits positions_off_border)
+template <class Bits>
+LANES_TARGET LANES_INLINE Bits passed_shadow(Bits shadow, bool on_ray, Bits inside, bool line_off_border,
+                                             Bits positions_off_border)
 {
-    return shadow & (on_ray ? inside : line_off_border ? positions_off_border : 0u);
+    return shadow & (on_ray ? inside : line_off_border ? positions_off_border : Bits{0});
 }
 
 // ---------------------------------------------------------------------------
@@ -310,11 +420,12 @@ LANES_TARGET LANES_INLINE LaneBits passed_shadow(LaneBits shadow, bool on_ray, L
 // lanes of `far`; the others' values are not read, since they may lie
 // outside the image.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE void add_sample_inside(LaneSums<L, GROUPS>& sums, const double* values, LaneBits inside,
-                                                 LaneBits far, double near_weight, double far_weight)
+LANES_TARGET LANES_INLINE void add_sample_inside(LaneSums<L, GROUPS>& sums, const typename L::Value* values,
+                                                 LaneBits<L> inside, LaneBits<L> far, double near_weight,
+                                                 double far_weight)
 {
-    const typename L::Vec near = L::broadcast(near_weight);
-    const typename L::Vec far_vec = L::broadcast(far_weight);
+    const typename L::Vec near = weight_vector<L>(near_weight);
+    const typename L::Vec far_vec = weight_vector<L>(far_weight);
     FOR_EACH_GROUP (int g = 0; g < GROUPS; ++g) {
         const typename L::Mask lanes_inside = group_mask<L>(inside, g);
         const typename L::Vec weight = L::select(group_mask<L>(far, g), near, far_vec);
@@ -332,38 +443,45 @@ LANES_TARGET void filter_border_span(const LanePass& pass, int line, int positio
     constexpr int LANES = GROUPS * L::WIDTH;
     const LaneView& view = pass.view;
     const int reach = pass.reach;
-    const double* values = view.values + (line * view.value_stride + position);
+    const typename L::Value* values = lane_values<L>(view) + (line * view.value_stride + position);
     const EdgeCursor edges = edge_cursor(pass, line, position);
     // By the samples' offset along the line: the lanes whose sample lies
     // inside the image, and those whose sample lies off its border.
-    LaneBits inside_at[2 * MAX_SCHEDULED_REACH + 1];
-    LaneBits off_border_at[2 * MAX_SCHEDULED_REACH + 1];
+    LaneBits<L> inside_at[2 * MAX_SCHEDULED_REACH + 1];
+    LaneBits<L> off_border_at[2 * MAX_SCHEDULED_REACH + 1];
     for (int d = -reach; d <= reach; ++d) {
-        inside_at[d + reach] = lane_bits_in(position + d, 0, view.length, LANES);
-        off_border_at[d + reach] = lane_bits_in(position + d, 1, view.length - 1, LANES);
+        inside_at[d + reach] = static_cast<LaneBits<L>>(lane_bits_in(position + d, 0, view.length, LANES));
+        off_border_at[d + reach] = static_cast<LaneBits<L>>(lane_bits_in(position + d, 1, view.length - 1, LANES));
     }
     LaneSums<L, GROUPS> sums;
+    LaneSums<L, GROUPS> folded;
     start_sums(sums);
-    LaneBits marks[MARK_SLOTS];
+    start_sums(folded);
+    const int block_length = BLOCKED_SUMS<L> ? summation_block(pass.schedule_length) : 0;
+    int in_block = 0;
+    LaneBits<L> marks[MARK_SLOTS];
     for (int i = 0; i < mark_slots_for(reach); ++i) {
         marks[i] = 0;
     }
-    LaneBits far = 0;
+    LaneBits<L> far = 0;
     const ScheduleEntry* const last = pass.schedule.get() + pass.schedule_length;
     for (const ScheduleEntry* entry = pass.schedule.get(); entry != last; ++entry) {
         const int sample_line = line + entry->dline;
-        const LaneBits inside = inside_at[entry->dposition + reach];
+        const LaneBits<L> inside = inside_at[entry->dposition + reach];
         // Skipped, as the literal visit skips it: nothing changes.
         if ((!LINES_INSIDE && (sample_line < 0 || sample_line >= view.lines)) || inside == 0) {
+            end_entry(folded, sums, in_block, block_length);
             continue;
         }
-        LaneBits& slot = marks[mark_slot_of(*entry)];
-        const LaneBits shadow = (static_cast<LaneBits>(entry_edges(edges, *entry)) | slot) & inside;
+        LaneBits<L>& slot = marks[mark_slot_of(*entry)];
+        const LaneBits<L> shadow = (entry_edges<L>(edges, *entry) | slot) & inside;
         const bool line_off_border = LINES_INSIDE || (sample_line > 0 && sample_line < view.lines - 1);
         slot = passed_shadow(shadow, entry->ray_point, inside, line_off_border, off_border_at[entry->dposition + reach]);
-        far = (far & keeps_width_of(*entry)) | shadow;
+        far = static_cast<LaneBits<L>>(far & keeps_width_of(*entry)) | shadow;
         add_sample_inside(sums, values + entry->offset, inside, far, entry->near_weight, entry->far_weight);
+        end_entry(folded, sums, in_block, block_length);
     }
+    finish_sums(folded, sums);
     store_results(pass, sums, line, position, first, end);
 }
 
@@ -373,10 +491,11 @@ LANES_TARGET void filter_border_span(const LanePass& pass, int line, int positio
 
 // Mark slots for the next ray step: one for the ray point, and one per place
 // along each walk.
+template <class Bits>
 struct LaneMarks {
-    LaneBits ray;
-    LaneBits first_walk[MAX_PASS_SIDE + 1];
-    LaneBits second_walk[MAX_PASS_SIDE + 1];
+    Bits ray;
+    Bits first_walk[MAX_PASS_SIDE + 1];
+    Bits second_walk[MAX_PASS_SIDE + 1];
 };
 
 // Visits the sample at offset (dline, dposition) for every lane, as the
@@ -384,25 +503,25 @@ struct LaneMarks {
 // and marks the next point out, then the sample is weighted and added.
 // Returns false when the sample lies outside the image for every lane.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE bool visit(const LanePass& pass, LaneSums<L, GROUPS>& sums, LaneBits& far, int line, int position,
-                                     int dline, int dposition, int along, int across, LaneBits& mark,
+LANES_TARGET LANES_INLINE bool visit(const LanePass& pass, LaneSums<L, GROUPS>& sums, LaneBits<L>& far, int line,
+                                     int position, int dline, int dposition, int along, int across, LaneBits<L>& mark,
                                      bool on_ray)
 {
     constexpr int LANES = GROUPS * L::WIDTH;
     const LaneView& view = pass.view;
     const int sample_line = line + dline;
     const int sample_position = position + dposition;
-    const LaneBits inside = lane_bits_in(sample_position, 0, view.length, LANES);
+    const auto inside = static_cast<LaneBits<L>>(lane_bits_in(sample_position, 0, view.length, LANES));
     if (sample_line < 0 || sample_line >= view.lines || inside == 0) {
         return false;
     }
-    const LaneBits shadow = (static_cast<LaneBits>(edge_run(pass, sample_line, sample_position)) | mark) & inside;
+    const LaneBits<L> shadow = (edge_run<L>(pass, sample_line, sample_position) | mark) & inside;
     far |= shadow;
     const bool line_off_border = sample_line > 0 && sample_line < view.lines - 1;
     mark = passed_shadow(shadow, on_ray, inside, line_off_border,
-                         lane_bits_in(sample_position, 1, view.length - 1, LANES));
+                         static_cast<LaneBits<L>>(lane_bits_in(sample_position, 1, view.length - 1, LANES)));
 
-    add_sample_inside(sums, view.values + (sample_line * view.value_stride + sample_position), inside, far,
+    add_sample_inside(sums, lane_values<L>(view) + (sample_line * view.value_stride + sample_position), inside, far,
                       pass.near_weight(along, across), pass.far_weight(along, across));
     return true;
 }
@@ -410,8 +529,8 @@ LANES_TARGET LANES_INLINE bool visit(const LanePass& pass, LaneSums<L, GROUPS>& 
 // One diagonal walk from the ray point `step` steps out. It keeps whatever
 // width its lanes have when it starts.
 template <class L, int GROUPS>
-LANES_TARGET LANES_INLINE void walk(const LanePass& pass, LaneSums<L, GROUPS>& sums, LaneBits far, int line, int position,
-                                    const Wedge& wedge, int step, int cross_sign, LaneBits* marks)
+LANES_TARGET LANES_INLINE void walk(const LanePass& pass, LaneSums<L, GROUPS>& sums, LaneBits<L> far, int line,
+                                    int position, const Wedge& wedge, int step, int cross_sign, LaneBits<L>* marks)
 {
     const int reach = pass.reach;
     for (int j = 1; j <= reach - step; ++j) {
@@ -431,7 +550,7 @@ LANES_TARGET void filter_wedge_by_wedge(const LanePass& pass, int line, int posi
 {
     LaneSums<L, GROUPS> sums;
     start_sums(sums);
-    LaneMarks marks;
+    LaneMarks<LaneBits<L>> marks;
     const int reach = pass.reach;
     for (const Wedge& wedge : LANE_VIEW_WEDGES) {
         // Each wedge starts unmarked; later steps read only slots that the
@@ -442,14 +561,14 @@ LANES_TARGET void filter_wedge_by_wedge(const LanePass& pass, int line, int posi
             marks.second_walk[j] = 0;
         }
         for (int step = wedge.first_step; step <= reach; ++step) {
-            LaneBits far = 0;
+            LaneBits<L> far = 0;
             // Later ray points lie further out: none is inside either.
             if (!visit(pass, sums, far, line, position, step * wedge.axis[0], step * wedge.axis[1], step, 0,
                        marks.ray, true)) {
                 break;
             }
             walk(pass, sums, far, line, position, wedge, step, +1, marks.first_walk);
-            walk(pass, sums, LaneBits{0}, line, position, wedge, step, -1, marks.second_walk);
+            walk(pass, sums, LaneBits<L>{0}, line, position, wedge, step, -1, marks.second_walk);
         }
     }
     store_results(pass, sums, line, position, first, end);
@@ -504,15 +623,20 @@ struct WedgeKernel {
 // Positions [first, end) of a line, span by span: interior spans wherever
 // they fit, border spans of as few groups as cover the rest. WORDS: room
 // for the window's near edges of a line of up to WORDS words.
+// Whether the pass's windows follow its schedule: wider ones, and images too
+// thin for theirs, go wedge by wedge.
+inline bool follows_schedule(const LanePass& pass)
+{
+    return pass.schedule_length > 0 && pass.view.lines > pass.reach && pass.view.length > pass.reach;
+}
+
 template <class L, int WORDS>
 LANES_TARGET void filter_line_of(const LanePass& pass, int line, int first, int end)
 {
     constexpr int SPAN = GROUPS_IN_FLIGHT * L::WIDTH;
     const LaneView& view = pass.view;
     const int reach = pass.reach;
-    const bool scheduled =
-        pass.schedule_length > 0 && view.lines > reach && view.length > reach;
-    if (!scheduled) {
+    if (!follows_schedule(pass)) {
         for (int position = first; position < end;) {
             position += with_groups_for<WedgeKernel, L>(pass, end - position, line, position, first, end);
         }
@@ -551,11 +675,11 @@ LANES_TARGET void filter_line_of(const LanePass& pass, int line, int first, int 
             continue;
         }
         position = start;
-        const LaneBits edged_lanes =
-            static_cast<LaneBits>(bits_from(window_edges, words, position)) & ALL_LANES<L, GROUPS_IN_FLIGHT>;
+        const LaneBits<L> edged_lanes =
+            static_cast<LaneBits<L>>(bits_from(window_edges, words, position)) & ALL_LANES<L, GROUPS_IN_FLIGHT>;
         unsigned pattern = 0;
         for (int g = 0; g < GROUPS_IN_FLIGHT; ++g) {
-            pattern |= ((edged_lanes >> (g * L::WIDTH)) & ((1u << L::WIDTH) - 1u)) != 0 ? 1u << g : 0u;
+            pattern |= ((edged_lanes >> (g * L::WIDTH)) & low_bits(L::WIDTH)) != 0 ? 1u << g : 0u;
         }
         INTERIOR_SPAN_FILTERS<L>[pattern](pass, line, position, first, end);
         position += SPAN;
@@ -574,6 +698,21 @@ LANES_TARGET void filter_line(const LanePass& pass, int line, int first, int end
         filter_line_of<L, COMMON_WORDS>(pass, line, first, end);
     } else {
         filter_line_of<L, MAX_EDGE_WORDS>(pass, line, first, end);
+    }
+}
+
+// Positions [first, end) of a line one lane group at a time, each window as
+// a border span's, which holds any window (filter_pixels).
+template <class L>
+LANES_TARGET void filter_few(const LanePass& pass, int line, int first, int end)
+{
+    const bool scheduled = follows_schedule(pass);
+    for (int position = first; position < end; position += L::WIDTH) {
+        if (scheduled) {
+            filter_border_span<L, 1, false>(pass, line, position, first, end);
+        } else {
+            filter_wedge_by_wedge<L, 1>(pass, line, position, first, end);
+        }
     }
 }
 
@@ -629,28 +768,47 @@ LANES_TARGET void doubles_to_bytes(const double* values, std::uint8_t* bytes, in
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wignored-attributes"
 #endif
+// What the filter's kernels ask of any traits, double or float.
+template <class L>
+constexpr bool has_filter_traits()
+{
+    using Vec = typename L::Vec;
+    using Mask = typename L::Mask;
+    using Value = typename L::Value;
+    const Vec v{};
+    const Mask m{};
+    const Value* p = nullptr;
+    static_assert(std::is_same_v<Value, double> || std::is_same_v<Value, float>, "lanes hold doubles or floats");
+    static_assert(L::WIDTH >= 1 && GROUPS_IN_FLIGHT * L::WIDTH <= 64, "every lane in flight has a bit of a LaneBits");
+    static_assert(std::is_same_v<decltype(L::zero()), Vec> && std::is_same_v<decltype(L::broadcast(1.0)), Vec> &&
+                      std::is_same_v<decltype(L::load(p)), Vec> && std::is_same_v<decltype(L::load(p, m)), Vec>,
+                  "zero, broadcast (of a double) and load make vectors");
+    static_assert(std::is_same_v<decltype(L::add(v, v)), Vec> && std::is_same_v<decltype(L::mul(v, v)), Vec> &&
+                      std::is_same_v<decltype(L::divide(v, v)), Vec>,
+                  "arithmetic takes and gives vectors");
+    static_assert(std::is_same_v<decltype(L::add_where(m, v, v)), Vec> &&
+                      std::is_same_v<decltype(L::select(m, v, v)), Vec> &&
+                      std::is_same_v<decltype(L::from_bits(0u)), Mask>,
+                  "masks choose lanes");
+    if constexpr (std::is_same_v<Value, float>) {
+        static_assert(std::is_void_v<decltype(L::store_doubles(nullptr, v))>, "floats are stored as doubles");
+    }
+    return true;
+}
+
+// The rest of the contract, for the double traits that serve every pass.
 template <class L>
 constexpr bool has_lane_traits()
 {
     using Vec = typename L::Vec;
-    using Mask = typename L::Mask;
     const Vec v{};
-    const Mask m{};
     const double* p = nullptr;
     std::uint8_t* bytes = nullptr;
-    static_assert(L::WIDTH >= 1 && GROUPS_IN_FLIGHT * L::WIDTH <= 32, "every lane in flight has a bit of a LaneBits");
-    static_assert(std::is_same_v<decltype(L::zero()), Vec> && std::is_same_v<decltype(L::broadcast(1.0)), Vec> &&
-                      std::is_same_v<decltype(L::load(p)), Vec> && std::is_same_v<decltype(L::load(p, m)), Vec>,
-                  "zero, broadcast and load make vectors");
-    static_assert(std::is_same_v<decltype(L::add(v, v)), Vec> && std::is_same_v<decltype(L::sub(v, v)), Vec> &&
-                      std::is_same_v<decltype(L::mul(v, v)), Vec> && std::is_same_v<decltype(L::divide(v, v)), Vec> &&
-                      std::is_same_v<decltype(L::sqrt(v)), Vec> && std::is_same_v<decltype(L::max_number(v, v)), Vec>,
-                  "arithmetic takes and gives vectors");
-    static_assert(std::is_same_v<decltype(L::add_where(m, v, v)), Vec> &&
-                      std::is_same_v<decltype(L::select(m, v, v)), Vec> &&
-                      std::is_same_v<decltype(L::from_bits(0u)), Mask> &&
+    static_assert(has_filter_traits<L>() && std::is_same_v<typename L::Value, double>, "the exact lanes hold doubles");
+    static_assert(std::is_same_v<decltype(L::sub(v, v)), Vec> && std::is_same_v<decltype(L::sqrt(v)), Vec> &&
+                      std::is_same_v<decltype(L::max_number(v, v)), Vec> &&
                       std::is_same_v<decltype(L::edge_flags(p)), unsigned>,
-                  "masks choose lanes");
+                  "the edge map's arithmetic");
     static_assert(std::is_void_v<decltype(L::store(nullptr, v))> &&
                       std::is_void_v<decltype(L::load_bytes(bytes, nullptr))> &&
                       std::is_void_v<decltype(L::store_bytes(p, bytes))>,
@@ -661,12 +819,19 @@ constexpr bool has_lane_traits()
 #pragma GCC diagnostic pop
 #endif
 
-// The kernels of one instruction set's traits.
-template <class L>
+// The kernels of one instruction set's traits: L for doubles, F for floats
+// (the approximation), or none for F = void.
+template <class L, class F = void>
 constexpr LaneKernels kernels_for()
 {
     static_assert(has_lane_traits<L>());
-    return {&filter_line<L>, &pack_double_edges<L>, &bytes_to_doubles<L>, &doubles_to_bytes<L>, EDGE_KERNELS<L>};
+    LineFilter approximate_line = nullptr;
+    if constexpr (!std::is_void_v<F>) {
+        static_assert(has_filter_traits<F>() && std::is_same_v<typename F::Value, float>);
+        approximate_line = &filter_line<F>;
+    }
+    return {&filter_line<L>,        approximate_line,    &pack_double_edges<L>,
+            &bytes_to_doubles<L>, &doubles_to_bytes<L>, EDGE_KERNELS<L>};
 }
 
 }  // namespace

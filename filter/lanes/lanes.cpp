@@ -15,7 +15,7 @@ constexpr double SAMPLES_PER_THREAD = 2e6;
 constexpr double SAMPLES_PER_UNIT = 4e6;
 // Parts of a line start a multiple of the widest lane span apart, so that
 // no span is cut in two.
-constexpr int PART_STEP = 32;
+constexpr int PART_STEP = 64;
 
 int clipped(int side, int extent)
 {

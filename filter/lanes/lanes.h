@@ -49,6 +49,9 @@ struct EdgeKernels {
 // profit from its vectors. All null where the instruction set is missing.
 struct LaneKernels {
     LineFilter filter_line;
+    // The same windows in floats, from the view's approximate_values: an
+    // approximation of each result, as a double, that certify.h bounds.
+    LineFilter approximate_line;
     EdgePacker pack_edges;
     BytesToDoubles load_bytes;
     DoublesToBytes store_bytes;
@@ -82,6 +85,11 @@ LaneKernels lane_kernels_for(KernelChoice choice);
 // evaluation, which gives the same bits: for the passes that have no literal
 // form (tiles, edges).
 LaneKernels lane_kernels_or_plain(KernelChoice choice);
+
+// Positions [first, end) of a line one pixel at a time, in plain C++: the
+// cheapest exact evaluation of the few pixels that the approximation leaves
+// undecided, where any lanes would do a whole group's work for each.
+void filter_pixels(const LanePass& pass, int line, int first, int end);
 
 // The near edge bits of a line from its edge bits, where a schedule exists.
 void find_near_edges(LanePass& pass, int line);

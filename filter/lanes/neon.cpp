@@ -26,6 +26,7 @@ const std::uint64_t MASK_PATTERNS[4][2] = {{0, 0}, {~0ull, 0}, {0, ~0ull}, {~0ul
 // all zeros. There are no masked loads: only the lanes inside are read.
 struct NeonLanes {
     static constexpr int WIDTH = 2;
+    using Value = double;
     using Vec = float64x2_t;
     using Mask = uint64x2_t;
 
@@ -68,6 +69,48 @@ struct NeonLanes {
     }
 };
 
+const std::uint32_t FLOAT_MASK_PATTERNS[16][4] = {
+    {0, 0, 0, 0},         {~0u, 0, 0, 0},         {0, ~0u, 0, 0},         {~0u, ~0u, 0, 0},
+    {0, 0, ~0u, 0},       {~0u, 0, ~0u, 0},       {0, ~0u, ~0u, 0},       {~0u, ~0u, ~0u, 0},
+    {0, 0, 0, ~0u},       {~0u, 0, 0, ~0u},       {0, ~0u, 0, ~0u},       {~0u, ~0u, 0, ~0u},
+    {0, 0, ~0u, ~0u},     {~0u, 0, ~0u, ~0u},     {0, ~0u, ~0u, ~0u},     {~0u, ~0u, ~0u, ~0u},
+};
+
+// Four floats per lane group, for the approximation.
+struct NeonFloatLanes {
+    static constexpr int WIDTH = 4;
+    using Value = float;
+    using Vec = float32x4_t;
+    using Mask = uint32x4_t;
+
+    static Vec zero() { return vdupq_n_f32(0.0f); }
+    static Vec broadcast(double x) { return vdupq_n_f32(static_cast<float>(x)); }
+    static Vec load(const float* p) { return vld1q_f32(p); }
+    static Vec load(const float* p, Mask valid)
+    {
+        float lanes[4];
+        for (int i = 0; i < 4; ++i) {
+            lanes[i] = 0.0f;
+        }
+        if (vgetq_lane_u32(valid, 0) != 0) lanes[0] = p[0];
+        if (vgetq_lane_u32(valid, 1) != 0) lanes[1] = p[1];
+        if (vgetq_lane_u32(valid, 2) != 0) lanes[2] = p[2];
+        if (vgetq_lane_u32(valid, 3) != 0) lanes[3] = p[3];
+        return vld1q_f32(lanes);
+    }
+    static Vec add(Vec a, Vec b) { return vaddq_f32(a, b); }
+    static Vec mul(Vec a, Vec b) { return vmulq_f32(a, b); }
+    static Vec divide(Vec a, Vec b) { return vdivq_f32(a, b); }
+    static Vec add_where(Mask valid, Vec acc, Vec x) { return vbslq_f32(valid, vaddq_f32(acc, x), acc); }
+    static Vec select(Mask far, Vec near_weight, Vec far_weight) { return vbslq_f32(far, far_weight, near_weight); }
+    static Mask from_bits(unsigned bits) { return vld1q_u32(FLOAT_MASK_PATTERNS[bits & 15u]); }
+    static void store_doubles(double* p, Vec v)
+    {
+        vst1q_f64(p, vcvt_f64_f32(vget_low_f32(v)));
+        vst1q_f64(p + 2, vcvt_high_f64_f32(v));
+    }
+};
+
 }  // namespace
 
 }  // namespace lumasift
@@ -78,7 +121,7 @@ namespace lumasift LUMASIFT_HIDDEN {
 
 LaneKernels neon_kernels()
 {
-    return kernels_for<NeonLanes>();
+    return kernels_for<NeonLanes, NeonFloatLanes>();
 }
 
 }  // namespace lumasift

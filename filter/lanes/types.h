@@ -30,7 +30,7 @@ constexpr int MAX_SCHEDULED_REACH = 100;
 constexpr int EDGE_FRONT_BITS = 128;
 constexpr int edge_row_words(int length)
 {
-    return (EDGE_FRONT_BITS + length + MAX_SCHEDULED_REACH + 32 + 64 + 63) / 64;
+    return (EDGE_FRONT_BITS + length + MAX_SCHEDULED_REACH + 64 + 64 + 63) / 64;
 }
 constexpr int MAX_EDGE_ROW_WORDS = edge_row_words(MAX_PASS_SIDE);
 static_assert(EDGE_FRONT_BITS % 64 == 0 && EDGE_FRONT_BITS >= MAX_SCHEDULED_REACH + 8,
@@ -50,6 +50,9 @@ constexpr int MAX_EDGE_WORDS = edge_words(MAX_PASS_SIDE);
 struct LaneView {
     const double* values;
     double* results;
+    // The values as floats, at the same offsets, where the pass is
+    // approximated (LaneKernels::approximate_line).
+    const float* approximate_values;
     std::ptrdiff_t value_stride;
     std::ptrdiff_t result_stride;
     // The extent that counts as the image: samples outside it are skipped,
@@ -83,6 +86,28 @@ struct alignas(32) ScheduleEntry {
     bool ray_point;
 };
 static_assert(sizeof(ScheduleEntry) == 32, "two schedule entries to a cache line, which alignas keeps them to");
+
+// The float kernels sum each block of this many schedule entries on its
+// own, then fold it into the running sums: about the square root of the
+// window's samples, so that a product meets at most summation_depth
+// roundings on its way into the sum, where one running sum would give it
+// as many as the window has samples (certify.h bounds the error by it).
+constexpr int summation_block(int samples)
+{
+    int block = 1;
+    while (block * block < samples) {
+        ++block;
+    }
+    return block;
+}
+
+// Roundings a sum of `samples` terms may put on one of them: its product,
+// the additions within its block, and the folds of the blocks.
+constexpr int summation_depth(int samples)
+{
+    const int block = summation_block(samples);
+    return 1 + block + (samples + block - 1) / block;
+}
 
 // Mark slots of a window of this reach: for each wedge, one per place along
 // its first walks, ray point included, and one per place along its second.
@@ -124,10 +149,11 @@ constexpr int edge_bit_of(const ScheduleEntry& entry)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(entry.shadow_code) << 1) >> 12;
 }
 
-// All lanes' bits where the sample keeps its width, none where it does not.
-constexpr std::uint32_t keeps_width_of(const ScheduleEntry& entry)
+// All lanes' bits where the sample keeps its width, none where it does not:
+// the sign bit, spread over 64 bits by the arithmetic shift and the cast.
+constexpr std::uint64_t keeps_width_of(const ScheduleEntry& entry)
 {
-    return static_cast<std::uint32_t>(entry.shadow_code >> 31);
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(entry.shadow_code >> 31));
 }
 
 // Everything a filter pass of the lane engine reads: the view, the reach,

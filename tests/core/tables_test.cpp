@@ -48,7 +48,7 @@ TEST(TablesTest, ScheduleVisitsTheWindowOnceAndTheCentreTwice)
         ++visits[entry.dline * 1000 + entry.dposition];
         runs += keeps_width_of(entry) == 0;
         EXPECT_EQ(entry.ray_point, entry.dline == 0 || entry.dposition == 0) << i;
-        EXPECT_TRUE(keeps_width_of(entry) == 0 || keeps_width_of(entry) == ~0u) << i;
+        EXPECT_TRUE(keeps_width_of(entry) == 0 || keeps_width_of(entry) == ~std::uint64_t{0}) << i;
     }
     EXPECT_EQ(visits.size(), static_cast<std::size_t>((2 * reach + 1) * (2 * reach + 1)));
     EXPECT_EQ(visits[0], 2);
