@@ -110,12 +110,10 @@ std::ptrdiff_t tile_side(int margin)
     return std::min<std::ptrdiff_t>(std::max<std::ptrdiff_t>(4 * margin, PREFERRED_TILE_SIDE), MAX_PASS_SIDE);
 }
 
-// What Ziv's test needs of one channel's approximations (certify.h): the
-// bound of its windows, and what bounds its values' magnitude.
-struct ChannelCertificate {
-    ApproximationBound bound;
-    bool nonnegative;
-    LinearBound linear;
+// What Ziv's test needs of a call's approximations: their bound
+// (certify.h).
+struct ApproximationCertificate {
+    LinearBound bound;
 };
 
 // Undecided pixels' flags, a line's worth, bit p - first for position p.
@@ -221,10 +219,9 @@ struct TileWork {
     double* held;
     std::ptrdiff_t held_stride;
     // Not null: the tile is approximated from these floats, a line every
-    // plane_stride (held_stride for colour), and certified with
-    // `certificate` (by write_colour_lines, for colour).
+    // plane_stride, and certified with `certificate`.
     float* approximate_plane;
-    const ChannelCertificate* certificate;
+    const ApproximationCertificate* certificate;
 };
 
 // Where element (position, line) of the tile's lane view lies in a layout:
@@ -366,7 +363,7 @@ void store_part(const TileWork& work, const LinePart& part)
 // pixels it leaves undecided are evaluated exactly, in place.
 void settle_part(const TileWork& work, const LinePart& part)
 {
-    const LinearBound bound = work.certificate->linear;
+    const LinearBound bound = work.certificate->bound;
     const double* results = work.result_plane + part.line * work.plane_stride;
     std::uint64_t undecided[UNDECIDED_WORDS] = {};
     int count = 0;
@@ -505,68 +502,7 @@ struct HeldTile {
     std::ptrdiff_t stride;
     std::ptrdiff_t plane;
     DoublesToBytes store_bytes;
-    // Not null: the held results are approximations, to certify after the
-    // inverse, each opponent channel's with its certificate and its pass.
-    const ChannelCertificate* certificates;
-    const LanePass* passes;
-    PathCounts* counts;
 };
-
-// Headroom for the rounding in double of the inverse's sums, of the
-// approximations and of the exact values, within γ(3, u) of the sum of the
-// terms' magnitudes each, and of the stored value ± its bound, within u of
-// it; BOUND_SLACK covers the bound's own.
-constexpr double MIX_ROUNDING = 8 * 0x1p-53;
-
-// Ziv's test on the stored channels of a held line's approximations: the
-// bounds of the three opponent channels carry through the inverse as
-// Σ |weight| bound. The pixels it leaves undecided are evaluated exactly in
-// all three, in place.
-template <class T>
-void settle_colour_line(const HeldTile& tile, int line, int first, int end)
-{
-    const ChannelMix* inverse = OPPONENT_INVERSE.row;
-    const double* y[COLOUR_CHANNELS];
-    for (int c = 0; c < COLOUR_CHANNELS; ++c) {
-        y[c] = tile.held + c * tile.plane + line * tile.stride;
-    }
-    LinearBound bounds[COLOUR_CHANNELS];
-    for (int c = 0; c < COLOUR_CHANNELS; ++c) {
-        bounds[c] = tile.certificates[c].linear;
-    }
-    std::uint64_t undecided[UNDECIDED_WORDS] = {};
-    int count = 0;
-    for (int chunk = first; chunk < end; chunk += 64) {
-        const int n = end - chunk < 64 ? end - chunk : 64;
-        double stored[COLOUR_CHANNELS][64];
-        double stored_reach[COLOUR_CHANNELS][64];
-        for (int i = 0; i < n; ++i) {
-            const int p = chunk + i;
-            double reach[COLOUR_CHANNELS];
-            for (int c = 0; c < COLOUR_CHANNELS; ++c) {
-                const double bound = bounds[c].at(y[c][p]);
-                reach[c] = bound + MIX_ROUNDING * (std::fabs(y[c][p]) + bound);
-            }
-            for (int k = 0; k < COLOUR_CHANNELS; ++k) {
-                const ChannelMix& mix = inverse[k];
-                stored[k][i] = mixed(mix, y[0][p], y[1][p], y[2][p]);
-                stored_reach[k][i] = (std::fabs(mix.weight[0]) * reach[0] + std::fabs(mix.weight[1]) * reach[1] +
-                                      std::fabs(mix.weight[2]) * reach[2]) *
-                                     BOUND_SLACK;
-            }
-        }
-        std::uint64_t bits = 0;
-        for (int k = 0; k < COLOUR_CHANNELS; ++k) {
-            bits |= undecided_of<T>(stored[k], stored_reach[k], n);
-        }
-        undecided[(chunk - first) / 64] = bits;
-        count += bit_count(bits);
-    }
-    for (int c = 0; c < COLOUR_CHANNELS; ++c) {
-        evaluate_undecided(tile.passes[c], line, first, end, undecided);
-    }
-    count_paths(tile.counts, end - first, count);
-}
 
 // A group of a held tile's lines back in the stored basis and out into the
 // result; alpha copied as it is. Each pixel's three values are read before
@@ -578,16 +514,6 @@ void write_colour_lines(const HeldTile& tile, const LineGroup& lines)
     const int first = static_cast<int>(tile.rows.kept_begin - tile.rows.begin);
     const int end = static_cast<int>(tile.rows.kept_end - tile.rows.begin);
     const ChannelMix* inverse = OPPONENT_INVERSE.row;
-    if (tile.certificates != nullptr) {
-        with_element_type(result_class(image.pixels.value_class), [&](auto* type) {
-            using T = std::remove_pointer_t<decltype(type)>;
-            if constexpr (std::is_integral_v<T>) {
-                for (int line = lines.first; line < lines.first + lines.count; ++line) {
-                    settle_colour_line<T>(tile, line, first, end);
-                }
-            }
-        });
-    }
     for (int line = lines.first; line < lines.first + lines.count; ++line) {
         double* y0 = tile.held + line * tile.stride;
         double* y1 = y0 + tile.plane;
@@ -641,19 +567,14 @@ void write_colour_lines(const HeldTile& tile, const LineGroup& lines)
 }
 
 // The opponent channels of a tile's pixels, all three from one read of the
-// stored ones, into `planes`, a plane apart, a line every `stride`; where
-// `floats` is not null, as floats there too, with each channel's largest
-// magnitude in the tile in `limits`.
+// stored ones, into `planes`, a plane apart, a line every `stride`.
 bool load_opponent_tile(CallState& call, const HostImage& opponent, const TileSpan& rows, const TileSpan& cols,
-                        double* planes, std::ptrdiff_t stride, std::ptrdiff_t plane, float* floats,
-                        double (&limits)[COLOUR_CHANNELS])
+                        double* planes, std::ptrdiff_t stride, std::ptrdiff_t plane)
 {
     const int lines = static_cast<int>(cols.end - cols.begin);
     const std::ptrdiff_t length = rows.end - rows.begin;
     const int workers = worker_count(call, static_cast<double>(lines) * static_cast<double>(length), PIXELS_PER_THREAD);
-    const int groups = line_groups(0, lines);
-    const Scratch<double> group_limits(floats != nullptr ? new double[groups * COLOUR_CHANNELS] : nullptr);
-    const bool loaded = run_parallel(call, groups, workers, [&](int group) {
+    return run_parallel(call, line_groups(0, lines), workers, [&](int group) {
         const LineGroup group_lines = line_group(group, 0, lines);
         double* first = planes + group_lines.first * stride;
         if (opponent.layout.row_step == 1) {
@@ -665,33 +586,9 @@ bool load_opponent_tile(CallState& call, const HostImage& opponent, const TileSp
             read_columns(opponent, 0, cols.begin + group_lines.first, group_lines.count, rows.begin, length, first,
                          stride, COLOUR_CHANNELS, plane);
         }
-        if (floats == nullptr) {
-            return;
-        }
-        for (int c = 0; c < COLOUR_CHANNELS; ++c) {
-            double largest = 0.0;
-            for (int line = group_lines.first; line < group_lines.first + group_lines.count; ++line) {
-                const double* values = planes + c * plane + line * stride;
-                float* approximations = floats + c * plane + line * stride;
-                for (std::ptrdiff_t p = 0; p < length; ++p) {
-                    approximations[p] = static_cast<float>(values[p]);
-                    largest = std::max(largest, std::fabs(values[p]));
-                }
-            }
-            group_limits[group * COLOUR_CHANNELS + c] = largest;
-        }
     });
-    for (int c = 0; c < COLOUR_CHANNELS && loaded && floats != nullptr; ++c) {
-        limits[c] = 0.0;
-        for (int group = 0; group < groups; ++group) {
-            limits[c] = std::max(limits[c], group_limits[group * COLOUR_CHANNELS + c]);
-        }
-    }
-    return loaded;
 }
 
-// Every tile, channel after channel: with one set of widths for every
-// channel, or as colour with a set for each opponent channel.
 // Whether a pass's tables meet what the approximation's bound assumes: the
 // centre's weight is 1 at either width, which a zero or NaN width breaks.
 // Every other weight is exp(-n / q) with n >= 0 and q > 0, so in [0, 1].
@@ -700,28 +597,23 @@ bool tables_fit_bound(const LanePass& pass)
     return pass.weight_side > 0 && pass.near_weight(0, 0) == 1.0 && pass.far_weight(0, 0) == 1.0;
 }
 
-// Whether every channel's results may come from the approximation, and the
-// bound of each channel's windows where they do.
-bool approximated(const TiledImage& image, const LaneKernels& kernels, const CallOptions& options,
-                  const LanePass* passes, int sets, ApproximationBound* bounds)
+// Whether a grey call's results may come from the approximation, and the
+// bound that certifies them. Only the scheduled kernels sum in blocks; every
+// tile of an image whose sides exceed the reach has sides that exceed it.
+bool approximation_fits(const TiledImage& image, const LaneKernels& kernels, const CallOptions& options,
+                        const LanePass& pass, ApproximationCertificate& certificate)
 {
     const ElementClass type = result_class(image.pixels.value_class);
     const double limit = class_value_limit(image.pixels.value_class);
-    if (!options.approximate || kernels.approximate_line == nullptr) {
+    const int side = 2 * (pass.reach > 0 ? pass.reach : 0) + 1;
+    const bool scheduled = pass.schedule_length > 0 && image.pixels.rows > pass.reach && image.pixels.cols > pass.reach;
+    if (!options.approximate || kernels.approximate_line == nullptr || !scheduled ||
+        !approximation_pays(type, side * side, limit) || !tables_fit_bound(pass)) {
         return false;
     }
-    for (int set = 0; set < sets; ++set) {
-        const LanePass& pass = passes[set];
-        const int side = 2 * (pass.reach > 0 ? pass.reach : 0) + 1;
-        // Only the scheduled kernels sum in blocks. Every tile of an image
-        // whose sides exceed the reach has sides that exceed it too.
-        const bool scheduled =
-            pass.schedule_length > 0 && image.pixels.rows > pass.reach && image.pixels.cols > pass.reach;
-        if (!scheduled || !approximation_pays(type, side * side, limit) || !tables_fit_bound(pass)) {
-            return false;
-        }
-        bounds[set] = approximation_bound(side * side, sets > 1 ? COLOUR_CHANNELS * limit : limit);
-    }
+    const bool nonnegative = image.pixels.value_class == ElementClass::uint8 ||
+                             image.pixels.value_class == ElementClass::uint16;
+    certificate = {linear_bound(approximation_bound(side * side, limit), nonnegative, limit)};
     return true;
 }
 
@@ -757,67 +649,55 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
         !colour && (image.pixels.value_class != ElementClass::float64 || !has_forward_columns(image.pixels.layout));
     const bool store_results = result_class(image.pixels.value_class) != ElementClass::float64 ||
                                !has_forward_columns(image.result_layout) || image.kept != nullptr;
-    // The call's workspace, sized to its longest tile: a lane pass for each
-    // set of widths, and the planes that values and results pass through.
-    // No tile's smaller side exceeds the smaller of the longest extents.
+    // The call's workspace, sized to its longest tile: the lane pass, and
+    // the planes that values and results pass through. No tile's smaller
+    // side exceeds the smaller of the longest extents.
     const std::ptrdiff_t longest_rows = row_cut.longest();
     const std::ptrdiff_t longest_cols = col_cut.longest();
     const std::ptrdiff_t plane = longest_rows * longest_cols;
-    const std::ptrdiff_t value_stride = colour || load_values ? longest_rows : image.pixels.layout.col_step;
-    const int smaller_side = static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols);
-    LanePass passes[COLOUR_CHANNELS];
-    for (int set = 0; set < sets; ++set) {
-        passes[set] = LanePass(static_cast<int>(longest_cols), static_cast<int>(longest_rows));
-        passes[set].view.value_stride = value_stride;
-        build_tables(passes[set], reach[set], widths[set].sigma_near, widths[set].sigma_far, value_stride,
-                     smaller_side);
-    }
-    ApproximationBound bounds[COLOUR_CHANNELS] = {};
-    const bool approximate = approximated(image, kernels, options, passes, sets, bounds);
+    LanePass pass(static_cast<int>(longest_cols), static_cast<int>(longest_rows));
     const Scratch<double> value_plane = load_values ? new_plane(plane) : nullptr;
     const Scratch<double> result_plane = store_results && !colour ? new_plane(plane) : nullptr;
-    // A colour tile's planes: the three opponent channels' results in
-    // planes 0 to 2, and their values, made from one read of the stored
-    // channels, from plane `values_at` on. Channel c's results go where
-    // channel c - 1's values were, but for an approximation, whose undecided
-    // pixels are evaluated once all three are done.
-    const int values_at = approximate ? COLOUR_CHANNELS : 1;
-    const Scratch<double> held = colour ? new_plane((values_at + COLOUR_CHANNELS) * plane) : nullptr;
-    const Scratch<float> approximate_plane =
-        approximate ? new_float_plane((colour ? COLOUR_CHANNELS : 1) * plane) : nullptr;
+    pass.view.value_stride = colour || load_values ? longest_rows : image.pixels.layout.col_step;
+    const int smaller_side = static_cast<int>(longest_rows < longest_cols ? longest_rows : longest_cols);
+    const auto build = [&](int set) {
+        build_tables(pass, reach[set], widths[set].sigma_near, widths[set].sigma_far, pass.view.value_stride,
+                     smaller_side);
+    };
+    // A colour tile's planes: the three opponent channels' values in planes 1
+    // to 3, made from one read of the stored channels, and their results,
+    // channel c's into plane c, where channel c - 1's values were.
+    const Scratch<double> held = colour ? new_plane((COLOUR_CHANNELS + 1) * plane) : nullptr;
     const HostImage opponent = colour ? opponent_channels(image.pixels) : image.pixels;
     const std::ptrdiff_t filtered = colour ? COLOUR_CHANNELS : image.pixels.channels;
-    const bool unsigned_values =
-        image.pixels.value_class == ElementClass::uint8 || image.pixels.value_class == ElementClass::uint16;
-    ChannelCertificate certificates[COLOUR_CHANNELS];
-    for (int set = 0; set < sets; ++set) {
-        // The luminance, all of whose weights are positive, is never
-        // negative where the stored channels are not.
-        const bool nonnegative = unsigned_values && (!colour || set == 0);
-        const double limit = class_value_limit(image.pixels.value_class);
-        certificates[set] = {bounds[set], nonnegative, linear_bound(bounds[set], nonnegative, limit)};
+    // Grey results of a narrower class from the float approximation, where
+    // it pays; colour measured slower that way (certified after the inverse,
+    // with three exact evaluations for each undecided pixel).
+    ApproximationCertificate certificate{};
+    bool approximate = false;
+    if (!colour) {
+        build(0);
+        approximate = approximation_fits(image, kernels, options, pass, certificate);
     }
+    const Scratch<float> approximate_plane = approximate ? new_float_plane(plane) : nullptr;
 
     for (std::ptrdiff_t tile_col = 0; tile_col < col_cut.count; ++tile_col) {
         for (std::ptrdiff_t tile_row = 0; tile_row < row_cut.count; ++tile_row) {
-            double limits[COLOUR_CHANNELS] = {};
             if (colour && !load_opponent_tile(call, opponent, row_cut.tile(tile_row), col_cut.tile(tile_col),
-                                              held.get() + values_at * plane, longest_rows, plane,
-                                              approximate_plane.get(), limits)) {
+                                              held.get() + plane, longest_rows, plane)) {
                 return false;
-            }
-            for (int set = 0; approximate && colour && set < sets; ++set) {
-                ChannelCertificate& certificate = certificates[set];
-                certificate.linear = linear_bound(certificate.bound, certificate.nonnegative, limits[set]);
             }
             for (std::ptrdiff_t channel = 0; channel < filtered; ++channel) {
                 const int set = colour ? static_cast<int>(channel) : 0;
+                if (colour) {
+                    build(set);
+                }
                 const HostImage edge_source =
                     colour ? opponent_channel(image.pixels, static_cast<int>(channel)) : image.pixels;
                 // Each opponent channel has edge bits of its own reach.
                 const bool load_edges = colour || channel == 0 || image.edges_per_channel;
                 const TileWork work{&call,
-                                    &passes[set],
+                                    &pass,
                                     value_plane.get(),
                                     result_plane.get(),
                                     longest_rows,
@@ -832,27 +712,18 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
                                     load_values,
                                     load_edges,
                                     store_results,
-                                    colour ? held.get() + (values_at + channel) * plane : nullptr,
+                                    colour ? held.get() + (channel + 1) * plane : nullptr,
                                     colour ? held.get() + channel * plane : nullptr,
                                     longest_rows,
-                                    approximate ? approximate_plane.get() + (colour ? channel * plane : 0) : nullptr,
-                                    &certificates[set]};
+                                    approximate_plane.get(),
+                                    &certificate};
                 if (!filter_tile(work)) {
                     return false;
                 }
             }
             if (colour) {
-                const HeldTile tile{&image,
-                                    &kept,
-                                    row_cut.tile(tile_row),
-                                    col_cut.tile(tile_col),
-                                    held.get(),
-                                    longest_rows,
-                                    plane,
-                                    kernels.store_bytes,
-                                    approximate ? certificates : nullptr,
-                                    passes,
-                                    options.counts};
+                const HeldTile tile{&image, &kept, row_cut.tile(tile_row), col_cut.tile(tile_col), held.get(),
+                                    longest_rows, plane, kernels.store_bytes};
                 const int first_line = static_cast<int>(tile.cols.kept_begin - tile.cols.begin);
                 const int end_line = static_cast<int>(tile.cols.kept_end - tile.cols.begin);
                 const double values = static_cast<double>(end_line - first_line) *

@@ -90,7 +90,9 @@ protected:
 
 // Every picture, grey as uint8 and int8 in two layouts and as colour, at
 // three widths, with the approximation and without: the same bits, and the
-// exact fallback taken on the pictures made for it.
+// exact fallback taken on the pictures made for it. The approximation's
+// results are the rule's converted: the tiles' own tests hold the exact path
+// to the literal evaluation.
 TEST_P(ApproximationPaths, GiveTheExactBits)
 {
     const int rows = 70;
@@ -116,8 +118,8 @@ TEST_P(ApproximationPaths, GiveTheExactBits)
                       (smooth<std::int8_t>(picture.values, scene.x2, rows, cols, ElementClass::int8,
                                            column_major(rows, cols), x3, 0.5, exact)))
                 << what;
-            // Colour: the picture in red, shifted in green and mirrored in
-            // blue, certified after the inverse.
+            // Colour, which takes the exact path, whatever is asked: the
+            // picture in red, shifted in green and mirrored in blue.
             std::vector<std::uint8_t> rgb(3 * picture.values.size());
             for (std::size_t i = 0; i < picture.values.size(); ++i) {
                 rgb[i] = static_cast<std::uint8_t>(picture.values[i]);
