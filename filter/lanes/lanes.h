@@ -9,6 +9,8 @@
 //   (the contract opens kernel-inl.h; has_lane_traits checks its types),
 //   includes kernel-inl.h and defines its `..._kernels()`, empty where the
 //   processor or the compiler lacks the instructions (processor.h asks);
+//   float traits beside the double ones give it the approximation
+//   (kernels_for<L, F>; has_filter_traits checks them);
 // - its line in INSTRUCTION_SETS below, fastest first;
 // - its name in the tests' and the fuzz target's lists, which come from
 //   INSTRUCTION_SETS, and its source in the cross tests if it needs another

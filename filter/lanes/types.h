@@ -26,7 +26,8 @@ constexpr int MAX_SCHEDULED_REACH = 100;
 // A line's edge flags: EDGE_FRONT_BITS zero bits, then one bit per position,
 // then zeros to the end of edge_row_words(length) words, so that a kernel
 // may read 64 bits from any byte that a window within MAX_SCHEDULED_REACH of
-// the line, or any sample inside it, starts in.
+// the line, or any sample inside it, starts in, and 64 more for a span of
+// 64 lanes.
 constexpr int EDGE_FRONT_BITS = 128;
 constexpr int edge_row_words(int length)
 {
