@@ -131,8 +131,8 @@ void tiled(benchmark::State& state, int rows, int cols, int channels, ElementCla
         filter_tiled(image, width_for(reach), 0.5, options);
         benchmark::DoNotOptimize(result.data());
     }
-    state.counters["undecided_share"] =
-        counts.approximated > 0 ? static_cast<double>(counts.undecided) / static_cast<double>(counts.approximated) : 0.0;
+    const double approximated = static_cast<double>(counts.approximated);
+    state.counters["undecided_share"] = approximated > 0 ? static_cast<double>(counts.undecided) / approximated : 0.0;
     state.counters["ns_per_pixel"] =
         benchmark::Counter(static_cast<double>(rows) * cols * channels * state.iterations(),
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);

@@ -73,17 +73,11 @@ struct TileCut {
 // A plane of the call's workspace, on huge pages where the system allows:
 // a call makes its planes anew, and faulting in their pages one by one
 // would cost as much as filling them.
-Scratch<double> new_plane(std::ptrdiff_t count)
+template <class T = double>
+Scratch<T> new_plane(std::ptrdiff_t count)
 {
-    Scratch<double> plane(new double[static_cast<std::size_t>(count)]);
-    prefer_huge_pages(plane.get(), static_cast<std::size_t>(count) * sizeof(double));
-    return plane;
-}
-
-Scratch<float> new_float_plane(std::ptrdiff_t count)
-{
-    Scratch<float> plane(new float[static_cast<std::size_t>(count)]);
-    prefer_huge_pages(plane.get(), static_cast<std::size_t>(count) * sizeof(float));
+    Scratch<T> plane(new T[static_cast<std::size_t>(count)]);
+    prefer_huge_pages(plane.get(), static_cast<std::size_t>(count) * sizeof(T));
     return plane;
 }
 
@@ -109,12 +103,6 @@ std::ptrdiff_t tile_side(int margin)
 {
     return std::min<std::ptrdiff_t>(std::max<std::ptrdiff_t>(4 * margin, PREFERRED_TILE_SIDE), MAX_PASS_SIDE);
 }
-
-// What Ziv's test needs of a call's approximations: their bound
-// (certify.h).
-struct ApproximationCertificate {
-    LinearBound bound;
-};
 
 // Undecided pixels' flags, a line's worth, bit p - first for position p.
 constexpr int UNDECIDED_WORDS = MAX_PASS_SIDE / 64 + 1;
@@ -219,9 +207,9 @@ struct TileWork {
     double* held;
     std::ptrdiff_t held_stride;
     // Not null: the tile is approximated from these floats, a line every
-    // plane_stride, and certified with `certificate`.
+    // plane_stride, and its results certified within `bound` (certify.h).
     float* approximate_plane;
-    const ApproximationCertificate* certificate;
+    const LinearBound* bound;
 };
 
 // Where element (position, line) of the tile's lane view lies in a layout:
@@ -363,7 +351,7 @@ void store_part(const TileWork& work, const LinePart& part)
 // pixels it leaves undecided are evaluated exactly, in place.
 void settle_part(const TileWork& work, const LinePart& part)
 {
-    const LinearBound bound = work.certificate->bound;
+    const LinearBound bound = *work.bound;
     const double* results = work.result_plane + part.line * work.plane_stride;
     std::uint64_t undecided[UNDECIDED_WORDS] = {};
     int count = 0;
@@ -450,21 +438,20 @@ bool filter_tile(const TileWork& work)
     if (!work.store_results || work.held != nullptr) {
         return filter_lane_view(call, *work.pass, line_filter);
     }
+    const auto settle = [&work, approximate](const LinePart& part) {
+        if (approximate) {
+            settle_part(work, part);
+        }
+    };
     if (image.result_layout.row_step == 1) {
-        return filter_lane_view(call, *work.pass, line_filter, [&work, approximate](const LinePart& part) {
-            if (approximate) {
-                settle_part(work, part);
-            }
+        return filter_lane_view(call, *work.pass, line_filter, [&work, &settle](const LinePart& part) {
+            settle(part);
             store_part(work, part);
         });
     }
     // Results whose elements lie rows apart wait in the result plane for
     // the whole tile, then go out a group of lines at a time.
-    return filter_lane_view(call, *work.pass, line_filter, [&work, approximate](const LinePart& part) {
-               if (approximate) {
-                   settle_part(work, part);
-               }
-           }) &&
+    return filter_lane_view(call, *work.pass, line_filter, settle) &&
            run_parallel(call, line_groups(view.first_line, view.end_line), workers, [&work, &view](int group) {
                scatter_results(work, line_group(group, view.first_line, view.end_line));
            });
@@ -601,7 +588,7 @@ bool tables_fit_bound(const LanePass& pass)
 // bound that certifies them. Only the scheduled kernels sum in blocks; every
 // tile of an image whose sides exceed the reach has sides that exceed it.
 bool approximation_fits(const TiledImage& image, const LaneKernels& kernels, const CallOptions& options,
-                        const LanePass& pass, ApproximationCertificate& certificate)
+                        const LanePass& pass, LinearBound& bound)
 {
     const ElementClass type = result_class(image.pixels.value_class);
     const double limit = class_value_limit(image.pixels.value_class);
@@ -613,7 +600,7 @@ bool approximation_fits(const TiledImage& image, const LaneKernels& kernels, con
     }
     const bool nonnegative = image.pixels.value_class == ElementClass::uint8 ||
                              image.pixels.value_class == ElementClass::uint16;
-    certificate = {linear_bound(approximation_bound(side * side, limit), nonnegative, limit)};
+    bound = linear_bound(approximation_bound(side * side, limit), nonnegative, limit);
     return true;
 }
 
@@ -673,13 +660,13 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
     // Grey results of a narrower class from the float approximation, where
     // it pays; colour measured slower that way (certified after the inverse,
     // with three exact evaluations for each undecided pixel).
-    ApproximationCertificate certificate{};
+    LinearBound bound{};
     bool approximate = false;
     if (!colour) {
         build(0);
-        approximate = approximation_fits(image, kernels, options, pass, certificate);
+        approximate = approximation_fits(image, kernels, options, pass, bound);
     }
-    const Scratch<float> approximate_plane = approximate ? new_float_plane(plane) : nullptr;
+    const Scratch<float> approximate_plane = approximate ? new_plane<float>(plane) : nullptr;
 
     for (std::ptrdiff_t tile_col = 0; tile_col < col_cut.count; ++tile_col) {
         for (std::ptrdiff_t tile_row = 0; tile_row < row_cut.count; ++tile_row) {
@@ -716,7 +703,7 @@ bool run_tiles(const TiledImage& image, const ChannelWidths* widths, bool colour
                                     colour ? held.get() + channel * plane : nullptr,
                                     longest_rows,
                                     approximate_plane.get(),
-                                    &certificate};
+                                    &bound};
                 if (!filter_tile(work)) {
                     return false;
                 }

@@ -73,7 +73,7 @@ bool fits_sets(const Argument& argument, int sets)
     return !argument.given || (argument.read && (argument.count == 1 || argument.count == sets));
 }
 
-const DeclaredArgument* spec_of(const Operation& operation, ArgumentRole role)
+const DeclaredArgument* declared_argument(const Operation& operation, ArgumentRole role)
 {
     for (int a = 0; a < operation.count; ++a) {
         if (operation.arguments[a].role == role) {
@@ -168,7 +168,7 @@ CallFault check_call(const Operation& operation, const CallArguments& arguments)
 {
     const Argument& image = arguments.role[IMAGE];
     const auto fault = [&operation](ArgumentFault fault, ArgumentRole role) {
-        return CallFault{fault, spec_of(operation, role)};
+        return CallFault{fault, declared_argument(operation, role)};
     };
     if (!image.given || !image.read || !image.shaped) {
         return fault(ArgumentFault::image, IMAGE);

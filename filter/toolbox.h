@@ -124,7 +124,6 @@ struct CallForm {
 };
 CallForm module_call_form(const Operation& operation);
 
-
 // A fault as the host reports it: an identifier (lumasift:edges), one line
 // that names the image's size where that helps, and whether the argument
 // was of a type the call does not take (Python's TypeError) rather than of

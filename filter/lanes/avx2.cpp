@@ -109,7 +109,10 @@ struct Avx2FloatLanes {
     LANES_TARGET static Vec zero() { return _mm256_setzero_ps(); }
     LANES_TARGET static Vec broadcast(double x) { return _mm256_set1_ps(static_cast<float>(x)); }
     LANES_TARGET static Vec load(const float* p) { return _mm256_loadu_ps(p); }
-    LANES_TARGET static Vec load(const float* p, Mask valid) { return _mm256_maskload_ps(p, _mm256_castps_si256(valid)); }
+    LANES_TARGET static Vec load(const float* p, Mask valid)
+    {
+        return _mm256_maskload_ps(p, _mm256_castps_si256(valid));
+    }
     LANES_TARGET static Vec add(Vec a, Vec b) { return _mm256_add_ps(a, b); }
     LANES_TARGET static Vec mul(Vec a, Vec b) { return _mm256_mul_ps(a, b); }
     LANES_TARGET static Vec divide(Vec a, Vec b) { return _mm256_div_ps(a, b); }

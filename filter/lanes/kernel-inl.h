@@ -144,10 +144,11 @@ LANES_TARGET LANES_INLINE void start_sums(LaneSums<L, GROUPS>& sums)
     }
 }
 
-// Float sums, approximations only, are summed a block of the schedule at a
-// time (summation_block); doubles keep the literal order.
+// Lanes of floats, which approximate (certify.h): they read the view's
+// floats, take the smallest weights as 0, and sum a block of the schedule at
+// a time (summation_block). Lanes of doubles keep the literal order.
 template <class L>
-constexpr bool BLOCKED_SUMS = std::is_same_v<typename L::Value, float>;
+constexpr bool APPROXIMATE_LANES = std::is_same_v<typename L::Value, float>;
 
 // Adds a block's sums into the running ones and starts the next block.
 template <class L, int GROUPS>
@@ -166,7 +167,7 @@ template <class L, int GROUPS>
 LANES_TARGET LANES_INLINE void end_entry(LaneSums<L, GROUPS>& folded, LaneSums<L, GROUPS>& block, int& in_block,
                                          int block_length)
 {
-    if constexpr (BLOCKED_SUMS<L>) {
+    if constexpr (APPROXIMATE_LANES<L>) {
         if (++in_block == block_length) {
             fold_block(folded, block);
             in_block = 0;
@@ -179,7 +180,7 @@ LANES_TARGET LANES_INLINE void end_entry(LaneSums<L, GROUPS>& folded, LaneSums<L
 template <class L, int GROUPS>
 LANES_TARGET LANES_INLINE void finish_sums(LaneSums<L, GROUPS>& folded, LaneSums<L, GROUPS>& block)
 {
-    if constexpr (BLOCKED_SUMS<L>) {
+    if constexpr (APPROXIMATE_LANES<L>) {
         fold_block(folded, block);
         block = folded;
     }
@@ -199,7 +200,7 @@ constexpr LaneBits<L> ALL_LANES = static_cast<LaneBits<L>>(low_bits(GROUPS * L::
 template <class L>
 LANES_TARGET LANES_INLINE const typename L::Value* lane_values(const LaneView& view)
 {
-    if constexpr (std::is_same_v<typename L::Value, double>) {
+    if constexpr (!APPROXIMATE_LANES<L>) {
         return view.values;
     } else {
         return view.approximate_values;
@@ -215,7 +216,7 @@ constexpr double SMALLEST_FLOAT_WEIGHT = 0x1p-60;
 template <class L>
 LANES_TARGET LANES_INLINE typename L::Vec weight_vector(double weight)
 {
-    if constexpr (std::is_same_v<typename L::Value, double>) {
+    if constexpr (!APPROXIMATE_LANES<L>) {
         return L::broadcast(weight);
     } else {
         return L::broadcast(weight < SMALLEST_FLOAT_WEIGHT ? 0.0 : weight);
@@ -226,7 +227,7 @@ LANES_TARGET LANES_INLINE typename L::Vec weight_vector(double weight)
 template <class L>
 LANES_TARGET LANES_INLINE void store_quotients(double* results, typename L::Vec quotients)
 {
-    if constexpr (std::is_same_v<typename L::Value, double>) {
+    if constexpr (!APPROXIMATE_LANES<L>) {
         L::store(results, quotients);
     } else {
         L::store_doubles(results, quotients);
@@ -324,7 +325,7 @@ LANES_TARGET void filter_interior_span(const LanePass& pass, int line, int posit
     LaneSums<L, GROUPS> folded;
     start_sums(sums);
     start_sums(folded);
-    const int block_length = BLOCKED_SUMS<L> ? summation_block(pass.schedule_length) : 0;
+    const int block_length = APPROXIMATE_LANES<L> ? summation_block(pass.schedule_length) : 0;
     int in_block = 0;
     if constexpr (EDGED == 0) {
         const int length = pass.schedule_length;
@@ -457,7 +458,7 @@ LANES_TARGET void filter_border_span(const LanePass& pass, int line, int positio
     LaneSums<L, GROUPS> folded;
     start_sums(sums);
     start_sums(folded);
-    const int block_length = BLOCKED_SUMS<L> ? summation_block(pass.schedule_length) : 0;
+    const int block_length = APPROXIMATE_LANES<L> ? summation_block(pass.schedule_length) : 0;
     int in_block = 0;
     LaneBits<L> marks[MARK_SLOTS];
     for (int i = 0; i < mark_slots_for(reach); ++i) {

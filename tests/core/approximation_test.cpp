@@ -65,10 +65,11 @@ template <class T>
 std::vector<T> smooth(const std::vector<double>& values, const std::vector<double>& edges, int rows, int cols,
                       ElementClass type, const Layout& layout, double x3, double x4, const CallOptions& options)
 {
+    const double shift = type == ElementClass::int8 ? 128.0 : 0.0;
     std::vector<T> input(values.size());
     for (int col = 0; col < cols; ++col) {
         for (int row = 0; row < rows; ++row) {
-            input[offset_of(layout, row, col, 0)] = static_cast<T>(values[col * rows + row] - (type == ElementClass::int8 ? 128 : 0));
+            input[offset_of(layout, row, col, 0)] = static_cast<T>(values[col * rows + row] - shift);
         }
     }
     std::vector<T> result(input.size());
@@ -120,11 +121,12 @@ TEST_P(ApproximationPaths, GiveTheExactBits)
                 << what;
             // Colour, which takes the exact path, whatever is asked: the
             // picture in red, shifted in green and mirrored in blue.
-            std::vector<std::uint8_t> rgb(3 * picture.values.size());
-            for (std::size_t i = 0; i < picture.values.size(); ++i) {
+            const std::size_t n = picture.values.size();
+            std::vector<std::uint8_t> rgb(3 * n);
+            for (std::size_t i = 0; i < n; ++i) {
                 rgb[i] = static_cast<std::uint8_t>(picture.values[i]);
-                rgb[i + picture.values.size()] = static_cast<std::uint8_t>(picture.values[(i + 37) % picture.values.size()]);
-                rgb[i + 2 * picture.values.size()] = static_cast<std::uint8_t>(255 - picture.values[i]);
+                rgb[i + n] = static_cast<std::uint8_t>(picture.values[(i + 37) % n]);
+                rgb[i + 2 * n] = static_cast<std::uint8_t>(255 - picture.values[i]);
             }
             const Layout layout = column_major(rows, cols);
             const ChannelWidths widths[COLOUR_CHANNELS] = {{x3, 0.5, 12.0}, {x3 * 0.8, 0.5, 9.0}, {x3 * 1.2, 0.5, 6.0}};
