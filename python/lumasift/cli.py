@@ -68,7 +68,11 @@ lumasift.dask, chunk by chunk, with the same bits.""")
                         help="threads to run on: the call's, dask's local pool's, or each worker's with --workers "
                              "(default 0: every core, one thread per worker)")
     parser.add_argument("--chunks", type=positive_integer, default=1024, metavar="N",
-                        help="square chunks of N pixels, the channels in one (default %(default)s)")
+                        help="square chunks of N pixels, the channels in one, as read and written "
+                             "(default %(default)s)")
+    parser.add_argument("--task-side", type=positive_integer, metavar="N",
+                        help="smooth smaller chunks in groups of about N by N pixels a task "
+                             "(default lumasift.dask.TASK_SIDE, 2048)")
     cluster = parser.add_mutually_exclusive_group()
     cluster.add_argument("--workers", type=positive_integer, metavar="N",
                          help="start a local cluster of N worker processes of one thread each")
@@ -172,7 +176,7 @@ def smooth(image, args, chunked):
 
             result = dask_imlumasift(da.asarray(image, chunks=chunk_shape(image.shape, args.chunks)), None,
                                      args.x3, args.x4, threshold=args.threshold, return_info=measure,
-                                     colour=args.colour)
+                                     colour=args.colour, task_side=args.task_side)
         else:
             result = lumasift.imlumasift(image, None, args.x3, args.x4, return_info=measure, threshold=args.threshold,
                                          colour=args.colour, threads=args.threads)
@@ -332,7 +336,14 @@ def write(J, path, output_format, chunk, compute=None):
             import zarr
             zarr.save_array(path, J, chunks=chunk_shape(J.shape, chunk))
         else:
-            compute(J.rechunk(chunk_shape(J.shape, chunk)).to_zarr(path, compute=False))
+            import dask.array as da
+            import zarr
+            target = zarr.open_array(path, mode="w", shape=J.shape, chunks=chunk_shape(J.shape, chunk), dtype=J.dtype)
+            # Groups of whole chunks are written by the tasks that make them:
+            # no two tasks share a chunk of the store, and none is split off.
+            whole = all(length % side == 0 for axis, side in enumerate(target.chunks[:2])
+                        for length in J.chunks[axis][:-1])
+            compute(da.store(J if whole else J.rechunk(target.chunks), target, lock=False, compute=False))
     elif output_format == "TIFF":
         import tifffile
         layout = {"photometric": "rgb" if J.ndim == 3 and J.shape[2] in (3, 4) else "minisblack",

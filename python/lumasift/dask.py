@@ -1,7 +1,8 @@
 """lumasift on dask arrays of any chunking, with the bits of one call on the whole array.
 
-imlumasift(I, E, x3, x4, return_info, threshold, colour)  as lumasift.imlumasift, returning a dask array
-image_statistics(I, colour)       as lumasift.image_statistics, computed chunk by chunk
+imlumasift(I, E, x3, x4, return_info, threshold, colour, task_side)
+                                        as lumasift.imlumasift, returning a dask array
+image_statistics(I, colour, task_side)  as lumasift.image_statistics, computed chunk by chunk
 
 Why blocks give the whole image's bits: each block is filtered with its true
 neighbours up to the window's reach and one pixel more, and nothing padded at
@@ -14,6 +15,7 @@ of its blocks, in the steps the core takes on a whole image
 
 import functools
 import itertools
+import operator
 import threading
 
 import dask
@@ -26,8 +28,12 @@ from dask.highlevelgraph import HighLevelGraph
 import lumasift
 from lumasift import _core
 
+# Pixels a side of a task's share of the image: a few tenths of a second of
+# work, against which a task's cost and its halo are small.
+TASK_SIDE = 2048
 
-def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None, colour=True):
+
+def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None, colour=True, task_side=None):
     """lumasift.imlumasift on a dask array: the same arguments and defaults, the same bits.
 
     I is an H-by-W or H-by-W-by-C dask array (or anything dask.array.asarray
@@ -46,7 +52,13 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None
     colour, x3, x4 and threshold as in lumasift.imlumasift: a colour image is
     smoothed as colour unless colour=False, each value one for all opponent
     channels or one for each. Each task runs on one thread of its worker.
+
+    Each task smooths about task_side by task_side pixels (None: TASK_SIDE).
+    Smaller chunks of I are smoothed in groups, each read with its halo in
+    one piece, and the result is chunked by the groups (J.rechunk(I.chunks)
+    splits them again). A chunk of task_side or more is a task of its own.
     """
+    task_side = _task_side(task_side)
     I = da.asarray(I)
     E = None if E is None else da.asarray(E)
     # Refused before any work, as lumasift.imlumasift refuses it: the core
@@ -57,7 +69,7 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None
     values = {name: None if v is None else [float(x) for x in np.ravel(v)]
               for name, v in (("x3", x3), ("x4", x4), ("threshold", threshold))}
     measured = return_info or x3 is None or x4 is None or (E is None and threshold is None)
-    statistics = image_statistics(I, colour=colour) if measured else None
+    statistics = image_statistics(I, colour=colour, task_side=task_side) if measured else None
     colour, sets = _core.settled_parameters(
         [_set_statistics(statistics, s) for s in range(_core.COLOUR_CHANNELS)] if measured else None,
         bool(colour) and channels in (3, 4), channels, None if E is not None else values["threshold"],
@@ -66,7 +78,7 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None
     arrays = [I if I.ndim == 2 else I.rechunk({2: -1})]
     if E is not None:
         arrays.append(_edges_like(E, arrays[0]))
-    J = _map_with_halo(functools.partial(_filter_block, settled=(colour, sets)), arrays, depth, dtype)
+    J = _map_with_halo(functools.partial(_filter_block, settled=(colour, sets)), arrays, depth, dtype, task_side)
     if not return_info:
         return J
     per_set = {"texture": statistics["texture"], "fine_texture": statistics["fine_texture"],
@@ -92,13 +104,22 @@ def _info_value(values, sets):
     return values[0] if sets == 1 else values
 
 
+def _task_side(task_side):
+    task_side = TASK_SIDE if task_side is None else operator.index(task_side)
+    if task_side < 1:
+        raise ValueError("task_side must be a positive integer")
+    return task_side
+
+
 def _set_statistics(statistics, s):
     """One set of channels' statistics, from image_statistics's."""
     return {name: value[s] if isinstance(value, tuple) else value for name, value in statistics.items()}
 
 
-def image_statistics(I, colour=True):
-    """The statistics of lumasift.image_statistics, exactly, chunk by chunk."""
+def image_statistics(I, colour=True, *, task_side=None):
+    """The statistics of lumasift.image_statistics, exactly, chunk by chunk,
+    smaller chunks in groups as imlumasift takes them."""
+    task_side = _task_side(task_side)
     I = da.asarray(I)
     if I.ndim not in (2, 3):
         raise ValueError("I must be an H-by-W or H-by-W-by-C array")
@@ -127,8 +148,8 @@ def image_statistics(I, colour=True):
     # One pass: each chunk sends what the counting reads of its blocks, a
     # few megabytes for the whole image however large, and the counting
     # runs here, once.
-    records = dask.compute(*(_records(I, store, stored, lattice if view in (None, "colour") else view[0], view)
-                             for view in views))
+    records = dask.compute(*(_records(I, store, stored, lattice if view in (None, "colour") else view[0], view,
+                                      task_side) for view in views))
     statistics = _core.statistics_of_records(np.concatenate(records[0]), scale)
     if not as_colour:
         return statistics
@@ -136,13 +157,14 @@ def image_statistics(I, colour=True):
     return {**statistics, **{name: tuple(t[name] for t in textures) for name in ("texture", "fine_texture", "structure")}}
 
 
-def _records(I, store, stored, lattice, view):
+def _records(I, store, stored, lattice, view, task_side):
     """The records of I's blocks on the lattice, a delayed piece per chunk, of
     I's channels as stored (view None), its stored colour channels
     ("colour"), or an opponent channel ((lattice, channel))."""
     # Blocks side by side never straddle chunks that start on whole blocks;
     # overlapping ones, on images too small for more, are read in one piece.
     blocks = _aligned(I, _core.NOISE_BLOCK) if lattice[0] == _core.NOISE_BLOCK else I.rechunk(-1)
+    blocks = blocks.rechunk((*(_grouped(blocks.chunks[axis], task_side) for axis in (0, 1)), -1))
     # A zarr array read as it stands is read by the tasks that record it.
     if store is not None and lattice[0] == _core.NOISE_BLOCK:
         name = "lumasift-records-" + tokenize(stored, lattice, view)
@@ -174,27 +196,30 @@ def _per_block(function, blocks, dtype, **arguments):
     return da.map_blocks(located, blocks, chunks=chunks, dtype=dtype)
 
 
-def _map_with_halo(function, arrays, depth, dtype):
-    """function(*blocks, kept=(first row, rows, first column, columns)) for each chunk of
-    arrays[0], which gives the result of the chunk within the blocks.
+def _map_with_halo(function, arrays, depth, dtype, task_side):
+    """function(*blocks, kept=(first row, rows, first column, columns)) for each
+    group of arrays[0]'s chunks (_grouped), which gives the result of the group
+    within the blocks; the result is chunked by the groups.
 
-    Each block is its chunk widened by `depth` pixels of the image down and
+    Each block is its group widened by `depth` pixels of the image down and
     across, as far as the image reaches; the arrays share their chunks. One
-    task per chunk makes the blocks. An array that reads a zarr array as it
+    task per group makes the blocks. An array that reads a zarr array as it
     stands is read there, block and halo in one read, so no chunk travels
     between workers. Other arrays' blocks are cut from the chunks they reach,
     taken whole: an overlap's pieces would cost a task each, and a chunk
     crosses to another worker at most once however many neighbours read it.
     """
     first = arrays[0]
-    name = "lumasift-" + tokenize(function, depth, *arrays)
+    tasks = [_grouped(first.chunks[axis], task_side) for axis in (0, 1)]
+    name = "lumasift-" + tokenize(function, depth, task_side, *arrays)
     edges = [np.cumsum((0,) + first.chunks[axis]) for axis in (0, 1)]
+    task_edges = [np.cumsum((0,) + tasks[axis]) for axis in (0, 1)]
     trailing = (0,) * (first.ndim - 2)
     stores = [_store_key(array) for array in arrays]
     layer = {}
-    for i, j in itertools.product(range(first.numblocks[0]), range(first.numblocks[1])):
-        row_span, row_chunks, row_cuts, rows = _reach(edges[0], i, depth)
-        col_span, col_chunks, col_cuts, cols = _reach(edges[1], j, depth)
+    for i, j in itertools.product(range(len(tasks[0])), range(len(tasks[1]))):
+        row_span, row_chunks, row_cuts, rows = _reach(edges[0], task_edges[0][i:i + 2], depth)
+        col_span, col_chunks, col_cuts, cols = _reach(edges[1], task_edges[1][j:j + 2], depth)
         blocks = []
         for array, store in zip(arrays, stores):
             if store is not None:
@@ -205,7 +230,21 @@ def _map_with_halo(function, arrays, depth, dtype):
         kept = tuple(int(n) for n in (rows.start, rows.stop - rows.start, cols.start, cols.stop - cols.start))
         layer[(name, i, j, *trailing)] = (functools.partial(function, kept=kept), *blocks)
     graph = HighLevelGraph.from_collections(name, layer, dependencies=arrays)
-    return da.Array(graph, name, first.chunks, meta=np.empty((0,) * first.ndim, dtype))
+    return da.Array(graph, name, (*tasks, *first.chunks[2:]), meta=np.empty((0,) * first.ndim, dtype))
+
+
+def _grouped(chunks, side):
+    """An axis's chunks gathered, in order, into groups of about `side`: a
+    chunk joins the group before it while that brings the group nearer to
+    side. A halo costs the less the larger its block, and a store's chunk
+    decompressed whole for a halo's few rows is shared by the group."""
+    groups = []
+    for length in chunks:
+        if groups and groups[-1] + length / 2 <= side:
+            groups[-1] += length
+        else:
+            groups.append(length)
+    return tuple(groups)
 
 
 def _store_key(array):
@@ -225,17 +264,16 @@ def _store_key(array):
     return source
 
 
-def _reach(edges, index, depth):
-    """For chunk `index` of an axis whose chunks end at edges[1:]: the
-    chunk widened by `depth` within the axis, the chunks (first, end) it
-    meets, the slice each of them gives, and the slice of the widened block
-    that is the chunk."""
-    start, stop = max(edges[index] - depth, 0), min(edges[index + 1] + depth, edges[-1])
+def _reach(edges, own, depth):
+    """For the span own = (start, stop) of an axis whose chunks end at
+    edges[1:]: the span widened by `depth` within the axis, the chunks
+    (first, end) it meets, the slice each of them gives, and the slice of
+    the widened block that is the span."""
+    start, stop = max(own[0] - depth, 0), min(own[1] + depth, edges[-1])
     first = max(int(np.searchsorted(edges, start, side="right")) - 1, 0)
     end = min(int(np.searchsorted(edges, stop, side="left")), len(edges) - 1)
     cuts = [slice(max(start - edges[k], 0), min(stop, edges[k + 1]) - edges[k]) for k in range(first, end)]
-    own = slice(edges[index] - start, edges[index + 1] - start)
-    return slice(int(start), int(stop)), (first, end), cuts, own
+    return slice(int(start), int(stop)), (first, end), cuts, slice(own[0] - start, own[1] - start)
 
 
 def _read_block(store, rows, cols):

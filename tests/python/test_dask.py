@@ -42,14 +42,16 @@ def test_statistics_are_exact_across_chunks(rng):
     # Blocks side by side, and every third of them on an image with many.
     side_by_side = {"side by side": 60 + 40 * rng.random((400, 380, 2)),
                     "every third": (rng.random((3200, 3000)) * 200 + 20).astype(np.uint8)}
-    cases = [(image, chunks) for image in images(rng).values() for chunks in CHUNKINGS]
-    cases += [(image, chunks) for image in side_by_side.values() for chunks in [(1000, 704), (97, 333)]]
+    # Each chunk a task of its own, or chunks counted in ragged groups.
+    cases = [(image, chunks, 1) for image in images(rng).values() for chunks in CHUNKINGS]
+    cases += [(image, chunks, 200) for image in side_by_side.values() for chunks in [(1000, 704), (97, 333)]]
     with dask.config.set(scheduler="sync"):
-        for image, chunks in cases:
+        for image, chunks, task_side in cases:
             # Cut from chunks dask computes, or read by the counting tasks.
             for array in (blocks_of(image, chunks), stored_blocks_of(image, chunks)):
                 # The texture measures are NaN where there is no noise.
-                np.testing.assert_equal(lumasift_dask.image_statistics(array), lumasift.image_statistics(image))
+                np.testing.assert_equal(lumasift_dask.image_statistics(array, task_side=task_side),
+                                        lumasift.image_statistics(image))
         for image in images(rng).values():
             # What the defaults chose, colour or not.
             for colour in (True, False):
@@ -58,8 +60,9 @@ def test_statistics_are_exact_across_chunks(rng):
                     lumasift.imlumasift(image, return_info=True, colour=colour)[1])
 
 
-@pytest.mark.parametrize("chunks", CHUNKINGS)
-def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks):
+# Each chunk a task of its own, and chunks smoothed in ragged groups.
+@pytest.mark.parametrize("chunks, task_side", zip(CHUNKINGS, [None, 1, 10]))
+def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks, task_side):
     expected, results = [], []
     for name, image in images(rng).items():
         # A cluster's tasks cost milliseconds each: small chunks on a small gray image alone.
@@ -73,11 +76,12 @@ def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks):
             edges = edges[:, :, :3]  # one for each opponent channel
         for E, x3, x4 in [(None, None, None), (edges, 1.4, 0.3)]:
             expected.append(lumasift.imlumasift(image, E, x3, x4))
-            results.append(lumasift_dask.imlumasift(blocks_of(image, chunks), E, x3, x4))
+            results.append(lumasift_dask.imlumasift(blocks_of(image, chunks), E, x3, x4, task_side=task_side))
         # Edges made inside the blocks with a given threshold, the blocks read
         # from a zarr array by the tasks themselves.
         expected.append(lumasift.imlumasift(image, lumasift.lumasift_edges(image, 0.2), None, 0.3))
-        results.append(lumasift_dask.imlumasift(stored_blocks_of(image, chunks), None, None, 0.3, threshold=0.2))
+        results.append(lumasift_dask.imlumasift(stored_blocks_of(image, chunks), None, None, 0.3, threshold=0.2,
+                                                task_side=task_side))
     for want, got in zip(expected, dask.compute(*results)):
         assert got.dtype == want.dtype
         assert np.array_equal(got, want, equal_nan=True)
@@ -96,7 +100,8 @@ def test_refused_before_any_work(E, x3, threshold, shape, message):
 
 def test_a_killed_worker_costs_time_not_bits(client, rng):
     image = (rng.random((1000, 1000)) * 255).astype(np.uint8)
-    J = client.persist(lumasift_dask.imlumasift(da.from_array(image, chunks=125), None, 3.0, 0.4, threshold=30.0))
+    J = client.persist(lumasift_dask.imlumasift(da.from_array(image, chunks=125), None, 3.0, 0.4, threshold=30.0,
+                                                task_side=250))
     chunks = distributed.futures_of(J)
     next(distributed.as_completed(chunks))
     # The worker holding the most results, so that some are lost with it.
