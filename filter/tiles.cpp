@@ -228,14 +228,6 @@ std::ptrdiff_t result_index(const TileWork& work, std::ptrdiff_t line, std::ptrd
 }
 
 // `count` elements `step` apart, gathered into `out`.
-template <class T>
-void gather(const T* first, std::ptrdiff_t step, int count, T* out)
-{
-    for (int i = 0; i < count; ++i) {
-        out[i] = first[i * step];
-    }
-}
-
 // Lines whose elements lie rows apart (numpy's C order, say) are read and
 // written across this many at a time (read_columns, write_columns).
 constexpr int LINE_GROUP = TRANSPOSED_COLUMNS;
@@ -265,51 +257,79 @@ void gather_values(const TileWork& work, const LineGroup& lines, int length)
 }
 
 // The pass before filtering, for line `line` of the tile's lane view: its
-// values as doubles (unless gather_values read them with their group) and
-// its edge bits. Edges in a layout of other steps are gathered first,
-// through a line of scratch on the stack.
+// values as doubles, unless gather_values read them with their group.
 void prepare_line(const TileWork& work, int line)
 {
-    LanePass& pass = *work.pass;
     double* values = work.value_plane + line * work.plane_stride;
-    const LaneKernels& lanes = *work.kernels;
     const TiledImage& image = *work.image;
     const int length = static_cast<int>(work.rows.end - work.rows.begin);
     const HostImage& pixels = image.pixels;
-    if (work.load_values && pixels.layout.row_step == 1) {
+    if (pixels.layout.row_step == 1) {
         if (pixels.value_class == ElementClass::uint8) {
             const std::ptrdiff_t origin = element_index(work, pixels.layout, work.channel, line, 0);
-            lanes.load_bytes(static_cast<const std::uint8_t*>(pixels.values) + origin, values, length);
+            work.kernels->load_bytes(static_cast<const std::uint8_t*>(pixels.values) + origin, values, length);
         } else {
             read_column(pixels, work.channel, work.cols.begin + line, work.rows.begin, length, values);
         }
     }
-    if (work.load_values && work.approximate_plane != nullptr) {
+    if (work.approximate_plane != nullptr) {
         float* floats = work.approximate_plane + line * work.plane_stride;
         for (int p = 0; p < length; ++p) {
             floats[p] = static_cast<float>(values[p]);
         }
     }
-    if (work.load_edges && image.edges != nullptr) {
-        const std::ptrdiff_t edge_channel = image.edges_per_channel ? work.channel : 0;
-        const Layout& layout = image.edge_layout;
-        const std::ptrdiff_t origin = element_index(work, layout, edge_channel, line, 0);
-        with_element_type(image.edge_class, [&](auto* type) {
-            using T = std::remove_pointer_t<decltype(type)>;
-            const T* edges = static_cast<const T*>(image.edges) + origin;
-            T gathered[MAX_PASS_SIDE];
-            if (layout.row_step != 1) {
-                gather(edges, layout.row_step, length, gathered);
-                edges = gathered;
-            }
+}
+
+// Edge maps whose elements lie rows apart (numpy's C order, say) are read
+// this many lines at a time, through scratch on the stack, and rows are
+// asked for ahead: each row's elements of the lines then share a cache
+// line, where line by line each element would take one of its own.
+constexpr int GATHERED_EDGE_LINES = 8;
+
+// The edge bits of a group of lines of the tile's lane view, from the
+// given edge map.
+void prepare_edges(const TileWork& work, const LineGroup& lines)
+{
+    LanePass& pass = *work.pass;
+    const TiledImage& image = *work.image;
+    const int length = static_cast<int>(work.rows.end - work.rows.begin);
+    const Layout& layout = image.edge_layout;
+    const std::ptrdiff_t channel = image.edges_per_channel ? work.channel : 0;
+    with_element_type(image.edge_class, [&](auto* type) {
+        using T = std::remove_pointer_t<decltype(type)>;
+        const auto pack = [&](const T* edges, int line) {
             if constexpr (std::is_same_v<T, double>) {
-                pack_line_edges(pass, lanes, line, edges, length);
+                pack_line_edges(pass, *work.kernels, line, edges, length);
             } else {
                 pack_edge_bits(edges, length, pass.edge_row(line), pass.row_words);
                 find_near_edges(pass, line);
             }
-        });
-    }
+        };
+        const T* first = static_cast<const T*>(image.edges) + element_index(work, layout, channel, lines.first, 0);
+        if (layout.row_step == 1) {
+            for (int k = 0; k < lines.count; ++k) {
+                pack(first + k * layout.col_step, lines.first + k);
+            }
+            return;
+        }
+        T gathered[GATHERED_EDGE_LINES][MAX_PASS_SIDE];
+        for (int done = 0; done < lines.count; done += GATHERED_EDGE_LINES) {
+            const int count = lines.count - done < GATHERED_EDGE_LINES ? lines.count - done : GATHERED_EDGE_LINES;
+            const T* block = first + done * layout.col_step;
+            for (int p = 0; p < length; ++p) {
+                const T* row = block + p * layout.row_step;
+                if (p + TRANSPOSED_ROWS_AHEAD < length) {
+                    prefetch_elements(row + TRANSPOSED_ROWS_AHEAD * layout.row_step, layout.col_step, count);
+                }
+                for (int k = 0; k < count; ++k) {
+                    gathered[k][p] = row[k * layout.col_step];
+                }
+            }
+            for (int k = 0; k < count; ++k) {
+                pack(gathered[k], lines.first + done + k);
+            }
+        }
+    });
 }
 
 // The tile's edges, made from the image's pixels around it and packed into
@@ -421,14 +441,19 @@ bool filter_tile(const TileWork& work)
     }
     const int workers = worker_count(call, static_cast<double>(lines) * length, PIXELS_PER_THREAD);
     const bool gather_rows = work.load_values && image.pixels.layout.row_step != 1;
-    if ((work.load_values || (work.load_edges && image.edges != nullptr)) &&
-        !run_parallel(call, line_groups(0, lines), workers, [&work, gather_rows, lines, length](int group) {
+    const bool given_edges = work.load_edges && image.edges != nullptr;
+    if ((work.load_values || given_edges) &&
+        !run_parallel(call, line_groups(0, lines), workers, [&work, gather_rows, given_edges, lines,
+                                                             length](int group) {
             const LineGroup group_lines = line_group(group, 0, lines);
             if (gather_rows) {
                 gather_values(work, group_lines, length);
             }
-            for (int line = group_lines.first; line < group_lines.first + group_lines.count; ++line) {
-                prepare_line(work, line);
+            for (int line = 0; line < group_lines.count && work.load_values; ++line) {
+                prepare_line(work, group_lines.first + line);
+            }
+            if (given_edges) {
+                prepare_edges(work, group_lines);
             }
         })) {
         return false;
