@@ -156,7 +156,7 @@ def layouts(photo_dir):
     J, info = lumasift.imlumasift(I, return_info=True)
     E = lumasift.lumasift_edges(I)
     print(f"3. imlumasift(I) on {'x'.join(map(str, I.shape))} uint8, {os.cpu_count()} cores, fastest of 3 calls; "
-          f"noise {info['noise']:.2f}, x3 {values(info['x3'])}, x4 {values(info['x4'])}")
+          f"noise {info['noise']:.2f}, x3 {values(info['sigma_near'])}, x4 {values(info['sigma_far'])}")
     fortran = fastest(lambda: lumasift.imlumasift(views["Fortran order"]))
     for name, view in views.items():
         seconds = fastest(lambda: lumasift.imlumasift(view))
@@ -164,7 +164,7 @@ def layouts(photo_dir):
         print(f"   {name:18s} {seconds:6.3f} s  {seconds / fortran:.2f}x of Fortran order, peak growth "
               f"{peak_growth_mb(lambda: lumasift.imlumasift(view)):4.0f} MB for a {J.nbytes / 2**20:.0f} MB result "
               f"({same})")
-    given = fastest(lambda: lumasift.imlumasift(I, E, info["x3"], info["x4"]))
+    given = fastest(lambda: lumasift.imlumasift(I, E, sigma_near=info["sigma_near"], sigma_far=info["sigma_far"]))
     edges = fastest(lambda: lumasift.lumasift_edges(I))
     default = fastest(lambda: lumasift.imlumasift(I))
     print(f"   C order, given E   {given:6.3f} s; imlumasift(I) {default / given:.2f}x of it, "
@@ -192,13 +192,14 @@ def colour_cost(I):
         opponent = [np.asfortranarray((basis[c, 0] * x[..., 0] + basis[c, 1] * x[..., 1]) + basis[c, 2] * x[..., 2])
                     for c in range(3)]
         edges = [np.asfortranarray(E[..., c]) for c in range(3)]
-        given = fastest(lambda: lumasift.imlumasift(image, E, info["x3"], info["x4"]))
-        alone = fastest(lambda: [lumasift.imlumasift(opponent[c], edges[c], info["x3"][c], info["x4"][c],
-                                                     colour=False) for c in range(3)])
-        shared, x3, x4 = edges[0], info["x3"][0], info["x4"][0]
+        given = fastest(lambda: lumasift.imlumasift(image, E, sigma_near=info["sigma_near"],
+                                                    sigma_far=info["sigma_far"]))
+        alone = fastest(lambda: [lumasift.imlumasift(opponent[c], edges[c], sigma_near=info["sigma_near"][c],
+                                                     sigma_far=info["sigma_far"][c], colour=False) for c in range(3)])
+        shared, x3, x4 = edges[0], info["sigma_near"][0], info["sigma_far"][0]
         doubles = np.asfortranarray(x)
-        in_uint8 = fastest(lambda: lumasift.imlumasift(image, shared, x3, x4, colour=False))
-        in_place = fastest(lambda: lumasift.imlumasift(doubles, shared, x3, x4, colour=False))
+        in_uint8 = fastest(lambda: lumasift.imlumasift(image, shared, sigma_near=x3, sigma_far=x4, colour=False))
+        in_place = fastest(lambda: lumasift.imlumasift(doubles, shared, sigma_near=x3, sigma_far=x4, colour=False))
         default = fastest(lambda: lumasift.imlumasift(image))
         basis_cost = (given - alone) - (in_uint8 - in_place)
         print(f"   {order:13s} colour {given:.3f} s, the opponent channels alone {alone:.3f} s, the uint8 "

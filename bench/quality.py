@@ -71,7 +71,7 @@ def grid_best(noisy_image, clean, sigma):
     for t in GRID_THRESHOLD:
         edges = np.asfortranarray(magnitude / (t * sigma))
         for x3, x4 in itertools.product(GRID_X3, GRID_X4):
-            best = max(best, psnr(lumasift.imlumasift(noisy_image, edges, x3, x4), clean))
+            best = max(best, psnr(lumasift.imlumasift(noisy_image, edges, sigma_near=x3, sigma_far=x4), clean))
     return best
 
 

@@ -24,14 +24,14 @@ constexpr double NOT_USED = std::numeric_limits<double>::quiet_NaN();
 constexpr const char* WIDTHS_LEFT_OUT = "follows the image's noise and texture";
 
 const DeclaredArgument IMLUMASIFT_ARGUMENTS[] = {
-    {IMAGE, "I", nullptr, "I", ArgumentKind::image, true, true,
+    {IMAGE, "I", nullptr, "image", ArgumentKind::image, true, true,
      "Image: real, full numeric or logical, M-by-N or M-by-N-by-C, of any size", nullptr},
-    {EDGES, "E", nullptr, "E", ArgumentKind::edges, true, false,
+    {EDGES, "E", nullptr, "edges", ArgumentKind::edges, true, false,
      "Edge map: the size of I or of one channel of it; above 100 after truncation, or true, marks an edge",
      "the edges of lumasift_edges(I), made tile by tile"},
-    {X3, "x3", nullptr, "x3", ArgumentKind::widths, true, false,
+    {X3, "x3", nullptr, "sigma_near", ArgumentKind::widths, true, false,
      "Width in front of edges, which sets the window's half-width trunc(3*x3 + 1)", WIDTHS_LEFT_OUT},
-    {X4, "x4", nullptr, "x4", ArgumentKind::widths, true, false, "Width on and behind edges", WIDTHS_LEFT_OUT},
+    {X4, "x4", nullptr, "sigma_far", ArgumentKind::widths, true, false, "Width on and behind edges", WIDTHS_LEFT_OUT},
     {THRESHOLD, "Threshold", nullptr, "threshold", ArgumentKind::thresholds, false, false,
      "Threshold of the edges made where E is left out, in the units of I", "follows the image's noise"},
     {COLOUR, "Colour", "Color", "colour", ArgumentKind::flag, false, false,
@@ -41,7 +41,7 @@ const DeclaredArgument IMLUMASIFT_ARGUMENTS[] = {
 };
 
 const DeclaredArgument EDGES_ARGUMENTS[] = {
-    {IMAGE, "I", nullptr, "I", ArgumentKind::image, true, true,
+    {IMAGE, "I", nullptr, "image", ArgumentKind::image, true, true,
      "Image: real, full numeric or logical, M-by-N or M-by-N-by-C, of any size", nullptr},
     {THRESHOLD, "threshold", nullptr, "threshold", ArgumentKind::thresholds, true, false,
      "Gradient magnitude that becomes 100, in the units of I", "follows the image's noise"},
@@ -224,6 +224,11 @@ FaultReport fault_report(const Operation& operation, const CallFault& fault, con
     const std::ptrdiff_t cols = image_read ? image.cols : 0;
     const Argument* argument = fault.argument != nullptr ? &arguments.role[fault.argument->role] : nullptr;
     report.wrong_type = argument != nullptr && argument->given && !argument->read;
+    // Python names its arguments by their keywords (image, edges, sigma_near).
+    const auto named = [keywords](const DeclaredArgument& declared) {
+        return keywords ? declared.keyword : declared.name;
+    };
+    const char* const image_name = named(*declared_argument(operation, IMAGE));
     switch (fault.fault) {
     case ArgumentFault::none:
         break;
@@ -233,19 +238,19 @@ FaultReport fault_report(const Operation& operation, const CallFault& fault, con
         break;
     case ArgumentFault::image:
         report.identifier = "lumasift:image";
-        std::snprintf(text, size, "I must be %s.", kind_text(ArgumentKind::image));
+        std::snprintf(text, size, "%s must be %s.", image_name, kind_text(ArgumentKind::image));
         break;
     case ArgumentFault::edges:
         report.identifier = "lumasift:edges";
         std::snprintf(text, size,
-                      "E must be left out or a real, full numeric or logical %td-by-%td or %td-by-%td-by-%td array, "
-                      "the size of I or of one channel of it, or for a colour image one for each of its three "
+                      "%s must be left out or a real, full numeric or logical %td-by-%td or %td-by-%td-by-%td array, "
+                      "the size of %s or of one channel of it, or for a colour image one for each of its three "
                       "channels.",
-                      rows, cols, rows, cols, image_read ? image.channels : 0);
+                      named(*fault.argument), rows, cols, rows, cols, image_read ? image.channels : 0, image_name);
         break;
     case ArgumentFault::widths:
         report.identifier = "lumasift:width";
-        std::snprintf(text, size, "%s must be %s.", fault.argument->name, kind_text(fault.argument->kind));
+        std::snprintf(text, size, "%s must be %s.", named(*fault.argument), kind_text(fault.argument->kind));
         break;
     case ArgumentFault::threshold:
         report.identifier = "lumasift:threshold";
@@ -253,13 +258,14 @@ FaultReport fault_report(const Operation& operation, const CallFault& fault, con
         break;
     case ArgumentFault::edges_and_threshold:
         report.identifier = "lumasift:threshold";
-        std::snprintf(text, size, "Give E or the threshold, not both: the threshold makes the edges E stands for.");
+        std::snprintf(text, size, "Give %s or the threshold, not both: the threshold makes the edges.",
+                      named(*declared_argument(operation, EDGES)));
         break;
     case ArgumentFault::choice: {
         report.identifier = "lumasift:choice";
         if (fault.argument != nullptr) {
-            std::snprintf(text, size, keywords ? "%s must be %s." : "'%s' must be %s.",
-                          keywords ? fault.argument->keyword : fault.argument->name, kind_text(fault.argument->kind));
+            std::snprintf(text, size, keywords ? "%s must be %s." : "'%s' must be %s.", named(*fault.argument),
+                          kind_text(fault.argument->kind));
             break;
         }
         int written = std::snprintf(text, size, "Name-value pairs may follow the arguments:");

@@ -1,5 +1,5 @@
 % lumasift
-% Version 0.3.0 08-Dec-2026
+% Version 0.4.0 09-Dec-2026
 %
 % Edge-aware smoothing: a Gaussian mean that does not cross edges.
 %

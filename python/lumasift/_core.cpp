@@ -611,7 +611,7 @@ Lattice noise_lattice(py::ssize_t rows, py::ssize_t cols, py::ssize_t channels, 
 {
     const std::optional<ElementClass> type = element_class(dtype);
     if (!type) {
-        throw py::type_error("I must be a real numeric or boolean array");
+        throw py::type_error("image must be a real numeric or boolean array");
     }
     const lumasift::BlockLattice lattice = lumasift::noise_lattice(rows, cols, channels, *type, as_range(range));
     return {lattice.step, lattice.stride, lattice.clipped_below, lattice.clipped_above};
@@ -711,7 +711,7 @@ py::dtype result_dtype(const py::dtype& dtype)
 {
     const std::optional<ElementClass> type = element_class(dtype);
     if (!type) {
-        throw py::type_error("I must be a real numeric or boolean array");
+        throw py::type_error("image must be a real numeric or boolean array");
     }
     return dtype_of(lumasift::result_class(*type));
 }

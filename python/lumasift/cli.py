@@ -1,4 +1,4 @@
-"""python3 -m lumasift INPUT OUTPUT: an image filtered from storage to storage.
+"""lumasift INPUT OUTPUT (or python3 -m lumasift): an image filtered from storage to storage.
 
 Pillow, tifffile, zarr and dask are imported only where a run needs them: the
 package itself needs numpy alone.
@@ -30,9 +30,9 @@ PILLOW_MODES = {
 }
 
 EXAMPLES = """examples:
-  python3 -m lumasift noisy.png smoothed.png
-  python3 -m lumasift scan.tif smoothed.tif --x4 0.3 --chunks 2048 --workers 2
-  python3 -m lumasift photo.zarr smoothed.zarr --threshold 12 --scheduler tcp://127.0.0.1:8786
+  lumasift noisy.png smoothed.png
+  lumasift scan.tif smoothed.tif --sigma-far 0.3 --chunks 2048 --workers 2
+  lumasift photo.zarr smoothed.zarr --threshold 12 --scheduler tcp://127.0.0.1:8786
 
 PNG and JPEG (8-bit, and 16-bit grey PNG) are read whole; zarr arrays and
 tiled TIFFs chunk by chunk. JPEG is written at quality 95.
@@ -50,7 +50,7 @@ class OneLineParser(argparse.ArgumentParser):
 
 def argument_parser():
     parser = OneLineParser(
-        prog="python3 -m lumasift", formatter_class=argparse.RawDescriptionHelpFormatter, epilog=EXAMPLES,
+        prog="lumasift", formatter_class=argparse.RawDescriptionHelpFormatter, epilog=EXAMPLES,
         description=f"""Edge-aware smoothing of an image file or zarr array into another of the
 same class and shape. Left-out parameters follow the image's noise, as in
 lumasift.imlumasift; what they chose is printed. Images over 1/{MEMORY_SHARE} of the
@@ -59,8 +59,11 @@ lumasift.dask, chunk by chunk, with the same bits.""")
     parser.add_argument("input", metavar="INPUT", help="a PNG, JPEG or TIFF file, or a zarr array (a directory)")
     parser.add_argument("output", metavar="OUTPUT",
                         help="its format follows the extension: .png, .jpg/.jpeg, .tif/.tiff or .zarr")
-    parser.add_argument("--x3", type=positive_number, metavar="X", help="the width in front of edges, which sets the window")
-    parser.add_argument("--x4", type=positive_number, metavar="Y", help="the width on and behind edges")
+    # --x3 and --x4: the older names, as the definition's call names the widths.
+    parser.add_argument("--sigma-near", "--x3", type=positive_number, metavar="X",
+                        help="the width in front of edges, which sets the window")
+    parser.add_argument("--sigma-far", "--x4", type=positive_number, metavar="Y",
+                        help="the width on and behind edges")
     parser.add_argument("--threshold", type=positive_number, metavar="T", help="the edge threshold, in the image's units")
     parser.add_argument("--no-colour", dest="colour", action="store_false",
                         help="smooth three or four channels apart, not as colour (for bands or slices)")
@@ -153,11 +156,15 @@ def run(args):
             dask_scheduler(args) if chunked else contextlib.nullcontext() as compute:
         J, info = smooth(image, args, chunked)
         if info:
-            given = {name for name in ("x3", "x4", "threshold") if getattr(args, name) is not None}
+            given = {name for name in PRINTED if getattr(args, name) is not None}
             print(f"lumasift: {args.input}: noise {info['noise']:.6g}, "
                   + ", ".join(f"{name} {values_text(info[name])}" + (" (given)" if name in given else "")
-                              for name in ("x3", "x4", "threshold")), flush=True)
+                              for name in PRINTED), flush=True)
         write(J, temporary, output_format, args.chunks, compute)
+
+
+# What the run prints of what the defaults chose, or of what was given.
+PRINTED = ("sigma_near", "sigma_far", "threshold")
 
 
 def values_text(value):
@@ -168,18 +175,19 @@ def values_text(value):
 def smooth(image, args, chunked):
     """The result and, where the defaults chose anything, the info they chose it from."""
     # The noise costs a pass over the image, worth it only for a default.
-    measure = None in (args.x3, args.x4, args.threshold)
+    measure = None in (args.sigma_near, args.sigma_far, args.threshold)
     try:
         if chunked:
             import dask.array as da
             from lumasift.dask import imlumasift as dask_imlumasift
 
             result = dask_imlumasift(da.asarray(image, chunks=chunk_shape(image.shape, args.chunks)), None,
-                                     args.x3, args.x4, threshold=args.threshold, return_info=measure,
-                                     colour=args.colour, task_side=args.task_side)
+                                     sigma_near=args.sigma_near, sigma_far=args.sigma_far, threshold=args.threshold,
+                                     return_info=measure, colour=args.colour, task_side=args.task_side)
         else:
-            result = lumasift.imlumasift(image, None, args.x3, args.x4, return_info=measure, threshold=args.threshold,
-                                         colour=args.colour, threads=args.threads)
+            result = lumasift.imlumasift(image, None, sigma_near=args.sigma_near, sigma_far=args.sigma_far,
+                                         threshold=args.threshold, colour=args.colour, threads=args.threads,
+                                         return_info=measure)
     except ValueError as error:
         raise CommandError(error) from None
     if not measure:

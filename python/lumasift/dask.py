@@ -1,8 +1,7 @@
 """lumasift on dask arrays of any chunking, with the bits of one call on the whole array.
 
-imlumasift(I, E, x3, x4, return_info, threshold, colour, task_side)
-                                        as lumasift.imlumasift, returning a dask array
-image_statistics(I, colour, task_side)  as lumasift.image_statistics, computed chunk by chunk
+imlumasift(image, edges, *, sigma_near, ...)  as lumasift.imlumasift, returning a dask array
+image_statistics(image, colour)              as lumasift.image_statistics, computed chunk by chunk
 
 Why blocks give the whole image's bits: each block is filtered with its true
 neighbours up to the window's reach and one pixel more, and nothing padded at
@@ -33,34 +32,59 @@ from lumasift import _core
 TASK_SIDE = 2048
 
 
-def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None, colour=True, task_side=None):
+def imlumasift(image, edges=None, *deprecated, sigma_near=None, sigma_far=None, threshold=None, colour=True,
+               channel_axis=-1, task_side=None, return_info=False, x3=None, x4=None):
     """lumasift.imlumasift on a dask array: the same arguments and defaults, the same bits.
 
-    I is an H-by-W or H-by-W-by-C dask array (or anything dask.array.asarray
-    takes) of any chunking; E, if given, is H-by-W or H-by-W-by-C. The channels
-    are brought into one chunk. Left-out arguments follow the whole image's
-    noise, which is measured here, before the result is built; the result is
-    a lazy dask array of I's shape and lumasift.imlumasift's dtype.
+    Parameters
+    ----------
+    image : dask array, or anything dask.array.asarray takes
+        Of any chunking; the channels are brought into one chunk.
+    edges : dask array, optional
+        As lumasift.imlumasift takes it.
+    sigma_near, sigma_far, threshold, colour, channel_axis, return_info, x3, x4
+        As in lumasift.imlumasift. Left-out widths and threshold follow the
+        whole image's noise, measured here, before the result is built.
+    task_side : int, optional
+        Each task smooths about task_side by task_side pixels (None:
+        TASK_SIDE). Smaller chunks are smoothed in groups, each read with its
+        halo in one piece; a chunk of task_side or more is a task of its own.
 
-    threshold, with E left out, makes the edges inside the blocks as
-    lumasift.lumasift_edges(I, threshold) would: the result is then
-    lumasift.imlumasift(I, lumasift.lumasift_edges(I, threshold), x3, x4).
+    Returns
+    -------
+    smoothed : dask array
+        Lazy, of the image's shape and lumasift.imlumasift's dtype, chunked
+        by the groups of chunks (``smoothed.rechunk(image.chunks)`` splits
+        them again).
+    info : lumasift.Info
+        With return_info, measured before the result is built.
 
-    J, info = imlumasift(..., return_info=True) also returns lumasift.imlumasift's
-    info, measured before the result is built.
+    Notes
+    -----
+    Each block is smoothed with its true neighbours up to the window's
+    reach, so the result has the bits of one call on the whole image. Each
+    task runs on one thread of its worker.
 
-    colour, x3, x4 and threshold as in lumasift.imlumasift: a colour image is
-    smoothed as colour unless colour=False, each value one for all opponent
-    channels or one for each. Each task runs on one thread of its worker.
-
-    Each task smooths about task_side by task_side pixels (None: TASK_SIDE).
-    Smaller chunks of I are smoothed in groups, each read with its halo in
-    one piece, and the result is chunked by the groups (J.rechunk(I.chunks)
-    splits them again). A chunk of task_side or more is a task of its own.
+    Examples
+    --------
+    >>> import dask
+    >>> import dask.array as da
+    >>> import numpy as np
+    >>> import lumasift
+    >>> import lumasift.dask
+    >>> image = np.random.default_rng(3).integers(0, 256, (300, 200), dtype=np.uint8)
+    >>> smoothed = lumasift.dask.imlumasift(da.from_array(image, chunks=64), task_side=128)
+    >>> with dask.config.set(scheduler="threads"):
+    ...     bool(np.array_equal(smoothed.compute(), lumasift.imlumasift(image)))
+    True
     """
+    moved = lumasift._older_forms("imlumasift", deprecated, ("x3", "x4", "return_info"), {"x3": x3, "x4": x4},
+                                  {"sigma_near": sigma_near, "sigma_far": sigma_far, "return_info": return_info})
+    x3, x4, return_info = moved["sigma_near"], moved["sigma_far"], moved["return_info"]
+    image = da.asarray(image)
+    axis = lumasift._channel_axis(image, channel_axis)
+    I, E = _channels_last(image, axis), None if edges is None else _channels_last(da.asarray(edges), axis)
     task_side = _task_side(task_side)
-    I = da.asarray(I)
-    E = None if E is None else da.asarray(E)
     # Refused before any work, as lumasift.imlumasift refuses it: the core
     # checks stand-ins of the arrays' shapes and dtypes.
     _core.check("imlumasift", (_stand_in(I), None if E is None else _stand_in(E), x3, x4, threshold, colour, None))
@@ -78,16 +102,25 @@ def imlumasift(I, E=None, x3=None, x4=None, return_info=False, *, threshold=None
     arrays = [I if I.ndim == 2 else I.rechunk({2: -1})]
     if E is not None:
         arrays.append(_edges_like(E, arrays[0]))
-    J = _map_with_halo(functools.partial(_filter_block, settled=(colour, sets)), arrays, depth, dtype, task_side)
+    J = _channels_back(_map_with_halo(functools.partial(_filter_block, settled=(colour, sets)), arrays, depth, dtype,
+                                      task_side), axis)
     if not return_info:
         return J
     per_set = {"texture": statistics["texture"], "fine_texture": statistics["fine_texture"],
                "structure": statistics["structure"], "threshold": [t for t, _, _ in sets] if E is None else None,
-               "x3": [x for _, x, _ in sets], "x4": [x for _, _, x in sets]}
+               "sigma_near": [x for _, x, _ in sets], "sigma_far": [x for _, _, x in sets]}
     count = len(sets)
-    return J, {"basis": _core.opponent_basis() if colour else None,
-               **{name: _info_value(statistics[name], 1) for name in ("noise", "scale")},
-               **{name: _info_value(value, count) for name, value in per_set.items()}}
+    return J, lumasift.Info({"basis": _core.opponent_basis() if colour else None,
+                             **{name: _info_value(statistics[name], 1) for name in ("noise", "scale")},
+                             **{name: _info_value(value, count) for name, value in per_set.items()}})
+
+
+def _channels_last(array, axis):
+    return array if axis is None or array.ndim != 3 else da.moveaxis(array, axis, -1)
+
+
+def _channels_back(array, axis):
+    return array if axis is None or array.ndim != 3 else da.moveaxis(array, -1, axis)
 
 
 def _stand_in(array):
@@ -116,13 +149,14 @@ def _set_statistics(statistics, s):
     return {name: value[s] if isinstance(value, tuple) else value for name, value in statistics.items()}
 
 
-def image_statistics(I, colour=True, *, task_side=None):
+def image_statistics(image, colour=True, *, channel_axis=-1, task_side=None):
     """The statistics of lumasift.image_statistics, exactly, chunk by chunk,
     smaller chunks in groups as imlumasift takes them."""
     task_side = _task_side(task_side)
-    I = da.asarray(I)
+    image = da.asarray(image)
+    I = _channels_last(image, lumasift._channel_axis(image, channel_axis))
     if I.ndim not in (2, 3):
-        raise ValueError("I must be an H-by-W or H-by-W-by-C array")
+        raise ValueError("image must be an H-by-W or H-by-W-by-C array")
     _core.result_dtype(I.dtype)
     store, stored = _store_key(I), I
     I = I[:, :, np.newaxis] if I.ndim == 2 else I.rechunk({2: -1})

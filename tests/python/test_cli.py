@@ -64,9 +64,14 @@ def expected(I, options):
     options = [option for option in options if option != "--no-colour"]
     given = dict(zip(options[::2], options[1::2]))
     E = lumasift.lumasift_edges(I, float(given["--threshold"]), colour=colour) if "--threshold" in given else None
-    x3, x4 = (float(given[name]) if name in given else None for name in ("--x3", "--x4"))
-    J, info = lumasift.imlumasift(I, E, x3, x4, return_info=True, colour=colour)
+    # --x3 and --x4 are the older names of --sigma-near and --sigma-far.
+    near, far = (given.get(name, given.get(older)) for name, older in WIDTH_OPTIONS)
+    J, info = lumasift.imlumasift(I, E, sigma_near=near and float(near), sigma_far=far and float(far),
+                                  return_info=True, colour=colour)
     return J, {**info, "threshold": info["threshold"] or float(given.get("--threshold", 0))}
+
+
+WIDTH_OPTIONS = [("--sigma-near", "--x3"), ("--sigma-far", "--x4")]
 
 
 def printed(value):
@@ -85,11 +90,12 @@ ROUND_TRIPS = [
     # Lossy in, but the command filters what it decodes; lossy out, only its class and shape are checked.
     ("in.jpg", np.uint8, (60, 70), {}, "out.tif", []),
     ("in.jpg", np.uint8, (60, 70, 3), {}, "out.jpg", []),
-    ("in.tif", np.uint16, (60, 70), {}, "out.png", ["--x4", "0.3"]),
+    ("in.tif", np.uint16, (60, 70), {}, "out.png", ["--sigma-far", "0.3"]),
     ("in.tif", np.uint8, (60, 70, 3), {"planar": True}, "out.tif", []),
     ("in.tif", np.float32, (60, 70, 3), {}, "out.tif", []),
     # Chunk by chunk: zarr, and tiled TIFF in and out, over several bands of chunks.
-    ("in.zarr", np.uint16, (60, 70, 3), {"tile": 16}, "out.zarr", ["--chunks", "24", "--threshold", "3000", "--x4", "0.3"]),
+    ("in.zarr", np.uint16, (60, 70, 3), {"tile": 16}, "out.zarr", ["--chunks", "24", "--threshold", "3000",
+                                                                        "--sigma-far", "0.3"]),
     ("in.tif", np.uint8, (300, 280, 3), {"tile": 32}, "out.tif", ["--chunks", "64", "--threads", "2"]),
     ("in.tif", np.uint16, (90, 80, 3), {"tile": 16, "planar": True}, "out.zarr", ["--chunks", "32"]),
     ("in.png", np.uint8, (60, 70, 3), {}, "out.png", ["--workers", "2", "--chunks", "20"]),
@@ -114,10 +120,11 @@ def test_files_keep_their_class_and_get_the_in_process_bits(request, tmp_path, r
     assert (result.dtype, result.shape) == (I.dtype, I.shape)
     if target != "out.jpg":
         assert np.array_equal(result, J)
-    if {"--x3", "--x4", "--threshold"} <= set(options):
+    if "--threshold" in options and all({name, older} & set(options) for name, older in WIDTH_OPTIONS):
         assert run.stdout == ""
     else:
-        assert all(f"{name} {printed(info[name])}" in run.stdout for name in ("noise", "x3", "x4", "threshold"))
+        assert all(f"{name} {printed(info[name])}" in run.stdout
+                   for name in ("noise", "sigma_near", "sigma_far", "threshold"))
     assert sorted(path.name for path in tmp_path.iterdir()) == sorted([source, target])
 
 
@@ -200,7 +207,7 @@ BAD_RUNS = [
     (["rgb16.tif", "out.png"], "PNG holds"),
     (["grey.png", "no/out.png"], "no folder"),
     (["grey.png", "folder.zarr"], "not a zarr array; not replaced"),
-    (["wide.zarr", "out.zarr", "--x3", "400"], "too wide to tile a 2049-by-3 image"),
+    (["wide.zarr", "out.zarr", "--sigma-near", "400"], "too wide to tile a 2049-by-3 image"),
     (["grey.png", "out.png", "--threshold", "abc"], "--threshold: abc is not a positive finite number"),
     (["grey.png", "out.png", "--chunks", "0"], "--chunks: 0 is not a positive integer"),
     (["grey.png", "out.png", "--threads", "-1"], "--threads: -1 is not a non-negative integer"),
@@ -221,8 +228,8 @@ def test_a_bad_run_says_why_in_one_line_and_leaves_nothing(bad_inputs, args, mes
 def test_ctrl_c_removes_the_partial_output(tmp_path, rng, options):
     save(tmp_path / "in.zarr", noisy(rng, (800, 800), np.uint8), tile=100)
     # Wide windows on small chunks: far longer than the wait for the first chunk.
-    run = lumasift_command("in.zarr", "out.zarr", "--x3", "8", "--x4", "1", "--threshold", "30", "--chunks", "100",
-                           *options, cwd=tmp_path, start_new_session=True)
+    run = lumasift_command("in.zarr", "out.zarr", "--sigma-near", "8", "--sigma-far", "1", "--threshold", "30",
+                           "--chunks", "100", "--task-side", "200", *options, cwd=tmp_path, start_new_session=True)
     partial = f".out.zarr.partial-{run.pid}"
     deadline = time.monotonic() + 60
     while not any((tmp_path / partial).glob("[0-9]*")) and run.poll() is None and time.monotonic() < deadline:

@@ -75,12 +75,13 @@ def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks, task_
         if name == "rgba":
             edges = edges[:, :, :3]  # one for each opponent channel
         for E, x3, x4 in [(None, None, None), (edges, 1.4, 0.3)]:
-            expected.append(lumasift.imlumasift(image, E, x3, x4))
-            results.append(lumasift_dask.imlumasift(blocks_of(image, chunks), E, x3, x4, task_side=task_side))
+            expected.append(lumasift.imlumasift(image, E, sigma_near=x3, sigma_far=x4))
+            results.append(lumasift_dask.imlumasift(blocks_of(image, chunks), E, sigma_near=x3, sigma_far=x4,
+                                                    task_side=task_side))
         # Edges made inside the blocks with a given threshold, the blocks read
         # from a zarr array by the tasks themselves.
-        expected.append(lumasift.imlumasift(image, lumasift.lumasift_edges(image, 0.2), None, 0.3))
-        results.append(lumasift_dask.imlumasift(stored_blocks_of(image, chunks), None, None, 0.3, threshold=0.2,
+        expected.append(lumasift.imlumasift(image, lumasift.lumasift_edges(image, 0.2), sigma_far=0.3))
+        results.append(lumasift_dask.imlumasift(stored_blocks_of(image, chunks), None, sigma_far=0.3, threshold=0.2,
                                                 task_side=task_side))
     for want, got in zip(expected, dask.compute(*results)):
         assert got.dtype == want.dtype
@@ -88,20 +89,20 @@ def test_dask_on_a_cluster_gives_the_whole_array_bits(client, rng, chunks, task_
 
 
 @pytest.mark.parametrize("E, x3, threshold, shape, message", [
-    (np.zeros((20, 20)), None, 5.0, (20, 20), "Give E or the threshold"),
+    (np.zeros((20, 20)), None, 5.0, (20, 20), "Give edges or the threshold"),
     (None, None, -1.0, (20, 20), "threshold must be"),
     # Refused as lumasift.imlumasift refuses it, before the noise is measured.
     (None, 400.0, None, (2100, 10), "too wide to tile a 2100-by-10 image"),
 ])
 def test_refused_before_any_work(E, x3, threshold, shape, message):
     with dask.config.set(scheduler="sync"), pytest.raises(ValueError, match=message):
-        lumasift_dask.imlumasift(da.zeros(shape, chunks=10), E, x3, None, threshold=threshold)
+        lumasift_dask.imlumasift(da.zeros(shape, chunks=10), E, sigma_near=x3, sigma_far=None, threshold=threshold)
 
 
 def test_a_killed_worker_costs_time_not_bits(client, rng):
     image = (rng.random((1000, 1000)) * 255).astype(np.uint8)
-    J = client.persist(lumasift_dask.imlumasift(da.from_array(image, chunks=125), None, 3.0, 0.4, threshold=30.0,
-                                                task_side=250))
+    J = client.persist(lumasift_dask.imlumasift(da.from_array(image, chunks=125), None, sigma_near=3.0, sigma_far=0.4,
+                                                threshold=30.0, task_side=250))
     chunks = distributed.futures_of(J)
     next(distributed.as_completed(chunks))
     # The worker holding the most results, so that some are lost with it.
@@ -109,6 +110,7 @@ def test_a_killed_worker_costs_time_not_bits(client, rng):
     pid = client.run(os.getpid, workers=[holder])[holder]
     assert not all(chunk.done() for chunk in chunks), "the run ended before a worker could be killed"
     os.kill(pid, signal.SIGKILL)
-    assert np.array_equal(J.compute(), lumasift.imlumasift(image, lumasift.lumasift_edges(image, 30.0), 3.0, 0.4))
+    assert np.array_equal(J.compute(), lumasift.imlumasift(image, lumasift.lumasift_edges(image, 30.0),
+                                                           sigma_near=3.0, sigma_far=0.4))
     # The nanny's new worker, for the tests after this one.
     client.wait_for_workers(2, timeout=60)
