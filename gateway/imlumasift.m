@@ -116,6 +116,9 @@ function [J, info] = imlumasift(varargin)
 %      mask = false(300);  mask(:, 150) = true;       % one vertical edge
 %      J = imlumasift(I, mask, 3, 0.5);
 %
+%   The method in full, with the defaults and why the results are exact:
+%   docs/method.md in the source tree.
+%
 %   See also LUMASIFT, LUMASIFT_EDGES, LUMASIFT_DEMO.
 
 % The module checks every argument, with the messages and identifiers every

@@ -46,6 +46,9 @@ function varargout = lumasift(varargin)
 %      noisy = clean + 0.1 * randn(200);
 %      y = lumasift(noisy, lumasift_edges(noisy), 2, 0.3);
 %
+%   The method in full, with the defaults and why the results are exact:
+%   docs/method.md in the source tree.
+%
 %   See also IMLUMASIFT, LUMASIFT_EDGES, LUMASIFT_DEMO, LUMASIFT_COMPILE.
 
 % The compiled module beside this file (lumasift.mex in Octave,
@@ -54,7 +57,7 @@ function varargout = lumasift(varargin)
 error('lumasift:notBuilt', ...
       ['lumasift: the compiled module is missing from %s. Build it with ' ...
        'lumasift_compile, run from the folder of the lumasift sources ' ...
-       '(README.md, "Building and installing", has the other ways).'], ...
+       '(docs/octave.md, "Building and installing", has the other ways).'], ...
       fileparts(mfilename('fullpath')));
 end
 

@@ -73,6 +73,9 @@ function [E, info] = lumasift_edges(varargin)
 %      J = imlumasift(I, E);
 %      imshow([I, J])                    % or imwrite([I, J], 'both.png')
 %
+%   The method in full, with the defaults and why the results are exact:
+%   docs/method.md in the source tree.
+%
 %   See also IMLUMASIFT, LUMASIFT.
 
 % The module checks every argument, with the messages and identifiers every
