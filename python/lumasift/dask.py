@@ -16,6 +16,7 @@ import functools
 import itertools
 import operator
 import threading
+from typing import Any, Dict, Optional
 
 import dask
 import dask.array as da
@@ -32,8 +33,10 @@ from lumasift import _core
 TASK_SIDE = 2048
 
 
-def imlumasift(image, edges=None, *deprecated, sigma_near=None, sigma_far=None, threshold=None, colour=True,
-               channel_axis=-1, task_side=None, return_info=False, x3=None, x4=None):
+def imlumasift(image: Any, edges: Any = None, *deprecated: Any, sigma_near: lumasift.Widths = None,
+               sigma_far: lumasift.Widths = None, threshold: lumasift.Widths = None, colour: bool = True,
+               channel_axis: Optional[int] = -1, task_side: Optional[int] = None, return_info: bool = False,
+               x3: lumasift.Widths = None, x4: lumasift.Widths = None) -> Any:
     """lumasift.imlumasift on a dask array: the same arguments and defaults, the same bits.
 
     Parameters
@@ -58,6 +61,17 @@ def imlumasift(image, edges=None, *deprecated, sigma_near=None, sigma_far=None, 
         them again).
     info : lumasift.Info
         With return_info, measured before the result is built.
+
+    Raises
+    ------
+    TypeError, ValueError
+        As lumasift.imlumasift raises them, before any work: the core checks
+        stand-ins of the arrays' shapes and dtypes.
+
+    See Also
+    --------
+    lumasift.imlumasift : the same on one numpy array.
+    image_statistics : the statistics behind the defaults, chunk by chunk.
 
     Notes
     -----
@@ -149,7 +163,8 @@ def _set_statistics(statistics, s):
     return {name: value[s] if isinstance(value, tuple) else value for name, value in statistics.items()}
 
 
-def image_statistics(image, colour=True, *, channel_axis=-1, task_side=None):
+def image_statistics(image: Any, colour: bool = True, *, channel_axis: Optional[int] = -1,
+                     task_side: Optional[int] = None) -> Dict[str, Any]:
     """The statistics of lumasift.image_statistics, exactly, chunk by chunk,
     smaller chunks in groups as imlumasift takes them."""
     task_side = _task_side(task_side)
