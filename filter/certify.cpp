@@ -64,21 +64,13 @@ double class_value_limit(ElementClass value_class)
     }
 }
 
-bool approximation_pays(ElementClass result_class, int samples, double value_limit)
+bool approximation_pays(ElementClass value_class, int samples)
 {
-    if (!std::isfinite(value_limit) || samples < FEWEST_PAYING_SAMPLES || samples > (1 << 20)) {
+    const double limit = class_value_limit(value_class);
+    if (!std::isfinite(limit) || samples < FEWEST_PAYING_SAMPLES || samples > (1 << 20)) {
         return false;
     }
-    switch (result_class) {
-    case ElementClass::uint8:
-    case ElementClass::int8:
-    case ElementClass::uint16:
-    case ElementClass::int16:
-        return linear_bound(approximation_bound(samples, value_limit), false, value_limit).at(value_limit) <=
-               LARGEST_PAYING_BOUND;
-    default:
-        return false;
-    }
+    return linear_bound(approximation_bound(samples, limit), false, limit).at(limit) <= LARGEST_PAYING_BOUND;
 }
 
 }  // namespace lumasift

@@ -79,13 +79,14 @@ struct LinearBound {
 
 LinearBound linear_bound(const ApproximationBound& bound, bool nonnegative, double value_limit);
 
-// Whether the approximation pays for results of this class, windows of up
-// to `samples` samples and values up to value_limit in magnitude: where its
-// bound at value_limit is small against the class's unit, so that few
-// pixels fall back to the exact evaluation.
-bool approximation_pays(ElementClass result_class, int samples, double value_limit);
+// Whether the approximation pays for values of this class, which are also
+// the results', and windows of up to `samples` samples: where its bound at
+// the class's largest magnitude is small against the class's unit, so that
+// few pixels fall back to the exact evaluation.
+bool approximation_pays(ElementClass value_class, int samples);
 
-// The largest magnitude of a class's values.
+// The largest magnitude of a class's values: for classes of 16 bits or
+// fewer, infinity for the others, which the approximation does not take.
 double class_value_limit(ElementClass value_class);
 
 // Pixels of a call that the approximation decided and that it sent to the

@@ -3,6 +3,7 @@
 #include "tiles.h"
 
 #include <algorithm>
+#include <bitset>
 #include <limits>
 #include <type_traits>
 
@@ -147,26 +148,12 @@ std::uint64_t undecided_of(const double* centre, const double* reach, int count)
     return bits;
 }
 
-int bit_count(std::uint64_t bits)
-{
-    int count = 0;
-    for (; bits != 0; bits &= bits - 1) {
-        ++count;
-    }
-    return count;
-}
-
 // Evaluates exactly the undecided pixels among positions [first, end) of a
 // line.
 void evaluate_undecided(const LanePass& pass, int line, int first, int end, const std::uint64_t* undecided)
 {
-    for (int word = 0; word < (end - first + 63) / 64; ++word) {
-        for (std::uint64_t bits = undecided[word]; bits != 0; bits &= bits - 1) {
-            int bit = 0;
-            while ((bits >> bit & 1u) == 0) {
-                ++bit;
-            }
-            const int p = first + 64 * word + bit;
+    for (int p = first; p < end; ++p) {
+        if (undecided[(p - first) / 64] >> ((p - first) % 64) & 1u) {
             filter_pixels(pass, line, p, p + 1);
         }
     }
@@ -227,7 +214,6 @@ std::ptrdiff_t result_index(const TileWork& work, std::ptrdiff_t line, std::ptrd
                      work.cols.begin + line - work.kept->first_col, work.channel);
 }
 
-// `count` elements `step` apart, gathered into `out`.
 // Lines whose elements lie rows apart (numpy's C order, say) are read and
 // written across this many at a time (read_columns, write_columns).
 constexpr int LINE_GROUP = TRANSPOSED_COLUMNS;
@@ -386,7 +372,7 @@ void settle_part(const TileWork& work, const LinePart& part)
                 }
                 const std::uint64_t bits = undecided_of<T>(results + first, reach, n);
                 undecided[(first - part.first) / 64] = bits;
-                count += bit_count(bits);
+                count += static_cast<int>(std::bitset<64>(bits).count());
             }
         }
     });
@@ -449,8 +435,10 @@ bool filter_tile(const TileWork& work)
             if (gather_rows) {
                 gather_values(work, group_lines, length);
             }
-            for (int line = 0; line < group_lines.count && work.load_values; ++line) {
-                prepare_line(work, group_lines.first + line);
+            if (work.load_values) {
+                for (int line = group_lines.first; line < group_lines.first + group_lines.count; ++line) {
+                    prepare_line(work, line);
+                }
             }
             if (given_edges) {
                 prepare_edges(work, group_lines);
@@ -615,14 +603,13 @@ bool tables_fit_bound(const LanePass& pass)
 bool approximation_fits(const TiledImage& image, const LaneKernels& kernels, const CallOptions& options,
                         const LanePass& pass, LinearBound& bound)
 {
-    const ElementClass type = result_class(image.pixels.value_class);
-    const double limit = class_value_limit(image.pixels.value_class);
     const int side = 2 * (pass.reach > 0 ? pass.reach : 0) + 1;
     const bool scheduled = pass.schedule_length > 0 && image.pixels.rows > pass.reach && image.pixels.cols > pass.reach;
     if (!options.approximate || kernels.approximate_line == nullptr || !scheduled ||
-        !approximation_pays(type, side * side, limit) || !tables_fit_bound(pass)) {
+        !approximation_pays(image.pixels.value_class, side * side) || !tables_fit_bound(pass)) {
         return false;
     }
+    const double limit = class_value_limit(image.pixels.value_class);
     const bool nonnegative = image.pixels.value_class == ElementClass::uint8 ||
                              image.pixels.value_class == ElementClass::uint16;
     bound = linear_bound(approximation_bound(side * side, limit), nonnegative, limit);

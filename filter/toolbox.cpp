@@ -286,10 +286,12 @@ FaultReport fault_report(const Operation& operation, const CallFault& fault, con
     case ArgumentFault::window_too_wide: {
         report.identifier = "lumasift:windowTooWide";
         const double x3 = *widest(arguments.role[X3].given_values());
+        const char* const width_name = named(*fault.argument);
         std::snprintf(text, size,
-                      "x3 = %g gives a window of half-width %g, too wide to tile a %td-by-%td image: the "
-                      "half-width trunc(3*x3 + 1) may be at most %d.",
-                      x3, std::trunc(window_radius_for(x3)), rows, cols, widest_tiled_reach());
+                      "%s = %g gives a window of half-width %g, too wide to tile a %td-by-%td image: the "
+                      "half-width trunc(3*%s + 1) may be at most %d.",
+                      width_name, x3, std::trunc(window_radius_for(x3)), rows, cols, width_name,
+                      widest_tiled_reach());
         break;
     }
     }

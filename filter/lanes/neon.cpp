@@ -69,13 +69,6 @@ struct NeonLanes {
     }
 };
 
-const std::uint32_t FLOAT_MASK_PATTERNS[16][4] = {
-    {0, 0, 0, 0},         {~0u, 0, 0, 0},         {0, ~0u, 0, 0},         {~0u, ~0u, 0, 0},
-    {0, 0, ~0u, 0},       {~0u, 0, ~0u, 0},       {0, ~0u, ~0u, 0},       {~0u, ~0u, ~0u, 0},
-    {0, 0, 0, ~0u},       {~0u, 0, 0, ~0u},       {0, ~0u, 0, ~0u},       {~0u, ~0u, 0, ~0u},
-    {0, 0, ~0u, ~0u},     {~0u, 0, ~0u, ~0u},     {0, ~0u, ~0u, ~0u},     {~0u, ~0u, ~0u, ~0u},
-};
-
 // Four floats per lane group, for the approximation.
 struct NeonFloatLanes {
     static constexpr int WIDTH = 4;
@@ -88,14 +81,12 @@ struct NeonFloatLanes {
     static Vec load(const float* p) { return vld1q_f32(p); }
     static Vec load(const float* p, Mask valid)
     {
+        std::uint32_t inside[4];
+        vst1q_u32(inside, valid);
         float lanes[4];
         for (int i = 0; i < 4; ++i) {
-            lanes[i] = 0.0f;
+            lanes[i] = inside[i] != 0 ? p[i] : 0.0f;
         }
-        if (vgetq_lane_u32(valid, 0) != 0) lanes[0] = p[0];
-        if (vgetq_lane_u32(valid, 1) != 0) lanes[1] = p[1];
-        if (vgetq_lane_u32(valid, 2) != 0) lanes[2] = p[2];
-        if (vgetq_lane_u32(valid, 3) != 0) lanes[3] = p[3];
         return vld1q_f32(lanes);
     }
     static Vec add(Vec a, Vec b) { return vaddq_f32(a, b); }
@@ -103,7 +94,12 @@ struct NeonFloatLanes {
     static Vec divide(Vec a, Vec b) { return vdivq_f32(a, b); }
     static Vec add_where(Mask valid, Vec acc, Vec x) { return vbslq_f32(valid, vaddq_f32(acc, x), acc); }
     static Vec select(Mask far, Vec near_weight, Vec far_weight) { return vbslq_f32(far, far_weight, near_weight); }
-    static Mask from_bits(unsigned bits) { return vld1q_u32(FLOAT_MASK_PATTERNS[bits & 15u]); }
+    // Lane i all ones where bit i is set.
+    static Mask from_bits(unsigned bits)
+    {
+        const std::uint32_t lane_bit[4] = {1, 2, 4, 8};
+        return vtstq_u32(vdupq_n_u32(bits), vld1q_u32(lane_bit));
+    }
     static void store_doubles(double* p, Vec v)
     {
         vst1q_f64(p, vcvt_f64_f32(vget_low_f32(v)));

@@ -117,16 +117,14 @@ def _channel_axis(image, channel_axis):
 
 
 def _channels_last(array, axis):
-    """A view of array with its channels last (no copy, so the same bits)."""
-    return array if axis is None or np.ndim(array) != 3 else np.moveaxis(np.asarray(array), axis, -1)
+    """A view of array with its channels last (no copy, so the same bits);
+    numpy's moveaxis keeps a dask array lazy."""
+    return array if axis is None or np.ndim(array) != 3 else np.moveaxis(array, axis, -1)
 
 
 def _channels_back(result, axis):
-    if axis is None:
-        return result
-    if isinstance(result, tuple):
-        return (_channels_back(result[0], axis), *result[1:])
-    return result if result.ndim != 3 else np.moveaxis(result, -1, axis)
+    """A result's channels back where the image had them."""
+    return result if axis is None or result.ndim != 3 else np.moveaxis(result, -1, axis)
 
 
 def lumasift(x1: npt.ArrayLike, x2: npt.ArrayLike, x3: Any, x4: Any) -> np.ndarray:
@@ -313,7 +311,7 @@ def imlumasift(image: npt.ArrayLike, edges: Optional[npt.ArrayLike] = None, *dep
     result = _core.call("imlumasift", (_channels_last(image, axis), _channels_last(edges, axis), moved["sigma_near"],
                                        moved["sigma_far"], threshold, colour, threads), bool(moved["return_info"]))
     if moved["return_info"]:
-        result = (result[0], _info(result[1]))
+        return _channels_back(result[0], axis), _info(result[1])
     return _channels_back(result, axis)
 
 
@@ -386,7 +384,7 @@ def lumasift_edges(image: npt.ArrayLike, threshold: Widths = None, *deprecated: 
     result = _core.call("lumasift_edges", (_channels_last(image, axis), threshold, colour, threads),
                         bool(moved["return_info"]))
     if moved["return_info"]:
-        result = (result[0], _info(result[1]))
+        return _channels_back(result[0], axis), _info(result[1])
     return _channels_back(result, axis)
 
 

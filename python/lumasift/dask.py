@@ -94,30 +94,31 @@ def imlumasift(image: Any, edges: Any = None, *deprecated: Any, sigma_near: luma
     """
     moved = lumasift._older_forms("imlumasift", deprecated, ("x3", "x4", "return_info"), {"x3": x3, "x4": x4},
                                   {"sigma_near": sigma_near, "sigma_far": sigma_far, "return_info": return_info})
-    x3, x4, return_info = moved["sigma_near"], moved["sigma_far"], moved["return_info"]
+    near, far, return_info = moved["sigma_near"], moved["sigma_far"], moved["return_info"]
     image = da.asarray(image)
     axis = lumasift._channel_axis(image, channel_axis)
-    I, E = _channels_last(image, axis), None if edges is None else _channels_last(da.asarray(edges), axis)
+    I = lumasift._channels_last(image, axis)
+    E = None if edges is None else lumasift._channels_last(da.asarray(edges), axis)
     task_side = _task_side(task_side)
     # Refused before any work, as lumasift.imlumasift refuses it: the core
     # checks stand-ins of the arrays' shapes and dtypes.
-    _core.check("imlumasift", (_stand_in(I), None if E is None else _stand_in(E), x3, x4, threshold, colour, None))
+    _core.check("imlumasift", (_stand_in(I), None if E is None else _stand_in(E), near, far, threshold, colour, None))
     dtype = _core.result_dtype(I.dtype)
     channels = I.shape[2] if I.ndim == 3 else 1
     values = {name: None if v is None else [float(x) for x in np.ravel(v)]
-              for name, v in (("x3", x3), ("x4", x4), ("threshold", threshold))}
-    measured = return_info or x3 is None or x4 is None or (E is None and threshold is None)
+              for name, v in (("near", near), ("far", far), ("threshold", threshold))}
+    measured = return_info or near is None or far is None or (E is None and threshold is None)
     statistics = image_statistics(I, colour=colour, task_side=task_side) if measured else None
     colour, sets = _core.settled_parameters(
         [_set_statistics(statistics, s) for s in range(_core.COLOUR_CHANNELS)] if measured else None,
         bool(colour) and channels in (3, 4), channels, None if E is not None else values["threshold"],
-        values["x3"], values["x4"])
+        values["near"], values["far"])
     depth = _core.block_halo([x for _, x, _ in sets], E is None)
     arrays = [I if I.ndim == 2 else I.rechunk({2: -1})]
     if E is not None:
         arrays.append(_edges_like(E, arrays[0]))
-    J = _channels_back(_map_with_halo(functools.partial(_filter_block, settled=(colour, sets)), arrays, depth, dtype,
-                                      task_side), axis)
+    J = _map_with_halo(functools.partial(_filter_block, settled=(colour, sets)), arrays, depth, dtype, task_side)
+    J = lumasift._channels_back(J, axis)
     if not return_info:
         return J
     per_set = {"texture": statistics["texture"], "fine_texture": statistics["fine_texture"],
@@ -128,13 +129,6 @@ def imlumasift(image: Any, edges: Any = None, *deprecated: Any, sigma_near: luma
                              **{name: _info_value(statistics[name], 1) for name in ("noise", "scale")},
                              **{name: _info_value(value, count) for name, value in per_set.items()}})
 
-
-def _channels_last(array, axis):
-    return array if axis is None or array.ndim != 3 else da.moveaxis(array, axis, -1)
-
-
-def _channels_back(array, axis):
-    return array if axis is None or array.ndim != 3 else da.moveaxis(array, -1, axis)
 
 
 def _stand_in(array):
@@ -169,7 +163,7 @@ def image_statistics(image: Any, colour: bool = True, *, channel_axis: Optional[
     smaller chunks in groups as imlumasift takes them."""
     task_side = _task_side(task_side)
     image = da.asarray(image)
-    I = _channels_last(image, lumasift._channel_axis(image, channel_axis))
+    I = lumasift._channels_last(image, lumasift._channel_axis(image, channel_axis))
     if I.ndim not in (2, 3):
         raise ValueError("image must be an H-by-W or H-by-W-by-C array")
     _core.result_dtype(I.dtype)
